@@ -1,0 +1,84 @@
+#pragma once
+#include "flight/laserlines.h"
+#include "flight/parameters.h"
+#include "lidar/lidar_point.h"
+#include "terrain/mesh.h"
+#include "terrain/octree.h"
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// The working data of one session: the model, the wizard values, the lasers,
+// the points, the error settings and the log. The desktop program has one
+// for the whole process (instance()); tests and the batch runner may make
+// their own.
+class SimulationData {
+public:
+    SimulationData() = default;
+    SimulationData(const SimulationData&) = delete;
+    SimulationData& operator=(const SimulationData&) = delete;
+
+    static SimulationData& instance();
+
+    // Model
+    std::vector<Vertex> vertices;
+    std::vector<Face> faces;
+    std::vector<Triangle> triangles;
+    std::unique_ptr<OctreeNode> octreeRoot;
+    double minX = 0.0, minY = 0.0, minZ = 0.0;
+    double maxX = 0.0, maxY = 0.0, maxZ = 0.0;
+    QString modelPath;
+    std::int32_t verticalAxisAnswer = 0;
+
+    // Wizard values of the last laser generation
+    FlightParameters flight;
+    ScannerParameters scanner;
+    bool realisticTrajectory = false;
+    TrajectoryTerms trajectoryTerms;
+
+    // Lasers (held by laserlines) and returns
+    Laserlines laserlines;
+    std::vector<LaserLine>& lasers() { return laserlines.lasers; }
+    const std::vector<LaserLine>& lasers() const { return laserlines.lasers; }
+    std::vector<LidarPoint> points;
+
+    // Error settings of the last Done in the error dialog
+    std::vector<double> systematicError, randomError, overallError;
+    bool systematicErrorOn = false, randomErrorOn = false, overallErrorOn = false;
+
+    // Log state
+    QString logText;
+    QString pendingMessage;
+    std::uint32_t taskCount = 0;
+    QString savePath;
+
+    // Called with the whole log text after every appendLog (the main window
+    // shows it in its log panel).
+    std::function<void(const QString&)> logListener;
+
+    // Appends pendingMessage and a line feed to logText, empties
+    // pendingMessage and tells the listener.
+    void appendLog();
+    // Empties everything a new model load invalidates: the model lists, the
+    // lasers and points, the error values and the trajectory terms. Limits,
+    // octree, flags, parameters, strings and taskCount stay.
+    void discardAll();
+
+    ModelLimits limits() const { return {minX, minY, minZ, maxX, maxY, maxZ}; }
+    void setLimits(const ModelLimits& l);
+};
+
+// Preconditions of the menu actions. Each returns the refusal message, or an
+// empty string when the action may go on.
+QString refusal_save_mesh(const SimulationData& data);
+QString refusal_save_trajectory(const SimulationData& data);
+QString refusal_save_points(const SimulationData& data);
+QString refusal_flight_wizard(const SimulationData& data);
+QString refusal_lidar_simulation(const SimulationData& data);
+QString refusal_error_simulation(const SimulationData& data);
+
+// The log line written before a load when earlier work is thrown away.
+extern const char* const kDiscardMessage;

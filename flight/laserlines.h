@@ -1,0 +1,30 @@
+#pragma once
+#include "flight/laser_line.h"
+#include "flight/parameters.h"
+
+#include <QObject>
+#include <vector>
+
+// Owns the laser list and reports laser-generation progress through its two
+// signals (their values are truncated toward zero by the receiver).
+class Laserlines : public QObject {
+    Q_OBJECT
+public:
+    explicit Laserlines(QObject* parent = nullptr) : QObject(parent) {}
+
+    std::vector<LaserLine> lasers;
+
+    // Origin pass: lays the flight lines and appends one record per pulse.
+    void compute_origins(double prf, double velocity, double halfFovAcross, double overlap, double meanHeight,
+                         double orientation, double minX, double minY, double minZ, double maxX, double maxY,
+                         double maxZ, bool realistic, const TrajectoryTerms& terms);
+    // Direction pass: gives every record its direction and attitude.
+    void compute_directions(double prf, double halfFovAcross, double orientation, ScanPattern pattern,
+                            double scanFrequency, double halfFovAlong, bool realistic, const TrajectoryTerms& terms);
+    // Lasers whose ray meets the plane z = minZ inside the model's xy limits.
+    int count_expected_hits(double maxX, double maxY, double maxZ, double minX, double minY, double minZ) const;
+
+signals:
+    void value_changed(double value);
+    void max_limit(double value);
+};

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what Pointfall needs on Debian 12 (run as root).
+#   tools/install-deps.sh          build dependencies
+#   tools/install-deps.sh --tests  also the independent file readers used by the tests
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+export DEBIAN_FRONTEND=noninteractive
+
+packages=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libcli11-dev
+          libgtest-dev libgmock-dev libbenchmark-dev)
+if [ "${1:-}" = "--tests" ]; then
+  packages+=(xvfb xauth)
+fi
+
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
+
+if [ "${1:-}" = "--tests" ]; then
+  # Readers that nobody here wrote. A reader that cannot be installed is
+  # skipped by its test with a message; it never fails the build.
+  apt-get install -y -qq --no-install-recommends cloudcompare >/dev/null 2>&1 \
+    || echo "note: CloudCompare could not be installed; its checks will be skipped"
+  if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null 2>&1 \
+      || echo "note: node/npm could not be installed; the LAS reader checks will be skipped"
+  fi
+  if command -v npm >/dev/null; then
+    mkdir -p "$root/.deps/readers"
+    (cd "$root/.deps/readers" && [ -f package.json ] || echo '{"private":true}' > package.json)
+    npm install --silent --no-audit --no-fund --prefix "$root/.deps/readers" \
+      @loaders.gl/core @loaders.gl/las las-header >/dev/null 2>&1 \
+      || echo "note: the npm LAS readers could not be installed; their checks will be skipped"
+  fi
+fi
