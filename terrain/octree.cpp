@@ -1,0 +1,280 @@
+#include "terrain/octree.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+// The triangle/box overlap test of Tomas Akenine-Moeller (2001), on the box
+// centre, its half sizes and the three corners, all in node axis order.
+// Every comparison is strict, so a triangle that only touches the box (also a
+// box of zero thickness) overlaps it. The separating axes are tested in a
+// different order from the published code (box axes first, they reject most
+// triangles at once); each test is computed exactly as published, and the
+// result does not depend on the order.
+// With BoundsKnown the box-axis tests are left out: the caller has made
+// exactly those comparisons already.
+template <bool BoundsKnown = false>
+inline bool overlap_impl(const double* c, const double* h, const double* va, const double* vb, const double* vc) {
+    // Corners relative to the box centre.
+    const double v0[3] = {va[0] - c[0], va[1] - c[1], va[2] - c[2]};
+    const double v1[3] = {vb[0] - c[0], vb[1] - c[1], vb[2] - c[2]};
+    const double v2[3] = {vc[0] - c[0], vc[1] - c[1], vc[2] - c[2]};
+
+    // The three box axes.
+    for (int q = 0; q < 3 && !BoundsKnown; ++q) {
+        double mn = v0[q], mx = v0[q];
+        if (v1[q] < mn) mn = v1[q];
+        if (v1[q] > mx) mx = v1[q];
+        if (v2[q] < mn) mn = v2[q];
+        if (v2[q] > mx) mx = v2[q];
+        if (mn > h[q] || mx < -h[q]) return false;
+    }
+
+    const double e0[3] = {v1[0] - v0[0], v1[1] - v0[1], v1[2] - v0[2]};
+    const double e1[3] = {v2[0] - v1[0], v2[1] - v1[1], v2[2] - v1[2]};
+    const double e2[3] = {v0[0] - v2[0], v0[1] - v2[1], v0[2] - v2[2]};
+
+    // One separating-axis test: the corners projected on (box axis x edge)
+    // give pa and pb (the third corner projects onto one of them), the box
+    // projects to [-rad, rad].
+    auto separated = [](double pa, double pb, double rad) {
+        const double mn = pa < pb ? pa : pb;
+        const double mx = pa < pb ? pb : pa;
+        return mn > rad || mx < -rad;
+    };
+
+    // Edge e0: axes x, y, z with corners 0 and 2, 0 and 2, 1 and 2.
+    {
+        const double fex = std::fabs(e0[0]), fey = std::fabs(e0[1]), fez = std::fabs(e0[2]);
+        double a = e0[2], b = e0[1];
+        if (separated(a * v0[1] - b * v0[2], a * v2[1] - b * v2[2], fez * h[1] + fey * h[2])) return false;
+        a = e0[2], b = e0[0];
+        if (separated(-a * v0[0] + b * v0[2], -a * v2[0] + b * v2[2], fez * h[0] + fex * h[2])) return false;
+        a = e0[1], b = e0[0];
+        if (separated(a * v1[0] - b * v1[1], a * v2[0] - b * v2[1], fey * h[0] + fex * h[1])) return false;
+    }
+    // Edge e1: corners 0 and 2, 0 and 2, 0 and 1.
+    {
+        const double fex = std::fabs(e1[0]), fey = std::fabs(e1[1]), fez = std::fabs(e1[2]);
+        double a = e1[2], b = e1[1];
+        if (separated(a * v0[1] - b * v0[2], a * v2[1] - b * v2[2], fez * h[1] + fey * h[2])) return false;
+        a = e1[2], b = e1[0];
+        if (separated(-a * v0[0] + b * v0[2], -a * v2[0] + b * v2[2], fez * h[0] + fex * h[2])) return false;
+        a = e1[1], b = e1[0];
+        if (separated(a * v0[0] - b * v0[1], a * v1[0] - b * v1[1], fey * h[0] + fex * h[1])) return false;
+    }
+    // Edge e2: corners 0 and 1, 0 and 1, 1 and 2.
+    {
+        const double fex = std::fabs(e2[0]), fey = std::fabs(e2[1]), fez = std::fabs(e2[2]);
+        double a = e2[2], b = e2[1];
+        if (separated(a * v0[1] - b * v0[2], a * v1[1] - b * v1[2], fez * h[1] + fey * h[2])) return false;
+        a = e2[2], b = e2[0];
+        if (separated(-a * v0[0] + b * v0[2], -a * v1[0] + b * v1[2], fez * h[0] + fex * h[2])) return false;
+        a = e2[1], b = e2[0];
+        if (separated(a * v1[0] - b * v1[1], a * v2[0] - b * v2[1], fey * h[0] + fex * h[1])) return false;
+    }
+
+    // The triangle's plane, normal e0 x e1, against the box corners nearest
+    // and farthest along the normal.
+    const double n[3] = {e0[1] * e1[2] - e0[2] * e1[1], e0[2] * e1[0] - e0[0] * e1[2],
+                         e0[0] * e1[1] - e0[1] * e1[0]};
+    double vmin[3], vmax[3];
+    for (int q = 0; q < 3; ++q) {
+        if (n[q] > 0.0) {
+            vmin[q] = -h[q] - v0[q];
+            vmax[q] = h[q] - v0[q];
+        } else {
+            vmin[q] = h[q] - v0[q];
+            vmax[q] = -h[q] - v0[q];
+        }
+    }
+    if (n[0] * vmin[0] + n[1] * vmin[1] + n[2] * vmin[2] > 0.0) return false;
+    return n[0] * vmax[0] + n[1] * vmax[1] + n[2] * vmax[2] >= 0.0;
+}
+
+// A triangle's corners in node axis order (x, z, y), with their bounds and
+// its position in the triangle list.
+struct NodeTriangle {
+    double corner[3][3];
+    double lo[3], hi[3];
+    std::uint32_t position;
+};
+
+// Spreads the low 10 bits of v to every third bit.
+std::uint32_t spread_bits(std::uint32_t v) {
+    v &= 0x3ffu;
+    v = (v | (v << 16)) & 0x030000ffu;
+    v = (v | (v << 8)) & 0x0300f00fu;
+    v = (v | (v << 4)) & 0x030c30c3u;
+    v = (v | (v << 2)) & 0x09249249u;
+    return v;
+}
+
+class OctreeBuilder {
+public:
+    // The builder keeps its own copy of the triangles, in space-filling-curve
+    // order of their centres: the triangles of one node then lie close
+    // together in memory, where the list order (by height) scatters them.
+    // Node lists hold positions in this copy while the tree is built; a leaf
+    // turns them back into list positions, ascending, which gives exactly the
+    // lists of a build in list order.
+    OctreeBuilder(const std::vector<Triangle>& triangles, const NodeVec& rootCenter, const NodeVec& rootHalf)
+        : childLists_(kMaxOctreeDepth + 1), budget_(16 * triangles.size() + (1u << 20)) {
+        const std::size_t n = triangles.size();
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> order(n);  // (curve key, position)
+        for (std::size_t i = 0; i < n; ++i) {
+            const Triangle& t = triangles[i];
+            const double centre[3] = {(t.a.x + t.b.x + t.c.x) / 3, (t.a.z + t.b.z + t.c.z) / 3,
+                                      (t.a.y + t.b.y + t.c.y) / 3};
+            std::uint32_t key = 0;
+            for (int q = 0; q < 3; ++q) {
+                double cell = 0.0;
+                if (rootHalf[q] > 0.0) cell = (centre[q] - (rootCenter[q] - rootHalf[q])) / (2 * rootHalf[q]) * 1024.0;
+                // Only the memory order depends on the key, so anything odd
+                // (a coordinate overflowing to infinity) simply goes to cell 0.
+                const auto bits = static_cast<std::uint32_t>(std::isfinite(cell) ? std::clamp(cell, 0.0, 1023.0) : 0.0);
+                key |= spread_bits(bits) << (2 - q);
+            }
+            order[i] = {key, static_cast<std::uint32_t>(i)};
+        }
+        std::sort(order.begin(), order.end());
+
+        tris_.resize(n);
+        for (std::size_t j = 0; j < n; ++j) {
+            const Triangle& t = triangles[order[j].second];
+            NodeTriangle& nt = tris_[j];
+            nt.position = order[j].second;
+            const Vertex* corners[3] = {&t.a, &t.b, &t.c};
+            for (int k = 0; k < 3; ++k) {
+                nt.corner[k][0] = corners[k]->x;
+                nt.corner[k][1] = corners[k]->z;
+                nt.corner[k][2] = corners[k]->y;
+            }
+            for (int q = 0; q < 3; ++q) {
+                nt.lo[q] = std::min(nt.corner[0][q], std::min(nt.corner[1][q], nt.corner[2][q]));
+                nt.hi[q] = std::max(nt.corner[0][q], std::max(nt.corner[1][q], nt.corner[2][q]));
+            }
+        }
+    }
+
+    void build_root(OctreeNode& root, const NodeVec& center, const NodeVec& halfSize) {
+        // The root's candidates are all triangles.
+        std::vector<std::uint32_t> overlaps;
+        overlaps.reserve(tris_.size());
+        for (std::size_t i = 0; i < tris_.size(); ++i) {
+            if (overlaps_box(tris_[i], center.data(), halfSize.data())) overlaps.push_back(static_cast<std::uint32_t>(i));
+        }
+        build(root, center, halfSize, overlaps, tris_.size(), nullptr, 0);
+    }
+
+private:
+    // Fills `node` whose overlap list (its candidates that overlap its box,
+    // in candidate order) is already known. A split node works out the
+    // overlap lists of all eight children in one pass over its own list, the
+    // children's candidates; each triangle is then fetched once rather than
+    // eight times. The result is the same as testing child by child.
+    void build(OctreeNode& node, const NodeVec& center, const NodeVec& halfSize,
+               const std::vector<std::uint32_t>& overlaps, std::size_t candidateCount, OctreeNode* parent,
+               int depth) {
+        node.center = center;
+        node.halfSize = halfSize;
+        node.parent = parent;
+        for (int q = 0; q < 3; ++q) {
+            node.maxCorner[q] = center[q] + halfSize[q];
+            node.minCorner[q] = center[q] - halfSize[q];
+        }
+        node.triangleIndices.clear();
+        node.isLeaf = 1;
+
+        // Split on the size of the candidate list, not of the node's own
+        // list. A node at the depth bound stays a leaf (more than 100
+        // triangles meeting in one point would be split forever), and so does
+        // a box without extent: its children would all be the same box.
+        //
+        // The depth bound alone does not stop a blow-up: over 100 triangles
+        // sharing an edge, or lying on top of each other, keep whole rows or
+        // planes of boxes at every depth above 100, and 16 levels of that is
+        // billions of nodes. So the tree also has a budget of nodes plus leaf
+        // entries, 16 per triangle and a million more; a real model uses a
+        // few per triangle. Once it is spent the remaining nodes stay leaves.
+        const bool degenerate = halfSize[0] == 0.0 && halfSize[1] == 0.0 && halfSize[2] == 0.0;
+        if (candidateCount <= 100 || depth >= kMaxOctreeDepth || degenerate || spent_ >= budget_) {
+            spent_ += 1 + overlaps.size();
+            node.triangleIndices.resize(overlaps.size());
+            for (std::size_t i = 0; i < overlaps.size(); ++i) node.triangleIndices[i] = tris_[overlaps[i]].position;
+            std::sort(node.triangleIndices.begin(), node.triangleIndices.end());
+            return;
+        }
+        node.isLeaf = 0;
+        ++spent_;
+
+        // Child k: bit 4 upper x, bit 2 upper z, bit 1 upper y.
+        const NodeVec childHalf = {halfSize[0] / 2, halfSize[1] / 2, halfSize[2] / 2};
+        double side[3][2];  // child centre per component, lower and upper half
+        for (int q = 0; q < 3; ++q) {
+            side[q][0] = center[q] + -1.0 * (halfSize[q] / 2);
+            side[q][1] = center[q] + 1.0 * (halfSize[q] / 2);
+        }
+        NodeVec childCenter[8];
+        for (int k = 0; k < 8; ++k) childCenter[k] = {side[0][(k >> 2) & 1], side[1][(k >> 1) & 1], side[2][k & 1]};
+
+        // The children's lists live in buffers of their depth, reused by every
+        // node there; this node's own list (a buffer one level up) stays
+        // intact while the children below are built.
+        std::array<std::vector<std::uint32_t>, 8>& lists = childLists_[depth + 1];
+        for (auto& list : lists) list.clear();
+        for (const std::uint32_t index : overlaps) {
+            const NodeTriangle& t = tris_[index];
+            // The box-axis test per half, shared by the four children in it.
+            bool in[3][2];
+            for (int q = 0; q < 3; ++q) {
+                for (int s = 0; s < 2; ++s)
+                    in[q][s] = !(t.lo[q] - side[q][s] > childHalf[q] || t.hi[q] - side[q][s] < -childHalf[q]);
+            }
+            for (int k = 0; k < 8; ++k) {
+                if (in[0][(k >> 2) & 1] && in[1][(k >> 1) & 1] && in[2][k & 1] &&
+                    overlap_impl<true>(childCenter[k].data(), childHalf.data(), t.corner[0], t.corner[1], t.corner[2]))
+                    lists[k].push_back(index);
+            }
+        }
+        for (int k = 0; k < 8; ++k) {
+            node.children[k] = std::make_unique<OctreeNode>();
+            build(*node.children[k], childCenter[k], childHalf, lists[k], overlaps.size(), &node, depth + 1);
+        }
+    }
+
+    static bool overlaps_box(const NodeTriangle& t, const double* c, const double* h) {
+        // The box-axis test of overlap_impl on precomputed bounds: min(v - c)
+        // equals min(v) - c exactly, as subtracting a constant keeps the order.
+        for (int q = 0; q < 3; ++q) {
+            if (t.lo[q] - c[q] > h[q] || t.hi[q] - c[q] < -h[q]) return false;
+        }
+        return overlap_impl<true>(c, h, t.corner[0], t.corner[1], t.corner[2]);
+    }
+
+    std::vector<NodeTriangle> tris_;
+    std::vector<std::array<std::vector<std::uint32_t>, 8>> childLists_;  // per depth
+    std::size_t budget_;     // nodes plus leaf entries the tree may take
+    std::size_t spent_ = 0;
+};
+
+}  // namespace
+
+bool tri_box_overlap(const NodeVec& center, const NodeVec& halfSize, const std::array<NodeVec, 3>& corners) {
+    return overlap_impl(center.data(), halfSize.data(), corners[0].data(), corners[1].data(), corners[2].data());
+}
+
+void create_octree(const std::vector<Triangle>& triangles, OctreeNode& root, const Vec3& maxCorner,
+                   const Vec3& minCorner) {
+    // The root box is 1.2 times the model's extent, centred on it; its
+    // vectors go into node axis order (x, z, y).
+    const Vec3 c = (maxCorner + minCorner) * 0.5;
+    const Vec3 h = (maxCorner - minCorner) * 0.6;
+    const NodeVec center = {c.x, c.z, c.y};
+    const NodeVec halfSize = {h.x, h.z, h.y};
+
+    OctreeBuilder builder(triangles, center, halfSize);
+    builder.build_root(root, center, halfSize);
+}
