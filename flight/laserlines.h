@@ -3,6 +3,7 @@
 #include "flight/parameters.h"
 
 #include <QObject>
+#include <cstdint>
 #include <vector>
 
 // Owns the laser list and reports laser-generation progress through its two
@@ -21,6 +22,16 @@ public:
     // Direction pass: gives every record its direction and attitude.
     void compute_directions(double prf, double halfFovAcross, double orientation, ScanPattern pattern,
                             double scanFrequency, double halfFovAlong, bool realistic, const TrajectoryTerms& terms);
+    // The same two passes with the seed of the realistic trajectory's sign
+    // draws given (the overloads above seed with the current time in whole
+    // seconds). compute_origins throws InputError, before appending anything
+    // or signalling, when the pulses of the run could not fit in memory.
+    void compute_origins(double prf, double velocity, double halfFovAcross, double overlap, double meanHeight,
+                         double orientation, double minX, double minY, double minZ, double maxX, double maxY,
+                         double maxZ, bool realistic, const TrajectoryTerms& terms, std::uint32_t seed);
+    void compute_directions(double prf, double halfFovAcross, double orientation, ScanPattern pattern,
+                            double scanFrequency, double halfFovAlong, bool realistic, const TrajectoryTerms& terms,
+                            std::uint32_t seed);
     // Lasers whose ray meets the plane z = minZ inside the model's xy limits.
     int count_expected_hits(double maxX, double maxY, double maxZ, double minX, double minY, double minZ) const;
 
