@@ -27,8 +27,10 @@ if [ "${1:-}" = "--tests" ]; then
   if command -v npm >/dev/null; then
     mkdir -p "$root/.deps/readers"
     (cd "$root/.deps/readers" && [ -f package.json ] || echo '{"private":true}' > package.json)
-    npm install --silent --no-audit --no-fund --prefix "$root/.deps/readers" \
-      @loaders.gl/core @loaders.gl/las las-header >/dev/null 2>&1 \
+    # Pinned: @loaders.gl/las 4.5.1 wants @loaders.gl/core ~4.4.0; all three
+    # work with node 20.
+    npm install --silent --no-audit --no-fund --save-exact --prefix "$root/.deps/readers" \
+      @loaders.gl/core@4.4.3 @loaders.gl/las@4.5.1 las-header@0.0.4 >/dev/null 2>&1 \
       || echo "note: the npm LAS readers could not be installed; their checks will be skipped"
   fi
 fi

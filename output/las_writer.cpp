@@ -1,0 +1,268 @@
+#include "output/las_writer.h"
+
+#include "app/failure.h"
+#include "app/progress.h"
+#include "output/writing_loop.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Little-endian stores, independent of the host's byte order.
+inline void store_u16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void store_u32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+    p[2] = static_cast<std::uint8_t>(v >> 16);
+    p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+inline void store_u64(std::uint8_t* p, std::uint64_t v) {
+    store_u32(p, static_cast<std::uint32_t>(v));
+    store_u32(p + 4, static_cast<std::uint32_t>(v >> 32));
+}
+inline void store_f64(std::uint8_t* p, double v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    store_u64(p, bits);
+}
+
+// Appends fields one after the other.
+class HeaderCursor {
+public:
+    explicit HeaderCursor(std::uint8_t* p) : p_(p) {}
+    void bytes(const void* src, std::size_t n) {
+        std::memcpy(p_ + pos_, src, n);
+        pos_ += n;
+    }
+    void u8(std::uint8_t v) { p_[pos_++] = v; }
+    void u16(std::uint16_t v) { store_u16(p_ + pos_, v), pos_ += 2; }
+    void u32(std::uint32_t v) { store_u32(p_ + pos_, v), pos_ += 4; }
+    void f64(double v) { store_f64(p_ + pos_, v), pos_ += 8; }
+    std::size_t position() const { return pos_; }
+
+private:
+    std::uint8_t* p_;
+    std::size_t pos_ = 0;
+};
+
+// The signed 32-bit range in hundredths of a metre, as a text for messages.
+const char* const kLasRangeText = "-21474836.48 m to 21474836.47 m";
+
+const char* const kAxisNames[3] = {"x", "y", "z"};
+
+}  // namespace
+
+std::array<std::uint8_t, LasHeader::kSize> LasHeader::bytes() const {
+    std::array<std::uint8_t, kSize> out{};
+    HeaderCursor c(out.data());
+    c.bytes(fileSignature, 4);
+    c.u16(fileSourceId);
+    c.u16(globalEncoding);
+    c.u32(guidData1);
+    c.u16(guidData2);
+    c.u16(guidData3);
+    c.bytes(guidData4, 8);
+    c.u8(versionMajor);
+    c.u8(versionMinor);
+    c.bytes(systemIdentifier, 32);
+    c.bytes(generatingSoftware, 32);
+    c.u16(creationDayOfYear);
+    c.u16(creationYear);
+    c.u16(headerSize);
+    c.u32(offsetToPointData);
+    c.u32(numberOfVariableLengthRecords);
+    c.u8(pointDataFormatId);
+    c.u16(pointDataRecordLength);
+    c.u32(numberOfPointRecords);
+    for (std::uint32_t count : numberOfPointsByReturn) c.u32(count);
+    for (double v : {xScale, yScale, zScale, xOffset, yOffset, zOffset, maxX, minX, maxY, minY, maxZ, minZ}) c.f64(v);
+    // Every field above has its fixed place; the sum must be the block size.
+    if (c.position() != kSize) throw std::logic_error("LAS header layout does not add up to 227 bytes");
+    return out;
+}
+
+namespace {
+
+// The header box: starts at points[0] and widens over the hitPoints of the
+// lasers with a return; each such laser is also handed to `visit`.
+template <class Visit>
+LasBounds bounds_over(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers, Visit visit) {
+    if (points.empty()) throw std::invalid_argument("las_bounds needs at least one point");
+    const LidarPoint& first = points.front();
+    LasBounds b{first.x, first.x, first.y, first.y, first.z, first.z};
+    for (std::size_t i = 0; i < lasers.size(); ++i) {
+        const LaserLine& laser = lasers[i];
+        if (laser.hitFaceIndex == -1) continue;
+        const Vec3& p = laser.hitPoint;
+        // Maxima take equal values too, minima only smaller ones; the
+        // difference shows only with signed zeros.
+        if (p.x >= b.maxX) b.maxX = p.x;
+        if (b.minX > p.x) b.minX = p.x;
+        if (p.y >= b.maxY) b.maxY = p.y;
+        if (b.minY > p.y) b.minY = p.y;
+        if (p.z >= b.maxZ) b.maxZ = p.z;
+        if (b.minZ > p.z) b.minZ = p.z;
+        visit(i, p);
+    }
+    return b;
+}
+
+}  // namespace
+
+LasBounds las_bounds(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers) {
+    return bounds_over(points, lasers, [](std::size_t, const Vec3&) {});
+}
+
+std::uint16_t day_of_year(int day, int month, int year) {
+    static const int kDaysBefore[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    int n = kDaysBefore[(month - 1) % 12] + day;
+    if (leap && month > 2) ++n;
+    return static_cast<std::uint16_t>(n);
+}
+
+namespace las_detail {
+
+// Portable variant: the rounding error of the double product, from a fused
+// multiply-add, decides the side of a product that rounded onto a whole
+// number.
+bool scaled_coordinate_fma(double value, std::int32_t& out) {
+    const double p = value * 100.0;
+    double t = std::trunc(p);
+    if (t == p) {
+        const double err = std::fma(value, 100.0, -p);  // exact product = p + err
+        if (p > 0 && err < 0) t -= 1.0;
+        else if (p < 0 && err > 0) t += 1.0;
+    }
+    // When p is not whole, no integer lies between it and the exact product
+    // (p is the double nearest to it), so trunc(p) is already right.
+    if (!(t >= -2147483648.0 && t <= 2147483647.0)) return false;
+    out = static_cast<std::int32_t>(t);
+    return true;
+}
+
+}  // namespace las_detail
+
+bool las_scaled_coordinate(double value, std::int32_t& out) {
+#if LDBL_MANT_DIG >= 64
+    // A double times 100 needs at most 60 significant bits: the extended
+    // product is exact, and truncating it (not a product rounded to double)
+    // gives 2 for 0.03, whose double lies just below 0.03.
+    const long double exact = static_cast<long double>(value) * 100.0L;
+    if (!(exact > -2147483649.0L && exact < 2147483648.0L)) return false;
+    out = static_cast<std::int32_t>(exact);  // truncation toward zero
+    return true;
+#else
+    return las_detail::scaled_coordinate_fma(value, out);
+#endif
+}
+
+namespace {
+
+[[noreturn]] void refuse_coordinate(const QString& path, int axis, double value, std::size_t laser,
+                                    std::size_t count) {
+    throw OutputError(QStringLiteral("Cannot save '%1' as LAS: the %2 coordinate %3 of laser %4 (of %5) "
+                                     "does not fit the format (%6 at a scale of 0.01). Nothing was written.")
+                          .arg(path, QLatin1String(kAxisNames[axis]), QString::number(value, 'g', 12))
+                          .arg(laser + 1)
+                          .arg(count)
+                          .arg(QLatin1String(kLasRangeText))
+                          .toStdString());
+}
+
+// Within this many metres of 0 every value fits; beyond it (and for NaN)
+// the exact test decides.
+constexpr double kSurelyFits = 21474836.0;
+
+inline void check_coordinate(const QString& path, int axis, double value, std::size_t laser, std::size_t count) {
+    if (std::fabs(value) < kSurelyFits) return;
+    std::int32_t unused;
+    if (!las_scaled_coordinate(value, unused)) refuse_coordinate(path, axis, value, laser, count);
+}
+
+// las_scaled_coordinate for a value already checked, without extended
+// arithmetic for the common case: when the double product is not a whole
+// number, no whole number lies between it and the exact product (it is
+// the double nearest to it), so truncating it is right. Only products that
+// rounded onto a whole number need the exact test.
+inline std::int32_t checked_scaled_coordinate(double value) {
+    std::int32_t out = 0;
+    if (std::fabs(value) < kSurelyFits) {
+        const double p = value * 100.0;
+        out = static_cast<std::int32_t>(p);
+        if (static_cast<double>(out) != p) return out;
+    }
+    las_scaled_coordinate(value, out);
+    return out;
+}
+
+inline void encode_record(std::uint8_t* r, std::int32_t x, std::int32_t y, std::int32_t z) {
+    store_u32(r, static_cast<std::uint32_t>(x));
+    store_u32(r + 4, static_cast<std::uint32_t>(y));
+    store_u32(r + 8, static_cast<std::uint32_t>(z));
+    store_u16(r + 12, 0);  // intensity
+    r[14] = 0;             // return number, number of returns, scan direction, edge: all 0
+    r[15] = 1;             // classification
+    r[16] = 1;             // scan angle rank
+    r[17] = 1;             // user data
+    store_u16(r + 18, 1);  // point source ID
+}
+
+}  // namespace
+
+bool write_las_file(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers, const QString& path,
+                    Progress& progress, const QDate& date) {
+    // One pass for the header box and the range check, before the file is
+    // touched: a refused save leaves an existing file as it was.
+    const std::size_t count = lasers.size();
+    const LasBounds bounds = bounds_over(points, lasers, [&](std::size_t i, const Vec3& p) {
+        check_coordinate(path, 0, p.x, i, count);
+        check_coordinate(path, 1, p.y, i, count);
+        check_coordinate(path, 2, p.z, i, count);
+    });
+
+    LasHeader header;
+    header.creationDayOfYear = day_of_year(date.day(), date.month(), date.year());
+    header.creationYear = static_cast<std::uint16_t>(date.year());
+    header.numberOfPointRecords = static_cast<std::uint32_t>(points.size());
+    header.maxX = bounds.maxX;
+    header.minX = bounds.minX;
+    header.maxY = bounds.maxY;
+    header.minY = bounds.minY;
+    header.maxZ = bounds.maxZ;
+    header.minZ = bounds.minZ;
+
+    ChunkedFile file(path, "wb");
+    const auto headerBytes = header.bytes();
+    file.write_raw(headerBytes.data(), headerBytes.size());
+
+    // Records go out in blocks of a few megabytes.
+    constexpr std::size_t kBlockRecords = std::size_t(1) << 18;
+    constexpr std::size_t kRecord = LasHeader::kPointRecordLength;
+    std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kBlockRecords * kRecord]);
+    std::size_t used = 0;
+
+    const std::size_t n = lasers.size();
+    WritingLoopProgress loop(progress, n);
+    for (std::size_t i = 0; i < n; ++i) {
+        loop.before(i);
+        const LaserLine& laser = lasers[i];
+        if (laser.hitFaceIndex == -1) continue;
+        encode_record(block.get() + used * kRecord, checked_scaled_coordinate(laser.hitPoint.x),
+                      checked_scaled_coordinate(laser.hitPoint.y), checked_scaled_coordinate(laser.hitPoint.z));
+        if (++used == kBlockRecords) {
+            file.write_raw(block.get(), used * kRecord);
+            used = 0;
+        }
+    }
+    file.write_raw(block.get(), used * kRecord);
+    const bool ok = file.close();
+    loop.finish();
+    return ok;
+}

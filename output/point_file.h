@@ -1,0 +1,15 @@
+#pragma once
+#include "flight/laser_line.h"
+
+#include <QString>
+#include <vector>
+
+class Progress;
+
+// The ASCII LiDAR point file: one line "x y z" (hitPoint) for every laser
+// with a return, in laser order, numbers as a C++ stream writes them by
+// default. Progress: value 0, range 0..n, about every twentieth laser, then
+// n after closing.
+// Returns false when the file could not be opened or fully written; the
+// caller decides whether to say so (the save task does not).
+bool write_point_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress);

@@ -1,0 +1,21 @@
+#pragma once
+#include "flight/laser_line.h"
+
+#include <QString>
+#include <vector>
+
+class Progress;
+
+// Layout codes of the trajectory file (the format dialog's "Format 1" gives
+// 3, "Format 3" gives 1).
+enum TrajectoryFormat {
+    kTrajectoryPositionCosines = 1,         // origin, direction
+    kTrajectoryPositionAngles = 2,          // origin, roll pitch yaw
+    kTrajectoryPositionCosinesAngles = 3,   // origin, direction, roll pitch yaw
+};
+
+// One line per laser, returns or not. Progress as write_point_file.
+// Returns false when the file could not be opened or fully written.
+// A code other than 1, 2 or 3 throws OutputError before the file is opened.
+bool write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
+                           int formatCode);
