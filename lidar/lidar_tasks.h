@@ -1,0 +1,21 @@
+#pragma once
+#include "app/progress.h"
+#include "app/simulation_data.h"
+
+#include <QString>
+
+// "LiDAR Data Simulation": casts every laser through the octree. Each return
+// is written into its laser record (hitPoint, range, hitFaceIndex) and
+// appended to data.points in laser order.
+//
+// The points list is emptied first, also when the action is then refused:
+// without a model or without lasers it throws Refused with the message.
+// Progress: value 0, range 0..n, then the value of every fiftieth laser
+// (every laser when there are fewer than 50), then n.
+//
+// threads = 0 casts on every hardware thread. The points, the laser records
+// and the progress values are the same for any thread count.
+void simulate_lidar_task(SimulationData& data, Progress& progress, unsigned threads = 0);
+
+// The log text of a completed simulation with `pointCount` returns.
+QString lidar_simulation_message(std::size_t pointCount);
