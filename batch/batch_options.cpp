@@ -1,0 +1,313 @@
+#include "batch_options.h"
+
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace {
+
+constexpr const char* kVersionText = "pointfall-batch 4.0";
+
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+// A whole-text unsigned integer no greater than `maximum`.
+std::uint64_t parse_count(const std::string& text, const std::string& option, std::uint64_t maximum) {
+    std::uint64_t value = 0;
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (first != last && *first == '+') ++first;
+    const auto [end, ec] = std::from_chars(first, last, value);
+    if (first == last || ec != std::errc() || end != last || value > maximum) {
+        throw OptionError(option + ": " + quoted(text) + " is not a whole number from 0 to " + std::to_string(maximum) +
+                          ".");
+    }
+    return value;
+}
+
+// The text of an option that names one of a few choices, as its position.
+int parse_choice(const std::string& text, const std::string& option, const std::vector<std::string>& choices) {
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+        if (text == choices[i]) return static_cast<int>(i);
+    }
+    std::string list;
+    for (std::size_t i = 0; i < choices.size(); ++i) list += (i == 0 ? "" : ", ") + choices[i];
+    throw OptionError(option + ": " + quoted(text) + " is not one of " + list + ".");
+}
+
+struct RawOptions {
+    std::string mesh, obj, up, unit, sampleTriangles;
+    std::string orientation, velocity, overlap, height;
+    std::string prf, scanFrequency, fovAcross, fovAlong, pattern;
+    std::string terms[6];
+    std::string systematic, random, overall;
+    std::string points, trajectory, trajectoryFormat, saveMesh, log;
+    std::string seed, threads;
+    bool quiet = false;
+};
+
+const char* const kTermOptions[6] = {"--term-x", "--term-y", "--term-z", "--term-roll", "--term-pitch", "--term-yaw"};
+
+}  // namespace
+
+BatchOptions::BatchOptions() : trajectoryTerms(6, std::vector<double>(4, 0.0)) {
+    scanner.prf = 10 * 1000.0;  // the scanner page starts at 10 kHz
+    scanner.scanFrequency = 20.0;
+    scanner.fovAcross = 60.0;
+    scanner.fovAlong = 0.0;
+    scanner.pattern = ZigZagLines;
+}
+
+double parse_number(const std::string& text, const std::string& option) {
+    double value = 0.0;
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    // from_chars takes no plus sign; a leading one is harmless on a command line.
+    if (first != last && *first == '+' && first + 1 != last && first[1] != '-') ++first;
+    const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
+    if (first == last || ec != std::errc() || end != last || !std::isfinite(value)) {
+        throw OptionError(option + ": " + quoted(text) + " is not a number.");
+    }
+    return value;
+}
+
+std::vector<double> parse_number_list(const std::string& text, std::size_t count, const std::string& option) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', start);
+        parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (parts.size() != count) {
+        throw OptionError(option + ": expected " + std::to_string(count) + " comma-separated values, got " +
+                          std::to_string(parts.size()) + " in " + quoted(text) + ".");
+    }
+    std::vector<double> values;
+    values.reserve(count);
+    for (const std::string& part : parts) values.push_back(parse_number(part, option));
+    return values;
+}
+
+std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& args, std::ostream& out,
+                                                std::ostream& err, int* exitCode) {
+    CLI::App app{
+        "Simulates an airborne LiDAR survey of a terrain model without the desktop window.\n"
+        "Without --mesh or --obj the bundled sample scene is surveyed; without a model\n"
+        "option and --points the points go to pointfall-demo.las.",
+        "pointfall-batch"};
+    app.set_version_flag("--version", kVersionText, "Print the version and exit");
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return std::string("Error: ") + e.what() + "\nRun with --help for more information.\n";
+    });
+    app.get_formatter()->column_width(34);
+
+    RawOptions raw;
+    const std::string model = "Model (at most one; none = the sample scene)";
+    app.add_option("--mesh", raw.mesh, "ASCII mesh file, as \"Open Mesh\" reads it")->type_name("FILE")->group(model);
+    app.add_option("--obj", raw.obj, "Wavefront OBJ file, as \"Open 3D model\" reads it")
+        ->type_name("FILE")
+        ->group(model);
+    app.add_option("--up", raw.up, "Vertical axis of the OBJ model: z or y (default z)")
+        ->type_name("z|y")
+        ->group(model);
+    app.add_option("--unit", raw.unit, "Unit of the OBJ model: m, cm, mm, ft or in (default m)")
+        ->type_name("UNIT")
+        ->group(model);
+    // Size of the generated sample scene, for benchmarks and quick checks.
+    app.add_option("--sample-triangles", raw.sampleTriangles)->group("");
+
+    const std::string flight = "Flight";
+    app.add_option("--orientation", raw.orientation, "Flight direction from the x axis, 0..180 (default 0)")
+        ->type_name("DEG")
+        ->group(flight);
+    app.add_option("--velocity", raw.velocity, "Flight velocity (default: the wizard's suggestion)")
+        ->type_name("M_PER_S")
+        ->group(flight);
+    app.add_option("--overlap", raw.overlap, "Overlap of neighbouring lines, 0..100 (default 30)")
+        ->type_name("PERCENT")
+        ->group(flight);
+    app.add_option("--height", raw.height, "Mean flying height (default: the wizard's suggestion)")
+        ->type_name("M")
+        ->group(flight);
+
+    const std::string scanner = "Scanner";
+    app.add_option("--prf", raw.prf, "Pulse repetition frequency (default 10)")->type_name("KHZ")->group(scanner);
+    app.add_option("--scan-frequency", raw.scanFrequency, "Scanning frequency (default 20)")
+        ->type_name("HZ")
+        ->group(scanner);
+    app.add_option("--fov-across", raw.fovAcross, "Field of view across the flight, 0..180 (default 60)")
+        ->type_name("DEG")
+        ->group(scanner);
+    app.add_option("--fov-along", raw.fovAlong, "Field of view along the flight, 0..180 (default 0)")
+        ->type_name("DEG")
+        ->group(scanner);
+    app.add_option("--pattern", raw.pattern, "zigzag, parallel, spherical or elliptical (default zigzag)")
+        ->type_name("NAME")
+        ->group(scanner);
+
+    const std::string realistic = "Realistic trajectory (any of these switches it on; term = A cos(Bt) + C sin(Dt))";
+    const char* const termHelp[6] = {"x", "y", "z", "roll", "pitch", "yaw"};
+    for (int i = 0; i < 6; ++i) {
+        app.add_option(kTermOptions[i], raw.terms[i], std::string("Terms of ") + termHelp[i])
+            ->type_name("A,B,C,D")
+            ->group(realistic);
+    }
+
+    const std::string errors = "Errors (applied after the cast, in one error step)";
+    app.add_option("--systematic", raw.systematic, "Offsets; angles in degrees")
+        ->type_name("X,Y,Z,ROLL,PITCH,YAW,RANGE")
+        ->group(errors);
+    app.add_option("--random", raw.random, "Standard deviations of the same seven")
+        ->type_name("SX,SY,SZ,SROLL,SPITCH,SYAW,SRANGE")
+        ->group(errors);
+    app.add_option("--overall", raw.overall, "Standard deviations added to every point (excludes the others)")
+        ->type_name("SX,SY,SZ")
+        ->group(errors);
+
+    const std::string output = "Output";
+    app.add_option("--points", raw.points, "Point file: .las (LAS 1.2) or .txt (x y z)")
+        ->type_name("FILE")
+        ->group(output);
+    app.add_option("--trajectory", raw.trajectory, "Trajectory file (one line per pulse)")
+        ->type_name("FILE")
+        ->group(output);
+    app.add_option("--trajectory-format", raw.trajectoryFormat,
+                   "1: position, direction, angles; 2: position, angles; 3: position, direction (default 1)")
+        ->type_name("1|2|3")
+        ->group(output);
+    app.add_option("--save-mesh", raw.saveMesh, "Write the model as an ASCII mesh")->type_name("FILE")->group(output);
+    app.add_option("--log", raw.log, "Write the text of the log panel")->type_name("FILE")->group(output);
+
+    const std::string run = "Run";
+    app.add_option("--seed", raw.seed,
+                   "Seed of the random source (default 1) and of the trajectory signs (default: the clock)")
+        ->type_name("N")
+        ->group(run);
+    app.add_option("--threads", raw.threads, "Threads of the cast; 0 = all cores (default)")
+        ->type_name("N")
+        ->group(run);
+    app.add_flag("--quiet", raw.quiet, "No progress bars and no summary")->group(run);
+
+    try {
+        // CLI11 takes the arguments last first.
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        app.parse(reversed);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e, out, err);
+        *exitCode = code == 0 ? 0 : 2;
+        return std::nullopt;
+    }
+
+    BatchOptions options;
+    try {
+        auto given = [&app](const char* name) { return app.count(name) > 0; };
+
+        if (given("--mesh") && given("--obj")) {
+            throw OptionError("--mesh and --obj: give at most one model.");
+        }
+        if ((given("--up") || given("--unit")) && !given("--obj")) {
+            throw OptionError("--up and --unit describe an OBJ model: they need --obj.");
+        }
+        if (given("--mesh")) {
+            options.model = ModelKind::Mesh;
+            options.modelFile = raw.mesh;
+        } else if (given("--obj")) {
+            options.model = ModelKind::Obj;
+            options.modelFile = raw.obj;
+            if (given("--up")) options.verticalAxisAnswer = parse_choice(raw.up, "--up", {"z", "y"});
+            if (given("--unit"))
+                options.unitChoice = 1 + parse_choice(raw.unit, "--unit", {"m", "cm", "mm", "ft", "in"});
+        }
+        if (given("--sample-triangles")) {
+            options.sampleTriangles = static_cast<std::size_t>(
+                parse_count(raw.sampleTriangles, "--sample-triangles", std::uint64_t(1) << 32));
+            if (options.sampleTriangles == 0) throw OptionError("--sample-triangles: the scene needs triangles.");
+        }
+
+        if (given("--orientation")) options.orientation = parse_number(raw.orientation, "--orientation");
+        if (given("--velocity")) options.velocity = parse_number(raw.velocity, "--velocity");
+        if (given("--overlap")) options.overlap = parse_number(raw.overlap, "--overlap");
+        if (given("--height")) options.height = parse_number(raw.height, "--height");
+
+        // The scanner page holds kHz; the wizard hands Hz on.
+        if (given("--prf")) options.scanner.prf = parse_number(raw.prf, "--prf") * 1000;
+        if (given("--scan-frequency"))
+            options.scanner.scanFrequency = parse_number(raw.scanFrequency, "--scan-frequency");
+        if (given("--fov-across")) options.scanner.fovAcross = parse_number(raw.fovAcross, "--fov-across");
+        if (given("--fov-along")) options.scanner.fovAlong = parse_number(raw.fovAlong, "--fov-along");
+        if (given("--pattern")) {
+            options.scanner.pattern = static_cast<ScanPattern>(
+                parse_choice(raw.pattern, "--pattern", {"zigzag", "parallel", "spherical", "elliptical"}));
+        }
+
+        for (int i = 0; i < 6; ++i) {
+            if (!given(kTermOptions[i])) continue;
+            options.trajectoryTerms[i] = parse_number_list(raw.terms[i], 4, kTermOptions[i]);
+            options.realisticTrajectory = true;
+        }
+
+        if (given("--overall") && (given("--systematic") || given("--random"))) {
+            throw OptionError("--overall excludes --systematic and --random.");
+        }
+        if (given("--systematic")) {
+            options.errors.systematicOn = true;
+            options.errors.systematic = parse_number_list(raw.systematic, 7, "--systematic");
+        }
+        if (given("--random")) {
+            options.errors.randomOn = true;
+            options.errors.random = parse_number_list(raw.random, 7, "--random");
+        }
+        if (given("--overall")) {
+            options.errors.overallOn = true;
+            options.errors.overall = parse_number_list(raw.overall, 3, "--overall");
+        }
+        options.errorStep = options.errors.systematicOn || options.errors.randomOn || options.errors.overallOn;
+
+        if (given("--points")) {
+            const std::string& p = raw.points;
+            auto endsWith = [&p](const std::string& ending) {
+                return p.size() >= ending.size() && p.compare(p.size() - ending.size(), ending.size(), ending) == 0;
+            };
+            // Compared case-sensitively, as the save action does.
+            if (!endsWith(".txt") && !endsWith(".las")) {
+                throw OptionError("--points: " + quoted(p) + " ends in neither \".txt\" nor \".las\".");
+            }
+            options.pointsFile = p;
+        } else if (options.model == ModelKind::SampleScene) {
+            options.pointsFile = "pointfall-demo.las";
+        }
+        if (given("--trajectory")) options.trajectoryFile = raw.trajectory;
+        if (given("--trajectory-format")) {
+            // The dialog's "Format 1" sets code 3 and "Format 3" code 1.
+            const int caption = 1 + parse_choice(raw.trajectoryFormat, "--trajectory-format", {"1", "2", "3"});
+            options.trajectoryFormatCode = 4 - caption;
+        }
+        if (given("--save-mesh")) options.saveMeshFile = raw.saveMesh;
+        if (given("--log")) options.logFile = raw.log;
+
+        if (given("--seed")) {
+            options.seed =
+                static_cast<std::uint32_t>(parse_count(raw.seed, "--seed", std::numeric_limits<std::uint32_t>::max()));
+        }
+        if (given("--threads")) options.threads = static_cast<unsigned>(parse_count(raw.threads, "--threads", 4096));
+        options.quiet = raw.quiet;
+
+        for (const auto& [name, file] : {std::pair<const char*, const std::string*>{"--mesh", &raw.mesh},
+                                         {"--obj", &raw.obj},
+                                         {"--points", &raw.points},
+                                         {"--trajectory", &raw.trajectory},
+                                         {"--save-mesh", &raw.saveMesh},
+                                         {"--log", &raw.log}}) {
+            if (given(name) && file->empty()) throw OptionError(std::string(name) + ": the file name is empty.");
+        }
+    } catch (const OptionError& e) {
+        err << "Error: " << e.what() << "\n";
+        *exitCode = 2;
+        return std::nullopt;
+    }
+    *exitCode = 0;
+    return options;
+}

@@ -1,0 +1,74 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "errors/error_settings.h"
+#include "flight/parameters.h"
+
+// The command line of pointfall-batch, read into the values the desktop
+// program's dialogs would hold.
+
+enum class ModelKind { SampleScene, Mesh, Obj };
+
+struct BatchOptions {
+    // Model: the sample scene unless --mesh or --obj is given.
+    ModelKind model = ModelKind::SampleScene;
+    std::string modelFile;
+    int verticalAxisAnswer = 0;  // 0 = z up, 1 = y up (OBJ only)
+    int unitChoice = 1;          // 1 m, 2 cm, 3 mm, 4 ft, 5 in (OBJ only)
+    std::size_t sampleTriangles = 300000;
+
+    // Flight page; velocity and height default to the wizard's suggestions
+    // for the loaded model.
+    double orientation = 0.0;
+    std::optional<double> velocity;
+    double overlap = 30.0;
+    std::optional<double> height;
+
+    // Scanner page (prf already in Hz) and realistic-trajectory page.
+    ScannerParameters scanner;
+    bool realisticTrajectory = false;
+    TrajectoryTerms trajectoryTerms;  // always six sets of four
+
+    // Error dialog: one Done with the boxes of the given options checked.
+    ErrorSettings errors;
+    bool errorStep = false;
+
+    // Outputs; empty = not asked for.
+    std::string pointsFile;
+    std::string trajectoryFile;
+    int trajectoryFormatCode = 3;  // code of the dialog's "Format 1"
+    std::string saveMeshFile;
+    std::string logFile;
+
+    // Run
+    std::optional<std::uint32_t> seed;
+    unsigned threads = 0;  // 0 = all cores
+    bool quiet = false;
+
+    BatchOptions();
+};
+
+// A value on the command line that cannot be used; the message names the
+// option and the value.
+class OptionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads the arguments (without the program name). Returns the options, or
+// nothing when the run should end at once with *exitCode: 0 after --help or
+// --version (text on out), 2 after a bad option or value (message on err).
+std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& args, std::ostream& out,
+                                                std::ostream& err, int* exitCode);
+
+// Number conversion for option values: the whole text must be one finite
+// number. Throw OptionError naming the option.
+double parse_number(const std::string& text, const std::string& option);
+// Exactly `count` numbers separated by commas.
+std::vector<double> parse_number_list(const std::string& text, std::size_t count, const std::string& option);
