@@ -3,6 +3,13 @@
 const char* const kDiscardMessage =
     "All the old data i.e. 3D model, laserlines ,intersection points etc. have been discarded..\n";
 
+void log_welcome(SimulationData& data) {
+    data.pendingMessage = QStringLiteral(
+        "Welcome to Pointfall 4.0.....\n\nPlease upload a 3D model(.obj) or a mesh(.txt).\n"
+        "In case of uploading a mesh, please look at it's specified format in 'Help' section.\n");
+    data.appendLog();
+}
+
 SimulationData& SimulationData::instance() {
     static SimulationData data;
     return data;

@@ -82,3 +82,7 @@ QString refusal_error_simulation(const SimulationData& data);
 
 // The log line written before a load when earlier work is thrown away.
 extern const char* const kDiscardMessage;
+
+// The first text of the log of a freshly started program: puts the welcome
+// message into pendingMessage and appends it.
+void log_welcome(SimulationData& data);

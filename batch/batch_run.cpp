@@ -25,10 +25,6 @@
 #include "terrain/sample_scene.h"
 #include "terrain/terrain_tasks.h"
 
-const char* const kWelcomeMessage =
-    "Welcome to Pointfall 4.0.....\n\nPlease upload a 3D model(.obj) or a mesh(.txt).\n"
-    "In case of uploading a mesh, please look at it's specified format in 'Help' section.\n";
-
 namespace {
 
 // File names reach the file system in the local 8-bit encoding, as the
@@ -314,8 +310,7 @@ int run_batch(const std::vector<std::string>& args, std::ostream& out, std::ostr
     uniform_source().seed(options.seed ? *options.seed : 1u);
     reset_normal_deviate();
     Run run(options, out, err, showProgress && !options.quiet);
-    run.data.pendingMessage = QString::fromLatin1(kWelcomeMessage);
-    run.data.appendLog();
+    log_welcome(run.data);
 
     if (!run.loadModel()) return run.status;
 

@@ -19,5 +19,3 @@ enum BatchExit : int {
 // Returns one of BatchExit.
 int run_batch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress = false);
 
-// The text the main window writes into its log panel at start-up.
-extern const char* const kWelcomeMessage;

@@ -31,9 +31,6 @@
 
 namespace {
 
-const char* const kWelcome =
-    "Welcome to Pointfall 4.0.....\n\nPlease upload a 3D model(.obj) or a mesh(.txt).\n"
-    "In case of uploading a mesh, please look at it's specified format in 'Help' section.\n";
 const char* const kIdleStatus = "       No process currently going on. Upload a 3D model(.obj) or a mesh(.txt).";
 
 const char* const kAxisQuestion =
@@ -84,8 +81,7 @@ MainWindow::MainWindow(SimulationData& simulationData)
     connect(unitDialog, &Dialog_unit::successfully_ran, this, &MainWindow::obj_data_extract1);
 
     data.logListener = [this](const QString& text) { showLog(text); };
-    data.pendingMessage = QString::fromLatin1(kWelcome);
-    appendLog();
+    log_welcome(data);
 
     ui->statusBar->showMessage(QString::fromLatin1(kIdleStatus));
     ui->progressBar->hide();
