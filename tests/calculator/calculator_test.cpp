@@ -6,92 +6,51 @@
 
 namespace {
 
-// The dialog's starting texts.
-CalculatorInput defaults() { return {"60", "500", "1", "100", "10"}; }
-
-TEST(Calculator, BlankCounting) {
-    CalculatorOutcome out = calculate_flight_plan(defaults());
-    EXPECT_EQ(out.error, "No blanks are left! ");
-    CalculatorInput two = defaults();
-    two.fov.clear();
-    two.prf.clear();
-    out = calculate_flight_plan(two);
-    EXPECT_EQ(out.error, "More than one box is left empty! ");
-    EXPECT_TRUE(out.value.isEmpty());
-}
-
 TEST(Calculator, DensityThenFieldOfViewBack) {
-    CalculatorInput in = defaults();
-    in.density.clear();
+    CalculatorInput in{"60", "500", "", "100", "10"};
     CalculatorOutcome out = calculate_flight_plan(in);
-    ASSERT_EQ(out.error, "");
+    EXPECT_EQ(out.error, "");
     EXPECT_EQ(out.emptyBox, kDensityBox);
-    // 10000 / (2 * 100 * 500 * tan 30 deg), with pi = 3.14159.
-    EXPECT_EQ(out.value, "0.173205");
+    EXPECT_EQ(out.value, "0.173205");  // 10000 / (2 * 100 * 500 * tan 30 deg), with pi = 3.14159
 
     in.density = out.value;
     in.fov.clear();
     out = calculate_flight_plan(in);
-    ASSERT_EQ(out.error, "");
+    EXPECT_EQ(out.error, "");
     EXPECT_EQ(out.emptyBox, kFovBox);
-    // The true angle converted with 180 / 3.14159.
-    EXPECT_EQ(out.value, "60.0001");
+    EXPECT_EQ(out.value, "60.0001");  // the true angle converted with 180 / 3.14159
 }
 
-TEST(Calculator, EachUnknownSatisfiesTheRelation) {
-    // D = p / (2 V H tan(F/2)), every value solved from the other four.
-    const double F = 40, H = 800, V = 60, prf = 150;
-    const double t = std::tan(F * 0.5 * 3.14159 / 180.0);
-    const double D = prf * 1000 / (2 * V * H * t);  // a consistent set
-    auto solve = [&](int box) {
-        CalculatorInput in{QString::number(F), QString::number(H), QString::number(D, 'g', 17),
-                           QString::number(V), QString::number(prf)};
-        QString* fields[5] = {&in.fov, &in.height, &in.density, &in.velocity, &in.prf};
-        fields[box]->clear();
-        const CalculatorOutcome out = calculate_flight_plan(in);
-        EXPECT_EQ(out.error, "");
+TEST(Calculator, EachEmptyBoxIsSolvedFromTheOtherFour) {
+    // A consistent set in box order (FOV, height, density, velocity, PRF): D = p / (2 V H tan(F / 2)).
+    const double values[5] = {40, 800, 150000 / (2 * 60 * 800 * std::tan(20 * 3.14159 / 180)), 60, 150};
+    for (int box = kFovBox; box <= kPrfBox; ++box) {
+        QString t[5];
+        for (int k = 0; k < 5; ++k) t[k] = k == box ? QString() : QString::number(values[k], 'g', 17);
+        const CalculatorOutcome out = calculate_flight_plan({t[0], t[1], t[2], t[3], t[4]});
         EXPECT_EQ(out.emptyBox, box);
-        return out.value.toDouble();
-    };
-    EXPECT_NEAR(solve(kHeightBox), H, 1e-3);
-    EXPECT_NEAR(solve(kVelocityBox), V, 1e-4);
-    EXPECT_NEAR(solve(kPrfBox), prf, 1e-3);
-    EXPECT_NEAR(solve(kDensityBox), D, 1e-5 * D);
-    EXPECT_NEAR(solve(kFovBox), F, 1e-3);
+        EXPECT_NEAR(out.value.toDouble(), values[box], 1e-5 * values[box]) << box;
+    }
 }
 
 TEST(Calculator, ChecksInOrderWithTheirMessages) {
-    CalculatorInput in = defaults();
-    in.density.clear();
-    in.velocity = "-1";
-    in.height = "-5";
-    EXPECT_EQ(calculate_flight_plan(in).error, "Velocity should be positive!!");
-    in.velocity = "100";
-    EXPECT_EQ(calculate_flight_plan(in).error,
-              "Flight is travelling at altitude lower than the highest point of terrain model!");
-    in.height = "500";
-    in.prf = "-10";
-    EXPECT_EQ(calculate_flight_plan(in).error, "PRF should be greater than 0.");
-    in.prf = "10";
-    in.density = "-1";
-    in.fov.clear();
-    EXPECT_EQ(calculate_flight_plan(in).error, "Point Density should be greater than 0.");
-    in.density.clear();
-    in.fov = "180.5";
-    EXPECT_EQ(calculate_flight_plan(in).error, "FOV should be between 0 - 180.");
-    in.fov = "-0.5";
-    EXPECT_EQ(calculate_flight_plan(in).error, "FOV should be between 0 - 180.");
-    in.fov = "180";  // the bound itself passes
-    EXPECT_EQ(calculate_flight_plan(in).error, "");
-}
-
-TEST(Calculator, NonNumbersReadAsZeroAndDivisionByZeroIsWritten) {
-    CalculatorInput in = defaults();
-    in.height.clear();
-    in.velocity = "-";  // passes the validator, reads as 0
-    const CalculatorOutcome out = calculate_flight_plan(in);
-    EXPECT_EQ(out.error, "");
-    EXPECT_EQ(out.value, "inf");
+    // Each row breaks the checks from its message on, so a check moved earlier shows.
+    const std::pair<CalculatorInput, QString> cases[] = {
+        {{"60", "500", "1", "100", "10"}, "No blanks are left! "},
+        {{"", "500", "1", "100", ""}, "More than one box is left empty! "},
+        {{"60", "-5", "", "-1", "-10"}, "Velocity should be positive!!"},
+        {{"60", "-5", "", "100", "-10"}, "Flight is travelling at altitude lower than the highest point of terrain model!"},
+        {{"", "500", "-1", "100", "-10"}, "PRF should be greater than 0."},
+        {{"200", "500", "-1", "100", ""}, "Point Density should be greater than 0."},
+        {{"-1", "500", "10", "100", ""}, "FOV should be between 0 - 180."},
+        {{"180.5", "500", "", "100", "10"}, "FOV should be between 0 - 180."},
+        {{"180", "500", "", "100", "10"}, ""},
+    };
+    for (const auto& [in, error] : cases) {
+        const CalculatorOutcome out = calculate_flight_plan(in);
+        EXPECT_EQ(out.error, error) << in.fov.toStdString() << " " << in.height.toStdString();
+        EXPECT_EQ(out.value.isEmpty(), !error.isEmpty()) << error.toStdString();
+    }
 }
 
 }  // namespace

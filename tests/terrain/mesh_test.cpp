@@ -1,68 +1,56 @@
-#include "terrain/mesh.h"
+#include "app/failure.h"
+#include "support/recording_progress.h"
+#include "support/test_support.h"
+#include "terrain/mesh_file.h"
+#include "terrain/sample_scene.h"
+#include "terrain/terrain_tasks.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <random>
 #include <set>
+#include <sstream>
+
+using namespace testing_support;
 
 namespace {
 
-TEST(ModelLimits, EachLimitComesFromTheExtremeVertexOfItsAxis) {
-    const std::vector<Vertex> vertices = {{5, -2, 7}, {-1, 4, 3}, {2, 9, -6}, {8, 0, 1}};
-    const ModelLimits l = compute_limits(vertices);
-    EXPECT_EQ(l.minX, -1);
-    EXPECT_EQ(l.maxX, 8);
-    EXPECT_EQ(l.minY, -2);
-    EXPECT_EQ(l.maxY, 9);
-    EXPECT_EQ(l.minZ, -6);
-    EXPECT_EQ(l.maxZ, 7);
+// Every digit of a mesh, for exact comparisons.
+std::string dump(const std::vector<Vertex>& vertices, const std::vector<Face>& faces) {
+    std::ostringstream out;
+    out.precision(17);
+    for (const Vertex& v : vertices) out << v.x << ' ' << v.y << ' ' << v.z << '\n';
+    for (const Face& f : faces) out << f.v[0] << ' ' << f.v[1] << ' ' << f.v[2] << '\n';
+    return out.str();
 }
 
-TEST(ModelLimits, TiesMoveTheMaximumButNotTheMinimum) {
-    // 0.0 and -0.0 compare equal: the maximum takes the later one (>=), the
-    // minimum keeps the first (strict >). The sign shows in the log.
-    const ModelLimits l = compute_limits({{0.0, 0.0, 0.0}, {-0.0, -0.0, -0.0}});
-    EXPECT_TRUE(std::signbit(l.maxX));
-    EXPECT_FALSE(std::signbit(l.minX));
-    EXPECT_TRUE(std::signbit(l.maxZ));
-    EXPECT_FALSE(std::signbit(l.minZ));
+std::string read_dump(const std::string& path, Progress& progress) {
+    std::vector<Vertex> vertices;
+    std::vector<Face> faces;
+    read_mesh_file(vertices, faces, QString::fromStdString(path), progress);
+    return dump(vertices, faces);
 }
 
-TEST(MakeTriangle, NormalIsTheUnnormalisedCrossProductOfTheEdges) {
-    const Vertex a{1, 1, 1}, b{4, 1, 2}, c{1, 3, 5};
-    const Triangle t = make_triangle(a, b, c, {7, 8, 9}, 42);
-    // e1 = (3, 0, 1), e2 = (0, 2, 4): e1 x e2 = (0*4 - 1*2, 1*0 - 3*4, 3*2 - 0*0)
-    EXPECT_EQ(t.normal.x, -2);
-    EXPECT_EQ(t.normal.y, -12);
-    EXPECT_EQ(t.normal.z, 6);
-    EXPECT_EQ(t.topZ, 5);
-    EXPECT_EQ(t.faceIndex, 42u);
-    EXPECT_EQ(t.cornerIndices, (std::array<std::uint32_t, 3>{7, 8, 9}));
-    EXPECT_EQ(t.a.x, 1);
-    EXPECT_EQ(t.b.x, 4);
-    EXPECT_EQ(t.c.z, 5);
-
-    const Triangle reversed = make_triangle(a, c, b, {7, 9, 8}, 42);
-    EXPECT_EQ(reversed.normal.x, 2);
-    EXPECT_EQ(reversed.normal.y, 12);
-    EXPECT_EQ(reversed.normal.z, -6);
-    EXPECT_EQ(reversed.topZ, 5);
+TEST(ModelLimits, ExtremesPerAxisAndTiesMoveOnlyTheMaximum) {
+    const ModelLimits l = compute_limits({{5, -2, 7}, {-1, 4, 3}, {2, 9, -6}, {8, 0, 1}});
+    EXPECT_EQ((std::vector<double>{l.minX, l.maxX, l.minY, l.maxY, l.minZ, l.maxZ}),
+              (std::vector<double>{-1, 8, -2, 9, -6, 7}));
+    // 0.0 and -0.0 compare equal: the maximum takes the later one (>=), the minimum keeps the first.
+    const ModelLimits z = compute_limits({{0.0, 0.0, 0.0}, {-0.0, -0.0, -0.0}});
+    EXPECT_TRUE(std::signbit(z.maxX) && std::signbit(z.maxZ) && !std::signbit(z.minX) && !std::signbit(z.minZ));
 }
 
-TEST(GenerateMesh, OneTrianglePerFaceInFaceOrderWithZeroBasedCorners) {
-    const std::vector<Vertex> vertices = {{0, 0, 0}, {1, 0, 1}, {0, 1, 2}, {1, 1, 3}};
-    const std::vector<Face> faces = {{{1, 2, 3}}, {{2, 4, 3}}, {{1, 2, 3}}};
-    std::vector<Triangle> triangles;
-    generate_mesh(vertices, faces, triangles);
-    ASSERT_EQ(triangles.size(), 3u);
-    EXPECT_EQ(triangles[1].cornerIndices, (std::array<std::uint32_t, 3>{1, 3, 2}));
-    EXPECT_EQ(triangles[1].b.z, 3);
-    EXPECT_EQ(triangles[1].topZ, 3);
-    // A face listed twice gives two records that differ only in faceIndex.
-    EXPECT_EQ(triangles[0].faceIndex, 0u);
-    EXPECT_EQ(triangles[2].faceIndex, 2u);
-    EXPECT_EQ(triangles[2].cornerIndices, triangles[0].cornerIndices);
+TEST(GenerateMesh, OneTrianglePerFaceWithZeroBasedCornersTopZAndNormal) {
+    std::vector<Triangle> t;
+    generate_mesh({{1, 1, 1}, {4, 1, 2}, {1, 3, 5}}, {{{1, 2, 3}}, {{1, 3, 2}}}, t);
+    ASSERT_EQ(t.size(), 2u);
+    // e1 = (3, 0, 1), e2 = (0, 2, 4): e1 x e2 = (-2, -12, 6); the reversed face has the opposite normal.
+    EXPECT_TRUE(t[0].normal.x == -2 && t[0].normal.y == -12 && t[0].normal.z == 6 && t[1].normal.z == -6);
+    EXPECT_TRUE(t[1].cornerIndices == (std::array<std::uint32_t, 3>{0, 2, 1}) && t[1].faceIndex == 1);
+    EXPECT_TRUE(t[1].topZ == 5 && t[1].b.y == 3 && t[1].c.x == 4);
 }
 
 TEST(SortMesh, GreatestTopZFirstAndNothingLost) {
@@ -70,19 +58,196 @@ TEST(SortMesh, GreatestTopZFirstAndNothingLost) {
     std::uniform_real_distribution<double> z(-50, 50);
     std::vector<Triangle> triangles;
     for (std::uint32_t i = 0; i < 5000; ++i) {
-        // Some equal heights on purpose.
-        const double top = i % 5 == 0 ? 10.0 : z(random);
-        triangles.push_back(make_triangle({0, 0, top}, {1, 0, top - 1}, {0, 1, top - 2}, {0, 1, 2}, i));
+        const double top = i % 5 == 0 ? 10.0 : z(random);  // some equal heights on purpose
+        triangles.push_back(make_triangle({0, 0, top - 2}, {1, 0, top}, {0, 1, top - 1}, {0, 1, 2}, i));
     }
     sort_mesh(triangles);
+    EXPECT_TRUE(std::is_sorted(triangles.begin(), triangles.end(), [](auto& a, auto& b) { return a.topZ > b.topZ; }));
     std::set<std::uint32_t> seen;
-    for (std::size_t i = 0; i < triangles.size(); ++i) {
-        if (i > 0) {
-            ASSERT_GE(triangles[i - 1].topZ, triangles[i].topZ) << "at " << i;
-        }
-        seen.insert(triangles[i].faceIndex);
-    }
+    for (const Triangle& t : triangles) seen.insert(t.faceIndex);
     EXPECT_EQ(seen.size(), 5000u);
+}
+
+TEST(MeshFile, WriteThenReadKeepsSixSignificantDigits) {
+    TempDir dir;
+    NullProgress quiet;
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> coordinate(-2e6, 2e6);
+    std::vector<Vertex> vertices;
+    std::vector<Face> faces;
+    for (int i = 0; i < 300; ++i) vertices.push_back({coordinate(random), coordinate(random) / 1e7, 123.4567 + i});
+    for (int j = 0; j < 200; ++j) faces.push_back({{j + 1, 300 - j, (j * 7) % 300 + 1}});
+    write_mesh_file(vertices, faces, QString::fromStdString(dir.file("m.txt")), quiet);
+    auto g6 = [](double v) { char text[32]; std::snprintf(text, sizeof text, "%g", v); return std::strtod(text, nullptr); };
+    for (Vertex& v : vertices) v = {g6(v.x), g6(v.y), g6(v.z)};
+    EXPECT_EQ(read_dump(dir.file("m.txt"), quiet), dump(vertices, faces));
+}
+
+TEST(MeshFile, AnyWhiteSpaceLayoutAndNumberFormReadsTheSame) {
+    TempDir dir;
+    NullProgress quiet;
+    const std::string expected = dump({{0, 0, 10}, {15, 0, -2.5}, {15, 20, 0.001}, {0, 20, 1500000}}, {{{1, 2, 3}}, {{1, 3, 4}}});
+    for (const char* text : {
+             "4 2 0\n0 0 10\n15 0 -2.5\n15 20 0.001\n0 20 1500000\n1 2 3\n1 3 4\n",
+             "4 2 0 0 0 10 15 0 -2.5 15 20 0.001 0 20 1500000 1 2 3 1 3 4",  // one line, no line break
+             "4\n2\n0\n0\n0\n10\n15\n0\n-2.5\n15\n20\n0.001\n0\n20\n1500000\n1\n2\n3\n1\n3\n4\n",
+             "4\t2\t0\r\n0\t0\t10\r\n15\t0\t-2.5\r\n15\t20\t0.001\r\n0\t20\t1500000\r\n1\t2\t3\r\n1\t3\t4\r\n",
+             "+4 +2 +0\n+0 0e5 1e1\n1.5E+01 0. -25e-1\n15.0 2e1 1e-3\n.0 +20 1.5e+06\n+1 2 +3\n1 3 4\n",
+             // the third header number and anything after the last face are ignored
+             "4 2 17\n0 0 10\n15 0 -2.5\n15 20 0.001\n0 20 1500000\n1 2 3\n1 3 4 99 junk"}) {
+        write_file(dir.file("m.txt"), text);
+        EXPECT_EQ(read_dump(dir.file("m.txt"), quiet), expected) << text;
+    }
+}
+
+TEST(MeshFile, BadFilesAreRejectedNamingTheFileAndThePlace) {
+    TempDir dir;
+    NullProgress quiet;
+    const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
+        {nullptr, {"Cannot open the mesh file"}},
+        {"3 x 0\n", {"line 1", "\"x\"", "three non-negative integers"}},
+        {"3\n-1 0\n", {"line 2", "\"-1\"", "three non-negative integers"}},
+        {"3 1", {"ends inside its header"}},
+        {"0 0 0\n", {"line 1", "no vertices"}},
+        {"3 1 0\n0 0 0\n1 0 0\n", {"ends at line 3", "vertex 3 of the 3"}},
+        {"3 2 0\n0 0 0\n1 0 0\n0 1 0\n1 2 3\n1 2\n", {"ends at line 6", "face 2 of the 2"}},
+        {"3 1 0\n0 0 0\n1 1.2.3 0\n0 1 0\n1 2 3\n", {"line 3", "\"1.2.3\"", "y of vertex 2"}},
+        {"3 1 0\n0 0 0\ninf 0 0\n0 1 0\n1 2 3\n", {"line 3", "\"inf\"", "x of vertex 2"}},
+        {"3 1 0\n0 0 0\n1 0 0\n0 1 0\n1 2.5 3\n", {"line 5", "\"2.5\"", "face 1"}},
+        {"3 1 0\n0 0 0\n1 0 0\n0 1 0\n1 2 4\n", {"line 5", "face 1 refers to vertex 4", "1 to 3"}},
+        {"3 2 0\n0 0 0\n1 0 0\n0 1 0\n1 2 3\n\n0 2 3\n", {"line 7", "face 2 refers to vertex 0"}},
+    };
+    for (const auto& [text, parts] : cases) {
+        const std::string path = dir.file(text ? "bad.txt" : "absent.txt");
+        if (text) write_file(path, text);
+        try {
+            read_dump(path, quiet);
+            ADD_FAILURE() << (text ? text : path) << ": no error";
+        } catch (const InputError& e) {
+            for (const std::string& part : parts) EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("\"" + path + "\""), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(MeshFile, ProgressEveryTwentiethOfTheVerticesAndOfTheFaces) {
+    TempDir dir;
+    // 19 vertices: the step is 0, so every item shows; 39: step 1; 40 and 40: every second one.
+    for (const auto& [nV, nF, step] : {std::array<int, 3>{19, 3, 1}, {39, 0, 1}, {40, 40, 2}}) {
+        RecordingProgress writing, reading;
+        write_mesh_file(std::vector<Vertex>(nV), std::vector<Face>(nF, Face{{1, 2, 3}}),
+                        QString::fromStdString(dir.file("p.txt")), writing);
+        read_dump(dir.file("p.txt"), reading);
+        std::vector<std::string> items;
+        for (int i = 0; i < nV + nF; i += step) items.push_back("value " + std::to_string(i));
+        auto around = [&](std::vector<std::string> head, const std::string& tail) {
+            head.insert(head.end(), items.begin(), items.end());
+            head.push_back(tail);
+            return head;
+        };
+        const std::string range = "range 0 " + std::to_string(nV + nF);
+        EXPECT_EQ(writing.events, around({range, "value 0"}, "value " + std::to_string(nV + nF))) << nV;
+        EXPECT_EQ(reading.events, around({"value 0", range}, "value 0")) << nV;
+    }
+}
+
+const std::string kSmallMesh = "4 2 0\n-2.5 100 10\n10 100 12.345\n10 107.2 -0.004\n-2.5 107.2 3\n1 2 3\n1 3 4\n";
+const std::string kRule(133, '_');
+
+std::string details(const std::string& axis, bool obj) {
+    return "File has been been loaded successfully\nFile Details: \nNo. of Vertices = 4 \nNo. of Triangles =  2\n"
+           "X Range = -2.50 m : 10.00 m\nY Range = 100.00 m : 107.20 m\nZ Range = -0.00 m : 12.35 m\n"
+           "Original Vertical Axis = " + axis + "\nBounding Box Area = 90.00 Sq m\n\n" + kRule + "\n"
+           "Now, please go to 'Scanner and Flight details' under 'Simulation' for entering scanner movement and "
+           "flight trajectory details.\nYou may take help from 'Flight Planning' under 'Tools'.\n" +
+           (obj ? "You may also save the extracted mesh.\n" : "") + kRule + "\n";
+}
+
+TEST(MeshTasks, DetailsOfBothVariantsWordForWord) {
+    const ModelLimits l{-2.5, 100, -0.004, 10, 107.2, 12.345};
+    EXPECT_EQ(model_details_message(AsciiMesh, 4, 2, l, "z axis").toStdString(), details("z axis", false));
+    EXPECT_EQ(model_details_message(ObjModel, 4, 2, l, "y axis").toStdString(), details("y axis", true));
+}
+
+TEST(MeshTasks, LoadReportsInOrderAndSaveWritesTheModelBack) {
+    TempDir dir;
+    write_file(dir.file("in.txt"), kSmallMesh);
+    SimulationData data;
+    RecordingProgress progress;
+    open_mesh_begin(data);
+    load_mesh_task(data, QString::fromStdString(dir.file("in.txt")), progress);
+    EXPECT_EQ(data.logText.toStdString(), "\n" + details("z axis", false) + "\n");
+    EXPECT_EQ(progress.sequence,
+              (std::vector<std::string>{
+                  "status Loading file..", "value 0", "range 0 6", "value 0", "value 1", "value 2", "value 3",
+                  "value 4", "value 5", "value 0", "range 0 5", "value 0", "value 1", "status Calculating limits..",
+                  "value 2", "status Generating Mesh class..", "value 3", "status Sorting Mesh..", "value 4",
+                  "status Creating Octree structure..", "value 5", "status ",
+                  "status      Uploaded mesh. Task completed.."}));
+
+    const std::string out = dir.file("saved mesh.txt");
+    data.logText.clear();
+    save_mesh_task(data, QString::fromStdString(out), progress);
+    EXPECT_EQ(data.logText.toStdString(), "ASCII file of extracted mesh data saved, Path : " + out + "\n\n");
+    EXPECT_EQ(read_file(out), kSmallMesh);
+    EXPECT_EQ(data.taskCount, 2u);
+}
+
+TEST(MeshTasks, BothOpenActionsDiscardAndSaySoOnlyAfterACompletedTask) {
+    for (const bool obj : {false, true}) {
+        for (const unsigned tasks : {0u, 1u}) {
+            SimulationData data;
+            NullProgress quiet;
+            data.taskCount = tasks;
+            data.vertices.push_back({1, 2, 3});
+            data.points.push_back({});
+            if (obj) {
+                open_obj_begin(data);  // logs its empty line, discards only once a file was chosen
+                EXPECT_EQ(data.vertices.size(), 1u);
+                obj_file_chosen(data, quiet);
+            } else {
+                open_mesh_begin(data);
+            }
+            EXPECT_EQ(data.logText, tasks ? QString(obj ? "\n" : "") + kDiscardMessage + "\n" : QString("\n")) << obj;
+            EXPECT_TRUE(data.vertices.empty() && data.points.empty()) << obj;
+            EXPECT_EQ(data.taskCount, tasks);
+        }
+    }
+}
+
+TEST(MeshTasks, AFailedLoadLeavesNoModel) {
+    TempDir dir;
+    write_file(dir.file("good.txt"), kSmallMesh);
+    for (const auto& [name, text] : {std::pair{"bad.txt", "4 2 0\n0 0 0\n1 0 0\n1 1 0\n0 1 0\n1 2 3\n1 3 9\n"},
+                                     {"capitals.OBJ", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n"},
+                                     {"novertex.obj", "# nothing\nvt 0 0\n"}}) {
+        write_file(dir.file(name), text);
+        SimulationData data;
+        NullProgress quiet;
+        load_mesh_task(data, QString::fromStdString(dir.file("good.txt")), quiet);
+        const QString path = QString::fromStdString(dir.file(name));
+        if (path.endsWith(".txt")) {
+            EXPECT_THROW(load_mesh_task(data, path, quiet), InputError);
+        } else {
+            obj_file_chosen(data, quiet);
+            EXPECT_THROW(load_obj_task(data, path, 0, 1, quiet), InputError);
+        }
+        EXPECT_TRUE(data.vertices.empty() && data.faces.empty() && data.triangles.empty() && !data.octreeRoot) << name;
+        EXPECT_EQ(data.taskCount, 1u) << name;
+    }
+}
+
+TEST(SampleScene, DeterministicNearTheTargetAndWellFormed) {
+    for (const std::size_t target : {60, 20000}) {
+        std::vector<Vertex> vertices, again;
+        std::vector<Face> faces, facesAgain;
+        make_sample_scene(vertices, faces, target);
+        make_sample_scene(again, facesAgain, target);
+        EXPECT_EQ(dump(vertices, faces), dump(again, facesAgain));
+        EXPECT_NEAR(double(faces.size()), double(target), 0.02 * target + 4) << target;
+        for (const Face& f : faces)
+            for (int v : f.v) ASSERT_TRUE(v >= 1 && std::size_t(v) <= vertices.size());
+    }
 }
 
 }  // namespace

@@ -1,0 +1,232 @@
+// The point, trajectory and LAS writers and the two save tasks.
+#include "app/failure.h"
+#include "app/simulation_data.h"
+#include "output/las_writer.h"
+#include "output/output_tasks.h"
+#include "output/point_file.h"
+#include "output/trajectory_file.h"
+#include "output/writing_loop.h"
+#include "support/recording_progress.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <sstream>
+
+using testing_support::read_file;
+
+namespace {
+
+LaserLine hit(double x, double y, double z) {
+    LaserLine l;
+    l.hitPoint = {x, y, z};
+    l.hitFaceIndex = 0;
+    return l;
+}
+
+// Lasers with varied values; every third one has no return.
+std::vector<LaserLine> make_lasers(std::size_t n) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> coord(-1000.0, 500000.0), unit(-1.0, 1.0);
+    std::vector<LaserLine> lasers(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i % 3 != 2) lasers[i] = hit(coord(rng), coord(rng) * 10.0, unit(rng) * 1e-7);
+        lasers[i].origin = {coord(rng), coord(rng) * 10.0, 500.0 + unit(rng)};
+        lasers[i].direction = {unit(rng) * 1e-5, unit(rng), -1.0};
+        lasers[i].set_attitude(30.0 * unit(rng), 30.0 * unit(rng), 3e-5 * unit(rng));
+    }
+    return lasers;
+}
+
+// The line a C++ stream writes for these values, one blank between.
+std::string stream_line(std::initializer_list<double> values) {
+    std::ostringstream s;
+    for (double v : values) s << (s.tellp() > 0 ? " " : "") << v;
+    return s.str() + "\n";
+}
+
+// The writing loop's progress: value 0, range 0..n, then i whenever i
+// reaches the threshold that grows by n / 20, and n at the end.
+std::vector<std::string> loop_events(int n, int step) {
+    std::vector<std::string> e = {"value 0", "range 0 " + std::to_string(n)};
+    for (int i = 0; i < n; i += step) e.push_back("value " + std::to_string(i));
+    e.push_back("value " + std::to_string(n));
+    return e;
+}
+
+// Little-endian bytes of the expected file, built apart from the writer.
+struct Bytes {
+    std::string s;
+    Bytes& le(std::uint64_t v, int size) {
+        for (int i = 0; i < size; ++i) s += static_cast<char>((v >> (8 * i)) & 0xff);
+        return *this;
+    }
+    Bytes& f64(double d) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &d, 8);
+        return le(bits, 8);
+    }
+    Bytes& text(const std::string& t, std::size_t width) {
+        s += t + std::string(width - t.size(), '\0');
+        return *this;
+    }
+};
+
+class Writers : public ::testing::Test {
+protected:
+    QString at(const std::string& name) const { return QString::fromStdString(dir.file(name)); }
+    testing_support::TempDir dir;
+    NullProgress none;
+};
+
+}  // namespace
+
+TEST_F(Writers, PointFileHoldsOneLinePerReturnAcrossBufferChunks) {
+    const auto lasers = make_lasers(300000);
+    ASSERT_TRUE(write_point_file(lasers, at("p.txt"), none));
+    std::string expected;
+    for (const LaserLine& l : lasers)
+        if (l.hitFaceIndex != -1) expected += stream_line({l.hitPoint.x, l.hitPoint.y, l.hitPoint.z});
+    ASSERT_GT(expected.size(), ChunkedFile::kChunk);  // nothing lost or doubled at the seams
+    EXPECT_TRUE(read_file(dir.file("p.txt")) == expected);
+    RecordingProgress nineteen;  // below twenty lasers: a report before every one
+    write_point_file(make_lasers(19), at("n.txt"), nineteen);
+    EXPECT_EQ(nineteen.events, loop_events(19, 1));
+}
+
+TEST_F(Writers, TrajectoryFileHasThreeLayoutsOneLinePerLaser) {
+    const auto lasers = make_lasers(100);
+    for (int code : {1, 2, 3}) {
+        RecordingProgress progress;
+        ASSERT_TRUE(write_trajectory_file(lasers, at("t.txt"), progress, code));
+        std::string expected;
+        for (const LaserLine& l : lasers) {
+            const Vec3 &o = l.origin, &d = l.direction;
+            if (code == 1) expected += stream_line({o.x, o.y, o.z, d.x, d.y, d.z});
+            if (code == 2) expected += stream_line({o.x, o.y, o.z, l.roll, l.pitch, l.yaw});
+            if (code == 3) expected += stream_line({o.x, o.y, o.z, d.x, d.y, d.z, l.roll, l.pitch, l.yaw});
+        }
+        EXPECT_EQ(read_file(dir.file("t.txt")), expected) << "format " << code;
+        EXPECT_EQ(progress.events, loop_events(100, 5));
+    }
+}
+
+TEST_F(Writers, LasFileMatchesHandBuiltBytes) {
+    // Two returns and a miss. The count comes from points, the bounds start
+    // from points[0], which lies outside the returns (as after error
+    // introduction).
+    const std::vector<LaserLine> lasers = {hit(1.5, -2.25, 10.0), LaserLine{}, hit(-3.0, 4.0, 0.07)};
+    ASSERT_TRUE(write_las_file({{2.0, 0.0, -1.0}, {-3.0, 4.0, 0.07}, {9, 9, 9}}, lasers, at("tiny.las"), none,
+                               QDate(2024, 3, 1)));
+    Bytes e;
+    e.text("LASF", 4).le(0, 2).le(0, 2);                          // signature, source ID, global encoding
+    e.text("", 16).le(1, 1).le(2, 1);                             // project GUID, version 1.2
+    e.text("", 32).text("Pointfall", 32);                         // system identifier, generating software
+    e.le(61, 2).le(2024, 2);                                      // 1 March of a leap year
+    e.le(227, 2).le(227, 4).le(0, 4);                             // header size, offset to points, no VLRs
+    e.le(0, 1).le(20, 2).le(3, 4).text("", 20);                   // format 0, record length, count, by return
+    e.f64(0.01).f64(0.01).f64(0.01).f64(0).f64(0).f64(0);         // scales, offsets
+    e.f64(2.0).f64(-3.0).f64(4.0).f64(-2.25).f64(10.0).f64(-1.0);  // max/min x, y, z
+    // x y z in centimetres; intensity 0, flags 0, class 1, scan angle 1, user data 1, source 1.
+    e.le(150, 4).le(std::uint32_t(-225), 4).le(1000, 4).le(0, 2).le(0, 1).le(1, 1).le(1, 1).le(1, 1).le(1, 2);
+    e.le(std::uint32_t(-300), 4).le(400, 4).le(7, 4).le(0, 2).le(0, 1).le(1, 1).le(1, 1).le(1, 1).le(1, 2);
+    const std::string file = read_file(dir.file("tiny.las"));
+    ASSERT_EQ(file.size(), e.s.size());
+    for (std::size_t i = 0; i < file.size(); ++i) ASSERT_EQ(file[i], e.s[i]) << "byte " << i;
+}
+
+TEST(LasWriter, CoordinatesAreExactProductsTruncatedTowardZero) {
+    const std::pair<double, std::int32_t> cases[] = {
+        {0.29, 28}, {-0.29, -28}, {12.345, 1234}, {0.03, 2}, {-0.03, -2}, {0.07, 7}, {-0.001, 0}, {-0.0, 0},
+        {21474836.47, 2147483646}, {-21474836.48, -2147483648}, {21474836.475, 2147483647}};
+    for (const auto& c : cases) {
+        std::int32_t v = 123, w = 123;
+        EXPECT_TRUE(las_scaled_coordinate(c.first, v) && las_detail::scaled_coordinate_fma(c.first, w)) << c.first;
+        EXPECT_EQ(v, c.second) << c.first;
+        EXPECT_EQ(w, c.second) << c.first;
+    }
+    for (double bad : {21474836.48, -21474836.5, 1e300, std::nan(""), -HUGE_VAL}) {
+        std::int32_t v;
+        EXPECT_FALSE(las_scaled_coordinate(bad, v) || las_detail::scaled_coordinate_fma(bad, v)) << bad;
+    }
+    // Whole centimetres nudged by a few ulps, where a product rounded to
+    // double often goes wrong: both exact routines agree.
+    std::mt19937_64 rng(42);
+    std::uniform_int_distribution<std::int64_t> cm(-2000000000LL, 2000000000LL);
+    for (int i = 0; i < 300000; ++i) {
+        double v = static_cast<double>(cm(rng)) / 100.0;
+        for (int k = static_cast<int>(rng() % 4); k > 0; --k) v = std::nextafter(v, i % 2 ? HUGE_VAL : -HUGE_VAL);
+        std::int32_t a, b;
+        ASSERT_TRUE(las_scaled_coordinate(v, a) && las_detail::scaled_coordinate_fma(v, b)) << v;
+        ASSERT_EQ(a, b) << "value " << v;
+    }
+}
+
+TEST(LasWriter, DayOfYearAndBounds) {
+    const int days[][4] = {{1, 1, 2026, 1},     {1, 3, 2024, 61},    {1, 3, 2026, 60},    {31, 12, 2026, 365},
+                           {31, 12, 2024, 366}, {31, 12, 2000, 366}, {31, 12, 1900, 365}};
+    for (const auto& d : days) EXPECT_EQ(day_of_year(d[0], d[1], d[2]), d[3]) << d[0] << "." << d[1] << "." << d[2];
+    // Bounds start from points[0] (not among the perturbed hitPoints) and
+    // take in only lasers with a return; later points are never looked at.
+    LaserLine miss;
+    miss.hitPoint = {1000, -1000, 1000};
+    const LasBounds b = las_bounds({{0, 10, 2}, {-500, -500, -500}}, {hit(1, 1, 1), hit(5, -2, 3), miss});
+    EXPECT_EQ(std::vector<double>({b.maxX, b.minX, b.maxY, b.minY, b.maxZ, b.minZ}),
+              std::vector<double>({5, 0, 10, -2, 3, 1}));
+}
+
+TEST_F(Writers, LasCoordinateOutOfRangeRefusesAndLeavesExistingFileUntouched) {
+    testing_support::write_file(dir.file("old.las"), "previous survey");
+    RecordingProgress progress;
+    try {
+        write_las_file({{1, 2, 3}}, {hit(1, 2, 3), hit(4, 5, 6), hit(7, -3.0e7, 9)}, at("old.las"), progress,
+                       QDate(2026, 1, 1));
+        ADD_FAILURE() << "expected OutputError";
+    } catch (const OutputError& e) {
+        EXPECT_NE(std::string(e.what()).find("the y coordinate -30000000 of laser 3"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(read_file(dir.file("old.las")), "previous survey");
+    EXPECT_TRUE(progress.sequence.empty());
+}
+
+TEST_F(Writers, SaveTasksChooseTheFormatByEndingAndLog) {
+    SimulationData data;
+    data.lasers() = {hit(1.25, 2.5, 3.75), LaserLine{}, hit(-1, -2, -3)};
+    data.lasers()[1].origin = {7, 8, 500};
+    data.points = {{1.25, 2.5, 3.75}, {-1, -2, -3}};
+    RecordingProgress progress;
+    save_points_task(data, at("survey.txt"), progress);
+    EXPECT_EQ(read_file(dir.file("survey.txt")), "1.25 2.5 3.75\n-1 -2 -3\n");
+    EXPECT_EQ(data.logText.toStdString(), ("LiDAR data saved, Path : " + at("survey.txt") + "\n\n").toStdString());
+    save_points_task(data, at("survey.las"), progress);
+    EXPECT_EQ(read_file(dir.file("survey.las")).size(), 227u + 2 * 20u);
+    save_trajectory_task(data, at("flight.txt"), 2, progress);
+    EXPECT_EQ(read_file(dir.file("flight.txt")), "0 0 0 0 0 0\n7 8 500 0 0 0\n0 0 0 0 0 0\n");
+    EXPECT_TRUE(data.logText.endsWith("\n\nFlight trajectory saved in, Path : " + at("flight.txt") + "\n\n"));
+    EXPECT_EQ(progress.statuses, (QStringList{"     Generated LiDAR data saved. Task completed..",
+                                              "     Generated LiDAR data saved. Task completed..",
+                                              "     Flight trajectory saved. Task completed.."}));
+    EXPECT_EQ(data.taskCount, 3u);
+    // Endings are case-sensitive; others, and a LAS value beyond 32 bits, write and log nothing.
+    data.lasers()[2].hitPoint.z = 5e7;
+    for (const char* name : {"survey.TXT", "survey.Las", "survey", "survey.txt.bak", "far.las"}) {
+        EXPECT_THROW(save_points_task(data, at(name), progress), OutputError) << name;
+        EXPECT_FALSE(QFileInfo::exists(at(name))) << name;
+    }
+    EXPECT_EQ(data.taskCount, 3u);
+    data.points.clear();
+    EXPECT_THROW(save_points_task(data, at("x.las"), progress), Refused);
+}
+
+TEST(AddExtensionForFilter, AddsTheSelectedFiltersEndingWhenThereIsNone) {
+    const QString txt = "ASCII Format .txt files(*.txt)", las = " LAS 1.2 and Point Data Format 0(*.las)";
+    const QString cases[][3] = {{"/d/run1", txt, "/d/run1.txt"},         {"/d/run1", las, "/d/run1.las"},
+                                {"/d/run1.txt", las, "/d/run1.txt"},     {"/d/run1.las", txt, "/d/run1.las"},
+                                {"/d/run.v2", las, "/d/run.v2.las"},     {"", las, ""},
+                                {"/d/run1", "", "/d/run1"}};
+    for (const auto& c : cases) EXPECT_EQ(add_extension_for_filter(c[0], c[1]).toStdString(), c[2].toStdString());
+}
