@@ -3,191 +3,102 @@
 #include <QCheckBox>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QValidator>
-#include <gtest/gtest.h>
 
-#include "dialog_test_support.h"
 #include "errors/gui/Error_Introduction.h"
+#include "support/gui_test_support.h"
 
-using dialog_test::click_collecting_boxes;
-using dialog_test::type_into;
+using gui_test::type_into;
 
 namespace {
 
 const char* const kBlank = "One or more entires are left blank!";
 const char* const kNegative = "Standard Deviation should be non-negative!";
 
-class ErrorDialog : public ::testing::Test {
-protected:
-    void SetUp() override { dialog.show(); }
+// The check box of a group: 'S'ystematic, 'R'andom or 'O'verall.
+QCheckBox* box(Error_Introduction& dialog, char group) {
+    const char* name = group == 'S' ? "Sys_checkbox" : group == 'R' ? "Ran_checkbox" : "Overall_checkbox";
+    return dialog.findChild<QCheckBox*>(name);
+}
+QLineEdit* edit(Error_Introduction& dialog, const QString& name) { return dialog.findChild<QLineEdit*>(name); }
 
-    QCheckBox* box(const char* name) {
-        QCheckBox* b = dialog.findChild<QCheckBox*>(name);
-        EXPECT_NE(b, nullptr) << name;
-        return b;
+// The groups checked, as "SRO" ('.' = unchecked); a '!' follows a group
+// whose fields are not enabled exactly when it is checked.
+QString state(Error_Introduction& dialog) {
+    QString state;
+    for (const auto& [group, edits] : {std::pair{'S', dialog.systematicEdits()}, {'R', dialog.randomEdits()},
+                                       {'O', dialog.overallEdits()}}) {
+        const bool on = box(dialog, group)->isChecked();
+        state += on ? group : '.';
+        for (QLineEdit* e : edits)
+            if (e->isEnabled() != on) state += '!';
     }
-    QCheckBox* sys() { return box("Sys_checkbox"); }
-    QCheckBox* ran() { return box("Ran_checkbox"); }
-    QCheckBox* overall() { return box("Overall_checkbox"); }
-    QLineEdit* edit(const char* name) {
-        QLineEdit* e = dialog.findChild<QLineEdit*>(name);
-        EXPECT_NE(e, nullptr) << name;
-        return e;
-    }
+    return state;
+}
 
-    // A user's click on the box's indicator.
-    void clickBox(QCheckBox* b) { QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(8, b->height() / 2)); }
+TEST(ErrorDialog, CheckBoxesKeepOverallApartFromTheOtherTwoAndEnableTheirFields) {
+    // The boxes clicked in turn (S, R, O as above), then the state.
+    const std::vector<std::pair<QString, QString>> cases = {
+        {"", "..."},   {"O", "..O"},  {"SR", "SR."}, {"SO", "..."},
+        {"RO", "..."}, {"OS", "..."}, {"OR", "..."}, {"SOO", "..O"},  // a second click checks Overall
+    };
+    for (const auto& [clicks, expected] : cases) {
+        Error_Introduction dialog;
+        dialog.show();
+        for (QChar group : clicks) box(dialog, group.toLatin1())->click();
+        EXPECT_EQ(state(dialog), expected) << "clicks " << clicks.toStdString();
+    }
+}
 
-    // Checked states (sys, ran, overall) and the enabled state of every
-    // line edit of each group.
-    void expectState(bool sysOn, bool ranOn, bool overallOn) {
-        EXPECT_EQ(sys()->isChecked(), sysOn);
-        EXPECT_EQ(ran()->isChecked(), ranOn);
-        EXPECT_EQ(overall()->isChecked(), overallOn);
-        for (QLineEdit* e : dialog.systematicEdits()) EXPECT_EQ(e->isEnabled(), sysOn) << e->objectName().toStdString();
-        for (QLineEdit* e : dialog.randomEdits()) EXPECT_EQ(e->isEnabled(), ranOn) << e->objectName().toStdString();
-        for (QLineEdit* e : dialog.overallEdits()) EXPECT_EQ(e->isEnabled(), overallOn) << e->objectName().toStdString();
-    }
-
-    std::vector<dialog_test::CaughtBox> clickDone() {
-        return click_collecting_boxes(dialog.findChild<QPushButton*>("pushButton_2"));
-    }
-    void expectRefused(const char* message) {
-        QSignalSpy ran_(&dialog, &Error_Introduction::successfully_ran);
-        const auto boxes = clickDone();
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].title, "Error");
-        EXPECT_EQ(boxes[0].text, message);
-        EXPECT_EQ(boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        EXPECT_EQ(ran_.count(), 0);
-        EXPECT_TRUE(dialog.isVisible());
-    }
-    void expectAccepted() {
-        QSignalSpy ran_(&dialog, &Error_Introduction::successfully_ran);
-        EXPECT_TRUE(clickDone().empty());
-        EXPECT_EQ(ran_.count(), 1);
-        EXPECT_FALSE(dialog.isVisible());
-    }
-
+TEST(ErrorDialog, DoneRefusesBlanksAndNegativeDeviationsButNotNegativeOffsets) {
     Error_Introduction dialog;
-};
-
-TEST_F(ErrorDialog, StartsUncheckedWithSeventeenDisabledZeroFieldsSharingOneValidator) {
-    expectState(false, false, false);
-    const char* names[] = {"X_sys", "Y_sys", "Z_sys", "Roll_sys", "Pitch_sys", "Yaw_sys", "Range_sys",
-                           "X_ran", "Y_ran", "Z_ran", "Roll_ran", "Pitch_ran", "Yaw_ran", "Range_ran",
-                           "X_Overall", "Y_Overall", "Z_Overall"};
-    const QValidator* shared = edit("X_sys")->validator();
-    ASSERT_NE(shared, nullptr);
-    for (const char* name : names) {
-        EXPECT_EQ(edit(name)->text(), "0") << name;
-        EXPECT_EQ(edit(name)->validator(), shared) << name;
+    QSignalSpy ran(&dialog, &Error_Introduction::successfully_ran);
+    auto* done = dialog.findChild<QPushButton*>("pushButton_2");
+    // A field and the text typed, or a group's box to click; then the message
+    // Done shows ("" = accepted).
+    const std::vector<std::tuple<const char*, const char*, const char*>> steps = {
+        {"O", "", ""},                 {"Y_Overall", "", kBlank},        {"Y_Overall", "-0.1", kNegative},
+        {"Y_Overall", "0.1", ""},      {"O", "", ""},                    {"S", "", ""},
+        {"Range_sys", "", kBlank},     {"Range_sys", "-0.2", ""},        {"R", "", ""},
+        {"Pitch_ran", "-0.5", kNegative}, {"Yaw_ran", "", kBlank},       {"Yaw_ran", "0", kNegative},
+        {"X_sys", "", kBlank},
+    };
+    for (const auto& [field, text, message] : steps) {
+        SCOPED_TRACE(std::string(field) + " = '" + text + "'");
+        dialog.show();
+        if (field[1] == '\0')
+            box(dialog, field[0])->click();
+        else
+            type_into(edit(dialog, field), text);
+        const int before = ran.count();
+        EXPECT_TRUE(gui_test::shows_error(gui_test::click_catching_boxes(done), message));
+        EXPECT_EQ(dialog.isVisible(), *message != 0);  // a refusal keeps the dialog open
+        EXPECT_EQ(ran.count(), before + (*message ? 0 : 1));
     }
-    EXPECT_EQ(dialog.findChild<QPushButton*>("pushButton_2")->text(), "Done");
 }
 
-TEST_F(ErrorDialog, OverallAloneOrSystematicWithRandomStayChecked) {
-    clickBox(overall());
-    expectState(false, false, true);
-    clickBox(overall());
-    expectState(false, false, false);
-
-    clickBox(sys());
-    clickBox(ran());
-    expectState(true, true, false);
-    clickBox(sys());
-    expectState(false, true, false);
-}
-
-TEST_F(ErrorDialog, CheckingOverallWhileSystematicIsOnClearsEverything) {
-    clickBox(sys());
-    clickBox(overall());
-    // Unchecking Systematic ran its slot, which unchecked Overall again.
-    expectState(false, false, false);
-    clickBox(overall());
-    expectState(false, false, true);
-}
-
-TEST_F(ErrorDialog, CheckingOverallWhileRandomIsOnClearsEverything) {
-    clickBox(ran());
-    clickBox(overall());
-    expectState(false, false, false);
-}
-
-TEST_F(ErrorDialog, CheckingSystematicOrRandomWhileOverallIsOnClearsEverything) {
-    clickBox(overall());
-    clickBox(sys());
-    expectState(false, false, false);
-
-    clickBox(overall());
-    clickBox(ran());
-    expectState(false, false, false);
-}
-
-TEST_F(ErrorDialog, DoneChecksTheOverallGroupAloneWhenItIsOn) {
-    clickBox(overall());
-    type_into(edit("Y_Overall"), "");
-    expectRefused(kBlank);
-    type_into(edit("Y_Overall"), "-0.1");
-    expectRefused(kNegative);
-    type_into(edit("Y_Overall"), "0.1");
-    expectAccepted();
-}
-
-TEST_F(ErrorDialog, DoneAcceptsNegativeOffsetsButNotNegativeDeviations) {
-    clickBox(sys());
-    type_into(edit("Range_sys"), "");
-    expectRefused(kBlank);
-    type_into(edit("Range_sys"), "-0.2");
-    type_into(edit("Roll_sys"), "-1");
-    expectAccepted();
-
+TEST(ErrorDialog, ReadSettingsTakesTheCheckedGroupsInFieldOrder) {
+    Error_Introduction dialog;
     dialog.show();
-    clickBox(ran());
-    type_into(edit("Pitch_ran"), "-0.5");
-    expectRefused(kNegative);
-    // A blank is reported before a negative deviation, in either group.
-    type_into(edit("Yaw_ran"), "");
-    expectRefused(kBlank);
-    type_into(edit("Yaw_ran"), "0");
-    type_into(edit("X_sys"), "");
-    expectRefused(kBlank);
-}
-
-TEST_F(ErrorDialog, DoneWithNoBoxCheckedStillEndsTheTask) {
-    expectAccepted();
-}
-
-TEST_F(ErrorDialog, ReadSettingsTakesTheCheckedGroupsInFieldOrder) {
-    ErrorSettings none = read_error_settings(dialog);
-    EXPECT_FALSE(none.systematicOn || none.randomOn || none.overallOn);
-    EXPECT_TRUE(none.systematic.empty() && none.random.empty() && none.overall.empty());
-
-    clickBox(sys());
-    clickBox(ran());
-    const char* sysNames[] = {"X_sys", "Y_sys", "Z_sys", "Roll_sys", "Pitch_sys", "Yaw_sys", "Range_sys"};
-    const char* ranNames[] = {"X_ran", "Y_ran", "Z_ran", "Roll_ran", "Pitch_ran", "Yaw_ran", "Range_ran"};
+    box(dialog, 'S')->click();
+    box(dialog, 'R')->click();
+    const char* fields[] = {"X", "Y", "Z", "Roll", "Pitch", "Yaw", "Range"};
     for (int i = 0; i < 7; ++i) {
-        type_into(edit(sysNames[i]), QString::number(i + 1));
-        type_into(edit(ranNames[i]), QString::number((i + 1) / 10.0));
+        type_into(edit(dialog, fields[i] + QString("_sys")), QString::number(i + 1));
+        type_into(edit(dialog, fields[i] + QString("_ran")), QString::number((i + 1) / 10.0));
     }
-    type_into(edit("Yaw_sys"), "-");  // not yet a number: reads as 0
-
+    type_into(edit(dialog, "Yaw_sys"), "-");  // not yet a number: reads as 0
     ErrorSettings s = read_error_settings(dialog);
-    EXPECT_TRUE(s.systematicOn);
-    EXPECT_TRUE(s.randomOn);
-    EXPECT_FALSE(s.overallOn);
+    EXPECT_TRUE(s.systematicOn && s.randomOn && !s.overallOn);
     EXPECT_EQ(s.systematic, (std::vector<double>{1, 2, 3, 4, 5, 0, 7}));
     EXPECT_EQ(s.random, (std::vector<double>{0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7}));
     EXPECT_TRUE(s.overall.empty());
 
     // Switching to overall drops the other two groups, values and all.
-    clickBox(overall());
-    clickBox(overall());
-    type_into(edit("X_Overall"), "0.25");
+    box(dialog, 'O')->click();
+    box(dialog, 'O')->click();
+    type_into(edit(dialog, "X_Overall"), "0.25");
     s = read_error_settings(dialog);
-    EXPECT_FALSE(s.systematicOn || s.randomOn);
-    EXPECT_TRUE(s.overallOn);
+    EXPECT_TRUE(!s.systematicOn && !s.randomOn && s.overallOn);
     EXPECT_TRUE(s.systematic.empty() && s.random.empty());
     EXPECT_EQ(s.overall, (std::vector<double>{0.25, 0, 0}));
 }
