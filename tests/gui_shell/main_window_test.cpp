@@ -6,10 +6,13 @@
 #include "flight/gui/real_trajectory.h"
 #include "support/gui_test_support.h"
 #include "support/test_support.h"
+#include "output/gui/formatting_options.h"
 #include "terrain/gui/Dialog_unit.h"
 #include "terrain/terrain_tasks.h"
 
+#include <QCheckBox>
 #include <QFileInfo>
+#include <algorithm>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -173,6 +176,37 @@ TEST_F(MainWindowTest, WizardDoneGeneratesLasersAndErrorDoneIntroducesErrors) {
     action("actionRandom_Error_Introduction")->trigger();
     window.findChild<Error_Introduction*>()->findChild<QPushButton*>("pushButton_2")->click();
     EXPECT_EQ(status(), "     Error introduced. Task completed..");
+}
+
+TEST_F(MainWindowTest, SavesTakeTheFilterExtensionAndTheFormatDialogsChoice) {
+    openMesh();
+    action("actionFlight_Trajectory_Generation")->trigger();
+    window.findChild<real_trajectory*>()->findChild<QPushButton*>("pushButton")->click();
+    action("actionLiDAR_Data_Simulation")->trigger();
+    ASSERT_FALSE(data.points.empty());
+
+    // A name typed without an ending gets the one of the filter picked.
+    seam.names << q(dir.file("cloud"));
+    seam.pickedFilter = QStringLiteral(" LAS 1.2 and Point Data Format 0(*.las)");
+    action("actionSave_Generated_LiDAR_Data")->trigger();
+    EXPECT_EQ(seam.saves.at(0).caption, "Save computed LiDAR data");
+    EXPECT_EQ(testing_support::read_file(dir.file("cloud.las")).substr(0, 4), "LASF");
+    EXPECT_TRUE(data.logText.endsWith("LiDAR data saved, Path : " + q(dir.file("cloud.las")) + "\n\n"));
+
+    // The trajectory is written only on the format dialog's Continue, in
+    // the layout of the box checked there ("Format 2": position and angles).
+    seam.names << q(dir.file("track.txt"));
+    action("actionSave_Flight_Trajectory")->trigger();
+    EXPECT_FALSE(QFileInfo::exists(q(dir.file("track.txt"))));
+    auto* format = window.findChild<formatting_options*>();
+    ASSERT_TRUE(format->isVisible());
+    format->findChild<QCheckBox*>("checkBox_2")->click();
+    format->findChild<QPushButton*>("pushButton")->click();
+    const std::string track = testing_support::read_file(dir.file("track.txt"));
+    const std::string first = track.substr(0, track.find('\n'));
+    EXPECT_EQ(std::count(first.begin(), first.end(), ' '), 5);  // six values
+    EXPECT_EQ(std::count(track.begin(), track.end(), '\n'), static_cast<long>(data.lasers().size()));
+    EXPECT_EQ(status(), "     Flight trajectory saved. Task completed..");
 }
 
 TEST_F(MainWindowTest, HelpAsksTheDesktopToOpenTheLocalHelpPage) {

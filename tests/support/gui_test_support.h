@@ -109,6 +109,7 @@ public:
         QString caption, dir, filter;
     };
     QStringList names;
+    QString pickedFilter;  // what the user picked in a save dialog; empty leaves it unset
     std::vector<Call> opens, saves;
     std::vector<QUrl> urls;
 
@@ -117,8 +118,9 @@ public:
         return names.isEmpty() ? QString() : names.takeFirst();
     }
     QString saveFileName(QWidget*, const QString& caption, const QString& dir, const QString& filter,
-                         QString*) override {
+                         QString* selectedFilter) override {
         saves.push_back({caption, dir, filter});
+        if (selectedFilter && !pickedFilter.isEmpty()) *selectedFilter = pickedFilter;
         return names.isEmpty() ? QString() : names.takeFirst();
     }
     bool openUrl(const QUrl& url) override {
