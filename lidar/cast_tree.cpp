@@ -51,13 +51,15 @@ struct Builder {
     }
 
     // The bounds of an entry's accepted hit points in `leaf`. The inside
-    // test computes n1 = e1 (P.x - c.x) + e2 (P.v - c.v) (likewise n2) with
-    // an absolute error below 8 u E R, u = 2^-53, E the largest edge term
-    // and R the largest |P.x - c.x| + |P.v - c.v| over the leaf box; so a
-    // point it accepts has true barycentric coordinates of at least -beta,
-    // beta = 2 (8 u E R / det) + 1e-15, and lies within 2 beta of the
-    // triangle's extent outside the triangle's bounding box. Badly shaped
-    // triangles (large beta) get no bound at all.
+    // test computes n1 = e1 (P.x - c.x) + e2 (P.v - c.v) (likewise n2) from
+    // rounded edge terms, with an absolute error below 8 u E R, u = 2^-53, E
+    // the largest edge term and R the largest |P.x - c.x| + |P.v - c.v| over
+    // the leaf box; and its determinant carries a relative error below
+    // 8 u (|t1| + |t2|) / det, t1 and t2 being its two products. So a point
+    // it accepts has true barycentric coordinates of at least -beta, beta
+    // the sum of both bounds (the first twice) and 1e-15, and lies less than
+    // 2 beta of the triangle's extent outside the triangle's bounding box.
+    // Badly shaped triangles (large beta) get no bounds at all.
     static CastTree::Bounds make_bounds(const Triangle& tr, const CastTree::Entry& e, const CastTree::Leaf& leaf) {
         CastTree::Bounds b;
         for (int i = 0; i < 3; ++i) {
@@ -70,7 +72,8 @@ struct Builder {
         const double edge = std::max({std::fabs(e.bvcv), std::fabs(e.cxbx), std::fabs(e.cvav), std::fabs(e.axcx)});
         const double reach = std::max(std::fabs(leaf.minX - e.cx), std::fabs(leaf.maxX - e.cx)) +
                              std::max(std::fabs(vMin - e.cv), std::fabs(vMax - e.cv));
-        const double beta = 2 * (8 * 0x1p-53 * edge * reach / e.det) + 1e-15;
+        const double products = std::fabs(e.axcx * e.bvcv) + std::fabs(e.cvav * e.cxbx);
+        const double beta = 2 * (8 * 0x1p-53 * edge * reach / e.det) + 8 * 0x1p-53 * products / e.det + 1e-15;
         if (!(beta < 1e-4)) return b;
         const double cornersX[3] = {tr.a.x, tr.b.x, tr.c.x};
         const double cornersV[3] = {xz ? tr.a.z : tr.a.y, xz ? tr.b.z : tr.b.y, xz ? tr.c.z : tr.c.y};
@@ -93,6 +96,12 @@ struct Builder {
     // Fills nodes[index] from `node`; the eight children of an inner node
     // are placed next to each other and then filled depth first.
     void fill(const OctreeNode& node, std::uint32_t index) {
+        if (node.isLeaf && node.triangleIndices.empty()) {
+            // Never scanned: the parent's child mask skips it (a root
+            // without triangles is caught by its count).
+            nodes[index].count = 0;
+            return;
+        }
         if (node.isLeaf) {
             CastTree::Leaf leaf{};
             leaf.minX = node.minCorner[0];
@@ -136,12 +145,26 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
         rootMin_[i] = root.minCorner[i];
         rootMax_[i] = root.maxCorner[i];
     }
+    // Sizes first, so that the arrays are allocated once.
+    std::size_t nodeCount = 0, leafCount = 0, entryCount = 0;
+    std::vector<const OctreeNode*> stack{&root};
+    while (!stack.empty()) {
+        const OctreeNode* n = stack.back();
+        stack.pop_back();
+        ++nodeCount;
+        if (n->isLeaf) {
+            leafCount += n->triangleIndices.empty() ? 0 : 1;
+            entryCount += n->triangleIndices.size();
+        } else {
+            for (const auto& c : n->children) stack.push_back(c.get());
+        }
+    }
+    nodes_.reserve(nodeCount);
+    leaves_.reserve(leafCount);
+    entries_.reserve(entryCount);
+    bounds_.reserve(entryCount);
     nodes_.resize(1);
     Builder{triangles, nodes_, leaves_, entries_, bounds_}.fill(root, 0);
-    nodes_.shrink_to_fit();
-    leaves_.shrink_to_fit();
-    entries_.shrink_to_fit();
-    bounds_.shrink_to_fit();
 }
 
 std::size_t CastTree::memory_bytes() const {
@@ -154,6 +177,7 @@ std::size_t CastTree::memory_bytes() const {
 struct CastTree::Ray {
     double ox, oy, oz;
     double dx, dy, dz;
+    double inv[3];  // 1 / d for the leaf windows, 0 where |d| < 1e-3 (no window from that axis)
     unsigned mirrorMask;
     double px, py, pz, t;
     std::uint32_t face;
@@ -169,6 +193,8 @@ bool CastTree::cast(LaserLine& laser) const {
     ray.dx = laser.direction.x;
     ray.dy = laser.direction.y;
     ray.dz = laser.direction.z;
+    const double dir[3] = {ray.dx, ray.dy, ray.dz};
+    for (int i = 0; i < 3; ++i) ray.inv[i] = std::fabs(dir[i]) >= 1e-3 ? 1.0 / dir[i] : 0.0;
 
     // Mirror about the root centre, exactly as cast_laser does.
     unsigned mirrorMask = 0;
@@ -244,17 +270,17 @@ bool CastTree::scan_leaf(const Node& node, Ray& ray) const {
     // or of the window itself), so it only skips, without a division,
     // triangles that the box test below would reject anyway.
     double tlo = -HUGE_VAL, thi = HUGE_VAL;
-    const auto clip = [&tlo, &thi](double o, double d, double lo, double hi) {
-        if (!(std::fabs(d) >= 1e-3)) return;
+    const auto clip = [&tlo, &thi](double o, double inv, double lo, double hi) {
+        if (inv == 0) return;
         const double slack = 1e-9 * (std::fabs(o) + std::fabs(lo) + std::fabs(hi)) + 1e-300;
-        double a = (lo - slack - o) / d, b = (hi + slack - o) / d;
-        if (d < 0) std::swap(a, b);
+        double a = (lo - slack - o) * inv, b = (hi + slack - o) * inv;
+        if (inv < 0) std::swap(a, b);
         tlo = std::max(tlo, a);
         thi = std::min(thi, b);
     };
-    clip(ox, dx, leaf.minX, leaf.maxX);
-    clip(oy, dy, leaf.minY, leaf.maxY);
-    clip(oz, dz, leaf.minZ, leaf.maxZ);
+    clip(ox, ray.inv[0], leaf.minX, leaf.maxX);
+    clip(oy, ray.inv[1], leaf.minY, leaf.maxY);
+    clip(oz, ray.inv[2], leaf.minZ, leaf.maxZ);
     if (!(tlo <= thi)) return false;
     tlo -= 1e-12 * std::fabs(tlo);
     thi += 1e-12 * std::fabs(thi);

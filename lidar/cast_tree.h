@@ -12,11 +12,15 @@
 // other; a leaf refers to a contiguous run of triangle entries that hold
 // exactly what the leaf scan reads, in the leaf's order. The traversal does
 // the same arithmetic in the same order as cast_laser and friends
-// (lidar/ray_cast.h), so a cast gives bit-identical results; what the copy
-// saves is pointer chasing, the indirection into the triangle list and the
-// per-triangle work that depends on the triangle alone (the projection
-// determinant and its edge terms), which is computed once here with the same
-// expressions.
+// (lidar/ray_cast.h), so a cast gives bit-identical results. What the copy
+// saves is pointer chasing, the indirection into the triangle list, the work
+// that depends on the triangle alone (the projection determinant and its edge
+// terms, computed once here with the same expressions), and most of the
+// per-triangle work of a leaf scan: a triangle is skipped early when cheap,
+// deliberately loose tests (bounds with a slack far above any rounding) show
+// that its hit could not pass the exact tests. Skipping such a triangle is
+// exactly what the exact tests would have done, since a rejected triangle
+// leaves the scan's state untouched.
 //
 // Built once per simulation; casting is const and may run on several threads
 // at once, each with its own lasers.
@@ -30,7 +34,7 @@ public:
     bool cast(LaserLine& laser) const;
 
     std::size_t node_count() const { return nodes_.size(); }
-    std::size_t leaf_count() const { return leaves_.size(); }
+    std::size_t leaf_count() const { return leaves_.size(); }  // leaves with triangles
     std::size_t entry_count() const { return entries_.size(); }
     // Bytes held by the copy.
     std::size_t memory_bytes() const;

@@ -93,8 +93,8 @@ inline void prepare(Scene& s, const std::vector<Face>& faces) {
                   {s.limits.minX, s.limits.minY, s.limits.minZ});
 }
 
-// Rolling ground (a height field over 100 x 100 m) with `boxes` flat roofs
-// and small tilted plates floating above it: overlapping surfaces, walls,
+// Rolling ground (a height field over 100 x 100 m, grid x grid cells) with
+// `plates` small tilted triangles floating above it: overlapping surfaces,
 // shared edges, and enough triangles for a deep tree.
 inline Scene random_scene(std::uint32_t seed, int grid, int plates) {
     std::mt19937 rng(seed);
