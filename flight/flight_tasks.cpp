@@ -94,9 +94,9 @@ void generate_lasers_task(SimulationData& data, const WizardValues& values, std:
     data.pendingMessage = QStringLiteral("Lasers Direction Computed\nTotal no. of Lasers = %1\n")
                               .arg(static_cast<qulonglong>(data.lasers().size()));
     data.appendLog();
-    // A model without area across x and y has no density to speak of: 0.
-    const double area = (data.maxX - data.minX) * (data.maxY - data.minY);
-    const double density = area > 0.0 && std::isfinite(area) ? hits / area : 0.0;
+    // A model without area across x and y shows the quotient as it comes
+    // out ("inf" or "nan").
+    const double density = hits / ((data.maxX - data.minX) * (data.maxY - data.minY));
     data.pendingMessage =
         QStringLiteral("Expected Intersections = %1\nExpected Point density = %2 per Sq m\n\n")
             .arg(hits)

@@ -65,6 +65,15 @@ TEST(GenerateLasersTask, LogTextProgressAndWorkingDataOfOneRun) {
     flood.scanner.prf = 1e300;
     EXPECT_THROW(generate_lasers_task(data, flood, 1u, progress), InputError);
     EXPECT_EQ(data.taskCount, 1u);
+
+    // A model without extent in x (one line along it, 10 pulses inside):
+    // the density is the plain quotient hits / area.
+    SimulationData wall;
+    wall.setLimits(ModelLimits{50.0, 0.0, 0.0, 50.0, 100.0, 10.0});
+    WizardValues alongWall = kSmallRun;
+    alongWall.flight.orientation = 90.0;
+    generate_lasers_task(wall, alongWall, 1u, progress);
+    EXPECT_TRUE(wall.logText.contains("Expected Intersections = 10\nExpected Point density = inf per Sq m\n"));
 }
 
 TEST(WizardChecks, FlightValuesInOrder) {
