@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <locale>
 #include <memory>
+#include <sstream>
+#include <sys/stat.h>
 
 namespace terrain_text {
 
@@ -13,6 +16,9 @@ bool read_whole_file(const QString& fileName, std::string& out) {
     const QByteArray localName = QFile::encodeName(fileName);
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(localName.constData(), "rb"), &std::fclose);
     if (!file) return false;
+    // A folder opens on some systems but has no text to read.
+    struct stat info;
+    if (fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode)) return false;
     std::size_t expected = 0;
     if (std::fseek(file.get(), 0, SEEK_END) == 0) {
         const long size = std::ftell(file.get());
@@ -34,6 +40,16 @@ bool read_whole_file(const QString& fileName, std::string& out) {
     const bool failed = std::ferror(file.get()) != 0;
     out.resize(used);
     return !failed;
+}
+
+bool parse_out_of_range_double(const char* b, const char* e, double& out) {
+    // Rare enough to ask a stream (in the C locale) what it makes of it.
+    std::istringstream in(std::string(b, e));
+    in.imbue(std::locale::classic());
+    double value = 0.0;
+    if (!(in >> value)) return false;
+    out = value;
+    return true;
 }
 
 std::string quoted_excerpt(const char* b, const char* e) {

@@ -16,6 +16,10 @@ bool read_whole_file(const QString& fileName, std::string& out);
 inline bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// A number whose magnitude is beyond a double: too small reads as 0 (the
+// stream's answer), too large is refused.
+bool parse_out_of_range_double(const char* b, const char* e, double& out);
+
 // A double in any form that stream extraction takes: optional sign (a '+'
 // as well, which from_chars refuses), digits with an optional point and an
 // optional exponent. No "inf", "nan" or hexadecimal. The whole range
@@ -28,7 +32,9 @@ inline bool parse_double(const char* b, const char* e, double& out) {
     const char* d = (b != e && *b == '-') ? b + 1 : b;
     if (d == e || !(is_digit(*d) || *d == '.')) return false;
     const auto r = std::from_chars(b, e, out, std::chars_format::general);
-    return r.ec == std::errc() && r.ptr == e;
+    if (r.ptr != e) return false;
+    if (r.ec == std::errc::result_out_of_range) return parse_out_of_range_double(b, e, out);
+    return r.ec == std::errc();
 }
 
 // A decimal integer with an optional sign ('+' included); the whole range

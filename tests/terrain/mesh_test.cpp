@@ -93,6 +93,7 @@ TEST(MeshFile, AnyWhiteSpaceLayoutAndNumberFormReadsTheSame) {
              "4\n2\n0\n0\n0\n10\n15\n0\n-2.5\n15\n20\n0.001\n0\n20\n1500000\n1\n2\n3\n1\n3\n4\n",
              "4\t2\t0\r\n0\t0\t10\r\n15\t0\t-2.5\r\n15\t20\t0.001\r\n0\t20\t1500000\r\n1\t2\t3\r\n1\t3\t4\r\n",
              "+4 +2 +0\n+0 0e5 1e1\n1.5E+01 0. -25e-1\n15.0 2e1 1e-3\n.0 +20 1.5e+06\n+1 2 +3\n1 3 4\n",
+             "4 2 0\n1e-400 0 10\n15 0 -2.5\n15 20 0.001\n0 20 1500000\n1 2 3\n1 3 4\n",  // too small: 0
              // the third header number and anything after the last face are ignored
              "4 2 17\n0 0 10\n15 0 -2.5\n15 20 0.001\n0 20 1500000\n1 2 3\n1 3 4 99 junk"}) {
         write_file(dir.file("m.txt"), text);
@@ -113,6 +114,7 @@ TEST(MeshFile, BadFilesAreRejectedNamingTheFileAndThePlace) {
         {"3 2 0\n0 0 0\n1 0 0\n0 1 0\n1 2 3\n1 2\n", {"ends at line 6", "face 2 of the 2"}},
         {"3 1 0\n0 0 0\n1 1.2.3 0\n0 1 0\n1 2 3\n", {"line 3", "\"1.2.3\"", "y of vertex 2"}},
         {"3 1 0\n0 0 0\ninf 0 0\n0 1 0\n1 2 3\n", {"line 3", "\"inf\"", "x of vertex 2"}},
+        {"3 1 0\n0 0 0\n1e400 0 0\n0 1 0\n1 2 3\n", {"line 3", "\"1e400\"", "x of vertex 2"}},
         {"3 1 0\n0 0 0\n1 0 0\n0 1 0\n1 2.5 3\n", {"line 5", "\"2.5\"", "face 1"}},
         {"3 1 0\n0 0 0\n1 0 0\n0 1 0\n1 2 4\n", {"line 5", "face 1 refers to vertex 4", "1 to 3"}},
         {"3 2 0\n0 0 0\n1 0 0\n0 1 0\n1 2 3\n\n0 2 3\n", {"line 7", "face 2 refers to vertex 0"}},
