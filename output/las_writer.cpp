@@ -167,12 +167,11 @@ namespace {
 
 [[noreturn]] void refuse_coordinate(const QString& path, int axis, double value, std::size_t laser,
                                     std::size_t count) {
+    // One multi-argument arg(): a path holding "%4" must come through as typed.
     throw OutputError(QStringLiteral("Cannot save '%1' as LAS: the %2 coordinate %3 of laser %4 (of %5) "
                                      "does not fit the format (%6 at a scale of 0.01). Nothing was written.")
-                          .arg(path, QLatin1String(kAxisNames[axis]), QString::number(value, 'g', 12))
-                          .arg(laser + 1)
-                          .arg(count)
-                          .arg(QLatin1String(kLasRangeText))
+                          .arg(path, QLatin1String(kAxisNames[axis]), QString::number(value, 'g', 12),
+                               QString::number(laser + 1), QString::number(count), QLatin1String(kLasRangeText))
                           .toStdString());
 }
 
