@@ -1,6 +1,7 @@
 #include "batch_options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -46,6 +47,23 @@ struct RawOptions {
     std::string seed, threads;
     bool quiet = false;
 };
+
+// The dialogs' own blank-field messages: the flight page ends with two
+// exclamation marks, the scanner page and the error dialog with one.
+constexpr const char* kFlightBlank = "One or more entires are left blank!!";
+constexpr const char* kBlank = "One or more entires are left blank!";
+
+// An error dialog's boxes as one comma list: an empty box is refused with
+// the dialog's message before the values are read.
+std::vector<double> parse_error_list(const std::string& text, std::size_t count, const std::string& option) {
+    const std::size_t boxes = std::size_t(std::count(text.begin(), text.end(), ',')) + 1;
+    const bool emptyBox =
+        text.empty() || text.front() == ',' || text.back() == ',' || text.find(",,") != std::string::npos;
+    if (emptyBox && (text.empty() || boxes == count)) {
+        throw OptionError(kBlank);
+    }
+    return parse_number_list(text, count, option);
+}
 
 const char* const kTermOptions[6] = {"--term-x", "--term-y", "--term-z", "--term-roll", "--term-pitch", "--term-yaw"};
 
@@ -227,6 +245,16 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
             if (options.sampleTriangles == 0) throw OptionError("--sample-triangles: the scene needs triangles.");
         }
 
+        // An empty value is a field left blank on the page.
+        auto blank = [&given](const char* name, const std::string& text) { return given(name) && text.empty(); };
+        if (blank("--orientation", raw.orientation) || blank("--velocity", raw.velocity) ||
+            blank("--overlap", raw.overlap) || blank("--height", raw.height)) {
+            throw OptionError(kFlightBlank);
+        }
+        if (blank("--prf", raw.prf) || blank("--scan-frequency", raw.scanFrequency) ||
+            blank("--fov-across", raw.fovAcross) || blank("--fov-along", raw.fovAlong)) {
+            throw OptionError(kBlank);
+        }
         if (given("--orientation")) options.orientation = parse_number(raw.orientation, "--orientation");
         if (given("--velocity")) options.velocity = parse_number(raw.velocity, "--velocity");
         if (given("--overlap")) options.overlap = parse_number(raw.overlap, "--overlap");
@@ -254,15 +282,15 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
         }
         if (given("--systematic")) {
             options.errors.systematicOn = true;
-            options.errors.systematic = parse_number_list(raw.systematic, 7, "--systematic");
+            options.errors.systematic = parse_error_list(raw.systematic, 7, "--systematic");
         }
         if (given("--random")) {
             options.errors.randomOn = true;
-            options.errors.random = parse_number_list(raw.random, 7, "--random");
+            options.errors.random = parse_error_list(raw.random, 7, "--random");
         }
         if (given("--overall")) {
             options.errors.overallOn = true;
-            options.errors.overall = parse_number_list(raw.overall, 3, "--overall");
+            options.errors.overall = parse_error_list(raw.overall, 3, "--overall");
         }
         options.errorStep = options.errors.systematicOn || options.errors.randomOn || options.errors.overallOn;
 

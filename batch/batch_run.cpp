@@ -10,6 +10,7 @@
 #include <ctime>
 #include <iomanip>
 #include <limits>
+#include <new>
 #include <utility>
 
 #include "app/failure.h"
@@ -127,6 +128,10 @@ struct Run {
 
     bool loadModel() {
         begin("model", "Loading model");
+        if (options.model != ModelKind::SampleScene && QFileInfo(file_name(options.modelFile)).isDir()) {
+            failed(QStringLiteral("Cannot read '%1': it is a folder.").arg(file_name(options.modelFile)));
+            return false;
+        }
         try {
             switch (options.model) {
             case ModelKind::SampleScene:
@@ -195,7 +200,9 @@ struct Run {
         try {
             generate_lasers_task(data, values, signSeed, progress);
         } catch (const InputError& e) {
-            failed(QString::fromStdString(e.what()));
+            // A run too large for memory: a refused value, before anything is written.
+            message(QString::fromStdString(e.what()));
+            status = kBatchBadUsage;
             generated = false;
         }
         QObject::disconnect(maxConnection);
@@ -276,12 +283,11 @@ struct Run {
     }
 
     void summary() {
-        const double width = data.maxX - data.minX;
-        const double depth = data.maxY - data.minY;
+        const double density = expected_point_density(data, expectedHits);
         out << "Lasers:                 " << data.lasers().size() << "\n"
             << "Points:                 " << data.points.size() << "\n"
             << "Expected intersections: " << expectedHits << "\n"
-            << "Point density:          " << QString::number(expectedHits / (width * depth), 'f', 3).toStdString()
+            << "Point density:          " << QString::number(density, 'f', 3).toStdString()
             << " per Sq m\n"
             << "Seconds per stage:\n";
         double total = 0.0;
@@ -297,9 +303,7 @@ struct Run {
     }
 };
 
-}  // namespace
-
-int run_batch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
+int run_batch_steps(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
     int exitCode = 0;
     const std::optional<BatchOptions> parsed = parse_batch_options(args, out, err, &exitCode);
     if (!parsed) return exitCode;
@@ -327,8 +331,22 @@ int run_batch(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
 
     run.survey(values);
+    if (run.status == kBatchBadUsage) return kBatchBadUsage;
     if (!options.logFile.empty()) run.writeLog();
     run.progress.endStage();
     if (!options.quiet) run.summary();
     return run.status;
+}
+
+}  // namespace
+
+int run_batch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
+    try {
+        return run_batch_steps(args, out, err, showProgress);
+    } catch (const std::bad_alloc&) {
+        err << "Error: Not enough memory for this run.\n";
+    } catch (const std::exception& e) {
+        err << "Error: " << e.what() << "\n";
+    }
+    return kBatchFailed;
 }

@@ -94,9 +94,7 @@ void generate_lasers_task(SimulationData& data, const WizardValues& values, std:
     data.pendingMessage = QStringLiteral("Lasers Direction Computed\nTotal no. of Lasers = %1\n")
                               .arg(static_cast<qulonglong>(data.lasers().size()));
     data.appendLog();
-    // A model without area across x and y shows the quotient as it comes
-    // out ("inf" or "nan").
-    const double density = hits / ((data.maxX - data.minX) * (data.maxY - data.minY));
+    const double density = expected_point_density(data, hits);
     data.pendingMessage =
         QStringLiteral("Expected Intersections = %1\nExpected Point density = %2 per Sq m\n\n")
             .arg(hits)
@@ -140,4 +138,8 @@ double suggested_flying_height(double maxZ) {
 double suggested_velocity(double velocityHint) {
     if (!(velocityHint > 0.0) || !std::isfinite(velocityHint)) return 100.0;
     return std::pow(10.0, std::trunc(std::log10(velocityHint)));
+}
+
+double expected_point_density(const SimulationData& data, int expectedHits) {
+    return expectedHits / ((data.maxX - data.minX) * (data.maxY - data.minY));
 }

@@ -33,6 +33,9 @@ double suggested_flying_height(double maxZ);
 // The velocity offered when the wizard opens: 10^trunc(log10(hint)), with
 // hint a fifth of the model's x extent; 100 when hint <= 0.
 double suggested_velocity(double velocityHint);
+// Expected returns per square metre of the model's xy extent. A model
+// without area gives the quotient as it comes out ("inf" or "nan").
+double expected_point_density(const SimulationData& data, int expectedHits);
 
 // "Zig Zag Lines", "Parallel Lines", "Spherical", "Elliptical"; "" else.
 QString pattern_name(ScanPattern pattern);

@@ -218,6 +218,13 @@ TEST(BatchRun, RefusedValuesEndWithExitTwoTheDialogsMessageAndNothingWritten) {
         {{"--pattern", "elliptical", "--fov-along", "-1"}, "FOV should be between 0 - 180 degrees."},
         {{"--random", "0,0,-0.1,0,0,0,0"}, "Standard Deviation should be non-negative!"},
         {{"--overall", "0,-1,0"}, "Standard Deviation should be non-negative!"},
+        // Empty values are the pages' blank fields; a run too large for memory is refused too.
+        {{"--velocity", ""}, "One or more entires are left blank!!"},
+        {{"--fov-along", ""}, "One or more entires are left blank!"},
+        {{"--random", "0,0,,0,0,0,0"}, "One or more entires are left blank!"},
+        {{"--prf", "1e12"},
+         "Too many lasers: about 3.13e+16 pulses would not fit in memory. "
+         "Please lower the pulse repetition frequency."},
         // Values the command line cannot hand on.
         {{"--velocity", "fast"}, "--velocity: 'fast' is not a number."},
         {{"--height", "12m"}, "--height: '12m' is not a number."},
@@ -249,6 +256,9 @@ TEST(BatchRun, ABrokenMeshOrALasCoordinateBeyond32BitsEndsWithExitOne) {
     EXPECT_EQ(o.status, kBatchFailed);
     EXPECT_NE(o.err.find("broken.txt"), std::string::npos) << o.err;
     EXPECT_EQ(files_in(dir.path()), Names{"broken.txt"});
+    o = run({"--mesh", dir.path()});  // a folder is no model, and no crash
+    EXPECT_EQ(o.status, kBatchFailed);
+    EXPECT_EQ(o.err, "Error: Cannot read '" + dir.path() + "': it is a folder.\n");
 
     // No point file; the other outputs are still written.
     write_file(dir.file("far.txt"),
