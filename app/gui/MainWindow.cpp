@@ -106,6 +106,12 @@ void MainWindow::showProgressBar() {
     ui->progressBar->show();
 }
 
+bool MainWindow::refused(const QString& refusal) {
+    if (refusal.isEmpty()) return false;
+    show_error_box(this, refusal);
+    return true;
+}
+
 template <typename Task>
 void MainWindow::runTask(Task&& task) {
     try {
@@ -148,11 +154,7 @@ void MainWindow::on_actionOpen_triggered() {
 
 // "Save Extracted Mesh"
 void MainWindow::on_actionExit_triggered() {
-    const QString refusal = refusal_save_mesh(data);
-    if (!refusal.isEmpty()) {
-        show_error_box(this, refusal);
-        return;
-    }
+    if (refused(refusal_save_mesh(data))) return;
     runTask([&] {
         data.savePath = ui_seam().saveFileName(this, QStringLiteral("Save Extracted 3D file"), data.savePath,
                                                QString::fromLatin1(kTextFilter), nullptr);
@@ -166,11 +168,7 @@ void MainWindow::on_actionExit_2_triggered() { QApplication::quit(); }
 
 // "Save Generated LiDAR Data"
 void MainWindow::on_actionSave_Generated_LiDAR_Data_triggered() {
-    const QString refusal = refusal_save_points(data);
-    if (!refusal.isEmpty()) {
-        show_error_box(this, refusal);
-        return;
-    }
+    if (refused(refusal_save_points(data))) return;
     runTask([&] {
         QString selectedFilter;
         data.savePath = ui_seam().saveFileName(this, QStringLiteral("Save computed LiDAR data"), data.savePath,
@@ -185,11 +183,7 @@ void MainWindow::on_actionSave_Generated_LiDAR_Data_triggered() {
 
 // "Scanner and Flight details"
 void MainWindow::on_actionFlight_Trajectory_Generation_triggered() {
-    const QString refusal = refusal_flight_wizard(data);
-    if (!refusal.isEmpty()) {
-        show_error_box(this, refusal);
-        return;
-    }
+    if (refused(refusal_flight_wizard(data))) return;
     runTask([&] {
         flightDialog->prepare(data.maxZ, (data.maxX - data.minX) / 5);
         flightDialog->show();
@@ -216,11 +210,7 @@ void MainWindow::on_actionLiDAR_Data_Simulation_triggered() {
 // "Save Simulated Flight Trajectory": the file is written on the format
 // dialog's Continue (Save_Flight_Trajectory).
 void MainWindow::on_actionSave_Flight_Trajectory_triggered() {
-    const QString refusal = refusal_save_trajectory(data);
-    if (!refusal.isEmpty()) {
-        show_error_box(this, refusal);
-        return;
-    }
+    if (refused(refusal_save_trajectory(data))) return;
     runTask([&] {
         data.savePath = ui_seam().saveFileName(this, QStringLiteral("Save Computed Trajectory"), data.savePath,
                                                QString::fromLatin1(kTextFilter), nullptr);
@@ -231,11 +221,7 @@ void MainWindow::on_actionSave_Flight_Trajectory_triggered() {
 
 // "Error Simulation"
 void MainWindow::on_actionRandom_Error_Introduction_triggered() {
-    const QString refusal = refusal_error_simulation(data);
-    if (!refusal.isEmpty()) {
-        show_error_box(this, refusal);
-        return;
-    }
+    if (refused(refusal_error_simulation(data))) return;
     errorDialog->show();
 }
 

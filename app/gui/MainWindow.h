@@ -50,6 +50,8 @@ private slots:
 private:
     void showLog(const QString& text);
     void showProgressBar();
+    // Shows the refusal of a menu action, if any; true when it refused.
+    bool refused(const QString& refusal);
     // Runs one task; whatever it throws ends up in an "Error" box, so no
     // exception leaves a slot.
     template <typename Task>
