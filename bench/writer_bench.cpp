@@ -1,11 +1,14 @@
 // Write speed of the three output files for a large synthetic survey, next
 // to the speed of writing raw bytes to the same disk.
-//   writer_bench [LASERS=10000000] [DIR=/tmp]
+//   writer_bench [LASERS=10000000] [DIR=/tmp] [THREADS=0]
+// THREADS is the writers' formatting thread count, 0 for one per hardware
+// thread.
 #include "app/progress.h"
 #include "bench/bench_support.h"
 #include "output/las_writer.h"
 #include "output/point_file.h"
 #include "output/trajectory_file.h"
+#include "output/writing_loop.h"
 
 #include <QDate>
 #include <QString>
@@ -83,6 +86,7 @@ std::vector<LaserLine> make_survey(std::size_t n, std::vector<LidarPoint>& point
 int main(int argc, char** argv) {
     const std::size_t n = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10000000;
     const std::string dir = argc > 2 ? argv[2] : "/tmp";
+    const unsigned threads = argc > 3 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 0;
     const std::string pointsPath = dir + "/writer_bench_points.txt";
     const std::string trajectoryPath = dir + "/writer_bench_trajectory.txt";
     const std::string lasPath = dir + "/writer_bench.las";
@@ -91,20 +95,20 @@ int main(int argc, char** argv) {
     std::vector<LidarPoint> points;
     bench::Stopwatch make;
     const std::vector<LaserLine> lasers = make_survey(n, points);
-    std::printf("%zu lasers, %zu returns (made in %.1f s); files in %s\n", lasers.size(), points.size(),
-                make.seconds(), dir.c_str());
+    std::printf("%zu lasers, %zu returns (made in %.1f s); files in %s; %u writer threads\n", lasers.size(),
+                points.size(), make.seconds(), dir.c_str(), writer_threads(threads));
 
     NullProgress progress;
     Timer watch;
-    write_point_file(lasers, QString::fromStdString(pointsPath), progress);
+    write_point_file(lasers, QString::fromStdString(pointsPath), progress, threads);
     report("ASCII point file", pointsPath, watch);
 
     watch.restart();
-    write_trajectory_file(lasers, QString::fromStdString(trajectoryPath), progress, 3);
+    write_trajectory_file(lasers, QString::fromStdString(trajectoryPath), progress, 3, threads);
     report("trajectory file, format 3", trajectoryPath, watch);
 
     watch.restart();
-    write_las_file(points, lasers, QString::fromStdString(lasPath), progress, QDate::currentDate());
+    write_las_file(points, lasers, QString::fromStdString(lasPath), progress, QDate::currentDate(), threads);
     report("LAS 1.2 file", lasPath, watch);
 
     // Raw bytes through the same kind of 4 MiB writes, as large as the

@@ -1,7 +1,6 @@
 #include "output/fast_number_text.h"
 
-#include "app/number_text.h"
-
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -25,15 +24,55 @@ inline int rough_exponent(double a) {
     return (e2 * 1233) >> 12;                                       // about e2 * log10(2)
 }
 
+// The general routine's text: the same call as append_g6.
+char* put_g6_general(char* p, double value) {
+    return std::to_chars(p, p + kMaxG6Text, value, std::chars_format::general, 6).ptr;
+}
+
+// "00" to "99", two characters each, the first in the low byte.
+struct PairTable {
+    std::uint16_t v[100];
+};
+constexpr PairTable make_pairs() {
+    PairTable t{};
+    for (int i = 0; i < 100; ++i) t.v[i] = static_cast<std::uint16_t>(('0' + i / 10) | ('0' + i % 10) << 8);
+    return t;
+}
+constexpr PairTable kPairs = make_pairs();
+
+// The eight bytes of w at p, lowest first.
+inline void store8(char* p, std::uint64_t w) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(p, &w, 8);
+#else
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<char>(w >> (8 * i));
+#endif
+}
+
+// Index of the highest non-zero byte of z (z != 0).
+inline int last_nonzero_digit(std::uint64_t z) {
+#if defined(__GNUC__)
+    return (63 - __builtin_clzll(z)) >> 3;
+#else
+    int i = 7;
+    while ((z >> (8 * i)) == 0) --i;
+    return i;
+#endif
+}
+
 }  // namespace
 
 void append_g6_fast(std::string& out, double value) {
+    char text[kMaxG6Text];
+    out.append(text, put_g6_fast(text, value));
+}
+
+char* put_g6_fast(char* p, double value) {
     const double a = std::fabs(value);
     // Outside this range (and for 0, NaN, infinities) the general routine
     // does the work.
     if (!(a >= 1e-17 && a < 1e27)) {
-        append_g6(out, value);
-        return;
+        return put_g6_general(p, value);
     }
     int e = rough_exponent(a);
     if (e < -17) e = -17;
@@ -44,8 +83,7 @@ void append_g6_fast(std::string& out, double value) {
     while (m < 1e5 && e > -17) m = scale(a, --e);
     while (m >= 1e6 && e < 26) m = scale(a, ++e);
     if (m < 1e5 || m >= 1e6) {
-        append_g6(out, value);
-        return;
+        return put_g6_general(p, value);
     }
     // m is within half an ulp (< 1.2e-10) of the exact scaled value, so
     // rounding m gives the exact value's rounding unless the fraction is
@@ -53,8 +91,7 @@ void append_g6_fast(std::string& out, double value) {
     const std::uint32_t whole = static_cast<std::uint32_t>(m);
     const double frac = m - static_cast<double>(whole);
     if (std::fabs(frac - 0.5) < 1e-8) {
-        append_g6(out, value);
-        return;
+        return put_g6_general(p, value);
     }
     std::uint32_t digits = whole + (frac > 0.5 ? 1u : 0u);
     if (digits == 1000000u) {  // 999999.6 -> 1.00000 of the next decade
@@ -62,44 +99,46 @@ void append_g6_fast(std::string& out, double value) {
         ++e;
     }
 
-    char d[6];
-    for (int i = 5; i >= 0; --i) {
-        d[i] = static_cast<char>('0' + digits % 10u);
-        digits /= 10u;
-    }
-    int last = 5;  // trailing zeros are dropped
-    while (last > 0 && d[last] == '0') --last;
+    // The six digits as eight characters in a register, the first in the
+    // lowest byte (two trailing '0's as padding).
+    const std::uint64_t w = std::uint64_t(kPairs.v[digits / 10000u]) |
+                            std::uint64_t(kPairs.v[digits / 100u % 100u]) << 16 |
+                            std::uint64_t(kPairs.v[digits % 100u]) << 32 | std::uint64_t(0x3030) << 48;
+    // Trailing zeros are dropped: `last` is the last digit that is not '0'
+    // (the first never is).
+    const int last = last_nonzero_digit((w ^ 0x303030303030ull) & 0xffffffffffffull);
 
-    // At most "-0.0000dddddd" or "-d.ddddde+XX".
-    char text[16];
-    char* p = text;
+    // At most "-0.0000dddddd" or "-d.ddddde+XX". The stores are 8 bytes
+    // wide whatever the count; what lands beyond the text stays within the
+    // caller's kMaxG6Text and is overwritten or cut off by the caller.
     if (value < 0) *p++ = '-';
-    if (e >= -4 && e < 6) {
-        // Fixed notation.
-        if (e >= 0) {
-            for (int i = 0; i <= e; ++i) *p++ = d[i];
-            if (last > e) {
-                *p++ = '.';
-                for (int i = e + 1; i <= last; ++i) *p++ = d[i];
-            }
-        } else {
-            *p++ = '0';
-            *p++ = '.';
-            for (int i = -1; i > e; --i) *p++ = '0';
-            for (int i = 0; i <= last; ++i) *p++ = d[i];
-        }
-    } else {
-        // Scientific: d.ddddde+XX, at least two exponent digits.
-        *p++ = d[0];
-        if (last > 0) {
-            *p++ = '.';
-            for (int i = 1; i <= last; ++i) *p++ = d[i];
-        }
-        *p++ = 'e';
-        *p++ = e < 0 ? '-' : '+';
-        const int x = e < 0 ? -e : e;
-        *p++ = static_cast<char>('0' + x / 10);
-        *p++ = static_cast<char>('0' + x % 10);
+    if (e >= 0 && e < 6) {
+        // Fixed notation, digits 0..e before the point.
+        store8(p, w);
+        if (last <= e) return p + e + 1;
+        p[e + 1] = '.';
+        store8(p + e + 2, w >> (8 * (e + 1)));
+        return p + last + 2;
     }
-    out.append(text, static_cast<std::size_t>(p - text));
+    if (e < 0 && e >= -4) {
+        // Fixed notation, "0." and -e - 1 zeros before the digits.
+        std::memcpy(p, "0.000000", 8);
+        store8(p + 1 - e, w);
+        return p + 2 - e + last;
+    }
+    // Scientific: d.ddddde+XX, at least two exponent digits (|e| <= 26).
+    *p = static_cast<char>(w);
+    if (last > 0) {
+        p[1] = '.';
+        store8(p + 2, w >> 8);
+        p += last + 2;
+    } else {
+        ++p;
+    }
+    const std::uint16_t x = kPairs.v[e < 0 ? -e : e];
+    p[0] = 'e';
+    p[1] = e < 0 ? '-' : '+';
+    p[2] = static_cast<char>(x);
+    p[3] = static_cast<char>(x >> 8);
+    return p + 4;
 }

@@ -4,10 +4,10 @@
 #include "app/progress.h"
 #include "output/writing_loop.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -89,34 +89,42 @@ std::array<std::uint8_t, LasHeader::kSize> LasHeader::bytes() const {
 
 namespace {
 
-// The header box: starts at points[0] and widens over the hitPoints of the
-// lasers with a return; each such laser is also handed to `visit`.
-template <class Visit>
-LasBounds bounds_over(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers, Visit visit) {
+// Widens the box by one point. Maxima take equal values too, minima only
+// smaller ones; the difference shows only with signed zeros.
+inline void widen(LasBounds& b, const Vec3& p) {
+    if (p.x >= b.maxX) b.maxX = p.x;
+    if (b.minX > p.x) b.minX = p.x;
+    if (p.y >= b.maxY) b.maxY = p.y;
+    if (b.minY > p.y) b.minY = p.y;
+    if (p.z >= b.maxZ) b.maxZ = p.z;
+    if (b.minZ > p.z) b.minZ = p.z;
+}
+
+// Widens the box by the box of a later run of points, with the same
+// comparisons: the result is the one point by point widening gives (the
+// last point equal to the maximum, the first equal to the minimum).
+inline void widen(LasBounds& b, const LasBounds& later) {
+    if (later.maxX >= b.maxX) b.maxX = later.maxX;
+    if (b.minX > later.minX) b.minX = later.minX;
+    if (later.maxY >= b.maxY) b.maxY = later.maxY;
+    if (b.minY > later.minY) b.minY = later.minY;
+    if (later.maxZ >= b.maxZ) b.maxZ = later.maxZ;
+    if (b.minZ > later.minZ) b.minZ = later.minZ;
+}
+
+LasBounds first_point_box(const std::vector<LidarPoint>& points) {
     if (points.empty()) throw std::invalid_argument("las_bounds needs at least one point");
     const LidarPoint& first = points.front();
-    LasBounds b{first.x, first.x, first.y, first.y, first.z, first.z};
-    for (std::size_t i = 0; i < lasers.size(); ++i) {
-        const LaserLine& laser = lasers[i];
-        if (laser.hitFaceIndex == -1) continue;
-        const Vec3& p = laser.hitPoint;
-        // Maxima take equal values too, minima only smaller ones; the
-        // difference shows only with signed zeros.
-        if (p.x >= b.maxX) b.maxX = p.x;
-        if (b.minX > p.x) b.minX = p.x;
-        if (p.y >= b.maxY) b.maxY = p.y;
-        if (b.minY > p.y) b.minY = p.y;
-        if (p.z >= b.maxZ) b.maxZ = p.z;
-        if (b.minZ > p.z) b.minZ = p.z;
-        visit(i, p);
-    }
-    return b;
+    return LasBounds{first.x, first.x, first.y, first.y, first.z, first.z};
 }
 
 }  // namespace
 
 LasBounds las_bounds(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers) {
-    return bounds_over(points, lasers, [](std::size_t, const Vec3&) {});
+    LasBounds b = first_point_box(points);
+    for (const LaserLine& laser : lasers)
+        if (laser.hitFaceIndex != -1) widen(b, laser.hitPoint);
+    return b;
 }
 
 std::uint16_t day_of_year(int day, int month, int year) {
@@ -179,10 +187,44 @@ namespace {
 // the exact test decides.
 constexpr double kSurelyFits = 21474836.0;
 
-inline void check_coordinate(const QString& path, int axis, double value, std::size_t laser, std::size_t count) {
-    if (std::fabs(value) < kSurelyFits) return;
+inline bool coordinate_fits(double value) {
+    if (std::fabs(value) < kSurelyFits) return true;
     std::int32_t unused;
-    if (!las_scaled_coordinate(value, unused)) refuse_coordinate(path, axis, value, laser, count);
+    return las_scaled_coordinate(value, unused);
+}
+
+// What one run of lasers contributes to the check pass.
+struct RunCheck {
+    bool anyReturn = false;
+    LasBounds box{};
+    bool refused = false;  // the first coordinate that does not fit:
+    int axis = 0;
+    double value = 0.0;
+    std::size_t laser = 0;
+};
+
+void check_run(const LaserLine* lasers, std::size_t begin, std::size_t end, RunCheck& run) {
+    for (std::size_t i = begin; i < end; ++i) {
+        const LaserLine& laser = lasers[i];
+        if (laser.hitFaceIndex == -1) continue;
+        const Vec3& p = laser.hitPoint;
+        if (run.anyReturn) {
+            widen(run.box, p);
+        } else {
+            run.anyReturn = true;
+            run.box = LasBounds{p.x, p.x, p.y, p.y, p.z, p.z};
+        }
+        const double v[3] = {p.x, p.y, p.z};
+        for (int axis = 0; axis < 3; ++axis) {
+            if (!coordinate_fits(v[axis])) {
+                run.refused = true;
+                run.axis = axis;
+                run.value = v[axis];
+                run.laser = i;
+                return;
+            }
+        }
+    }
 }
 
 // las_scaled_coordinate for a value already checked, without extended
@@ -216,15 +258,26 @@ inline void encode_record(std::uint8_t* r, std::int32_t x, std::int32_t y, std::
 }  // namespace
 
 bool write_las_file(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers, const QString& path,
-                    Progress& progress, const QDate& date) {
+                    Progress& progress, const QDate& date, unsigned threads) {
     // One pass for the header box and the range check, before the file is
-    // touched: a refused save leaves an existing file as it was.
+    // touched: a refused save leaves an existing file as it was. Runs of
+    // lasers are checked in parallel and their results taken in laser
+    // order, so the first bad laser is named and the box is the one a
+    // single pass gives.
     const std::size_t count = lasers.size();
-    const LasBounds bounds = bounds_over(points, lasers, [&](std::size_t i, const Vec3& p) {
-        check_coordinate(path, 0, p.x, i, count);
-        check_coordinate(path, 1, p.y, i, count);
-        check_coordinate(path, 2, p.z, i, count);
-    });
+    LasBounds bounds = first_point_box(points);
+    {
+        constexpr std::size_t kCheckRun = std::size_t(1) << 16;
+        std::vector<RunCheck> runs((count + kCheckRun - 1) / kCheckRun);
+        const LaserLine* const all = lasers.data();
+        run_parallel(threads, runs.size(), [&](std::size_t r) {
+            check_run(all, r * kCheckRun, std::min(count, (r + 1) * kCheckRun), runs[r]);
+        });
+        for (const RunCheck& run : runs) {
+            if (run.refused) refuse_coordinate(path, run.axis, run.value, run.laser, count);
+            if (run.anyReturn) widen(bounds, run.box);
+        }
+    }
 
     LasHeader header;
     header.creationDayOfYear = day_of_year(date.day(), date.month(), date.year());
@@ -241,26 +294,22 @@ bool write_las_file(const std::vector<LidarPoint>& points, const std::vector<Las
     const auto headerBytes = header.bytes();
     file.write_raw(headerBytes.data(), headerBytes.size());
 
-    // Records go out in blocks of a few megabytes.
-    constexpr std::size_t kBlockRecords = std::size_t(1) << 18;
     constexpr std::size_t kRecord = LasHeader::kPointRecordLength;
-    std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[kBlockRecords * kRecord]);
-    std::size_t used = 0;
-
     const std::size_t n = lasers.size();
     WritingLoopProgress loop(progress, n);
-    for (std::size_t i = 0; i < n; ++i) {
-        loop.before(i);
-        const LaserLine& laser = lasers[i];
-        if (laser.hitFaceIndex == -1) continue;
-        encode_record(block.get() + used * kRecord, checked_scaled_coordinate(laser.hitPoint.x),
-                      checked_scaled_coordinate(laser.hitPoint.y), checked_scaled_coordinate(laser.hitPoint.z));
-        if (++used == kBlockRecords) {
-            file.write_raw(block.get(), used * kRecord);
-            used = 0;
+    const LaserLine* const all = lasers.data();
+    write_in_order(file, loop, n, threads, [all](TextBuffer& out, std::size_t begin, std::size_t end) {
+        // Room for every laser of the run; the misses take none of it.
+        std::uint8_t* r = reinterpret_cast<std::uint8_t*>(out.room((end - begin) * kRecord));
+        for (std::size_t i = begin; i < end; ++i) {
+            const LaserLine& laser = all[i];
+            if (laser.hitFaceIndex == -1) continue;
+            encode_record(r, checked_scaled_coordinate(laser.hitPoint.x), checked_scaled_coordinate(laser.hitPoint.y),
+                          checked_scaled_coordinate(laser.hitPoint.z));
+            r += kRecord;
         }
-    }
-    file.write_raw(block.get(), used * kRecord);
+        out.commit(reinterpret_cast<char*>(r));
+    });
     const bool ok = file.close();
     loop.finish();
     return ok;

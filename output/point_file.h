@@ -12,4 +12,7 @@ class Progress;
 // n after closing.
 // Returns false when the file could not be opened or fully written; the
 // caller decides whether to say so (the save task does not).
-bool write_point_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress);
+// The text is formatted on `threads` threads (0: one per hardware thread);
+// the file is the same for any number.
+bool write_point_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
+                      unsigned threads = 0);

@@ -6,26 +6,29 @@
 
 namespace {
 
-void append_triple(std::string& out, const Vec3& v) {
-    append_g6_fast(out, v.x);
-    out += ' ';
-    append_g6_fast(out, v.y);
-    out += ' ';
-    append_g6_fast(out, v.z);
+inline char* put_triple(char* p, const Vec3& v) {
+    p = put_g6_fast(p, v.x);
+    *p++ = ' ';
+    p = put_g6_fast(p, v.y);
+    *p++ = ' ';
+    return put_g6_fast(p, v.z);
 }
 
-void append_attitude(std::string& out, const LaserLine& laser) {
-    append_g6_fast(out, laser.roll);
-    out += ' ';
-    append_g6_fast(out, laser.pitch);
-    out += ' ';
-    append_g6_fast(out, laser.yaw);
+inline char* put_attitude(char* p, const LaserLine& laser) {
+    p = put_g6_fast(p, laser.roll);
+    *p++ = ' ';
+    p = put_g6_fast(p, laser.pitch);
+    *p++ = ' ';
+    return put_g6_fast(p, laser.yaw);
 }
+
+// The longest line: nine numbers, their blanks and the line end.
+constexpr std::size_t kMaxLine = 9 * (kMaxG6Text + 1);
 
 }  // namespace
 
 bool write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
-                           int formatCode) {
+                           int formatCode, unsigned threads) {
     if (formatCode != kTrajectoryPositionCosines && formatCode != kTrajectoryPositionAngles &&
         formatCode != kTrajectoryPositionCosinesAngles) {
         throw OutputError("Unknown trajectory format code " + std::to_string(formatCode) +
@@ -38,22 +41,24 @@ bool write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& 
     ChunkedFile file(path, "w");
     const std::size_t n = lasers.size();
     WritingLoopProgress loop(progress, n);
-    std::string& out = file.buffer();
-    for (std::size_t i = 0; i < n; ++i) {
-        loop.before(i);
-        const LaserLine& laser = lasers[i];
-        append_triple(out, laser.origin);
-        if (cosines) {
-            out += ' ';
-            append_triple(out, laser.direction);
-        }
-        if (angles) {
-            out += ' ';
-            append_attitude(out, laser);
-        }
-        out += '\n';
-        file.flush_if_full();
-    }
+    const LaserLine* const all = lasers.data();
+    write_in_order(file, loop, n, threads,
+                   [all, cosines, angles](TextBuffer& out, std::size_t begin, std::size_t end) {
+                       for (std::size_t i = begin; i < end; ++i) {
+                           const LaserLine& laser = all[i];
+                           char* p = put_triple(out.room(kMaxLine), laser.origin);
+                           if (cosines) {
+                               *p++ = ' ';
+                               p = put_triple(p, laser.direction);
+                           }
+                           if (angles) {
+                               *p++ = ' ';
+                               p = put_attitude(p, laser);
+                           }
+                           *p++ = '\n';
+                           out.commit(p);
+                       }
+                   });
     const bool ok = file.close();
     loop.finish();
     return ok;

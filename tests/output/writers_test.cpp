@@ -222,6 +222,66 @@ TEST_F(Writers, SaveTasksChooseTheFormatByEndingAndLog) {
     EXPECT_THROW(save_points_task(data, at("x.las"), progress), Refused);
 }
 
+TEST_F(Writers, ThreadCountChangesNeitherBytesNorProgress) {
+    // Not a multiple of the report step nor of the formatting runs. Hit
+    // heights are signed zeros, so the LAS box depends on which equal value
+    // wins: it must be the one a single pass over the lasers finds.
+    auto lasers = make_lasers(250007);
+    std::vector<LidarPoint> points;
+    for (std::size_t i = 0; i < lasers.size(); ++i) {
+        LaserLine& l = lasers[i];
+        if (l.hitFaceIndex == -1) continue;
+        l.hitPoint.z = (i / 5) % 2 ? -0.0 : 0.0;
+        points.push_back({l.hitPoint.x, l.hitPoint.y, l.hitPoint.z});
+    }
+    struct Output {
+        std::vector<std::string> files;
+        std::vector<std::vector<std::string>> progress;
+        std::string refusal;
+    };
+    auto write_all = [&](unsigned threads) {
+        Output out;
+        auto keep = [&](const char* name, const RecordingProgress& progress) {
+            out.files.push_back(read_file(dir.file(name)));
+            out.progress.push_back(progress.events);
+        };
+        RecordingProgress p, l;
+        EXPECT_TRUE(write_point_file(lasers, at("p.txt"), p, threads));
+        keep("p.txt", p);
+        for (int code : {1, 2, 3}) {
+            RecordingProgress t;
+            EXPECT_TRUE(write_trajectory_file(lasers, at("t.txt"), t, code, threads));
+            keep("t.txt", t);
+        }
+        EXPECT_TRUE(write_las_file(points, lasers, at("l.las"), l, QDate(2026, 5, 4), threads));
+        keep("l.las", l);
+        // Two coordinates out of range, far apart: the first one is named.
+        auto far = lasers;
+        far[200000] = hit(1, 2, 3e7);
+        far[70001] = hit(1, -3e7, 3);
+        try {
+            write_las_file(points, far, at("far.las"), l, QDate(2026, 5, 4), threads);
+        } catch (const OutputError& e) {
+            out.refusal = e.what();
+        }
+        return out;
+    };
+    const Output one = write_all(1);
+    EXPECT_EQ(one.progress[0], loop_events(250007, 12500));
+    EXPECT_NE(one.refusal.find("the y coordinate -30000000 of laser 70002"), std::string::npos) << one.refusal;
+    const LasBounds b = las_bounds(points, lasers);
+    ASSERT_EQ(one.files[4].size(), 227 + 20 * points.size());
+    EXPECT_EQ(std::memcmp(one.files[4].data() + 179, &b, sizeof b), 0);  // bit for bit, host is little-endian
+    for (unsigned threads : {2u, 5u}) {
+        const Output many = write_all(threads);
+        for (std::size_t f = 0; f < one.files.size(); ++f) {
+            EXPECT_TRUE(many.files[f] == one.files[f]) << "file " << f << ", " << threads << " threads";
+            EXPECT_EQ(many.progress[f], one.progress[f]) << "file " << f << ", " << threads << " threads";
+        }
+        EXPECT_EQ(many.refusal, one.refusal);
+    }
+}
+
 TEST(AddExtensionForFilter, AddsTheSelectedFiltersEndingWhenThereIsNone) {
     const QString txt = "ASCII Format .txt files(*.txt)", las = " LAS 1.2 and Point Data Format 0(*.las)";
     const QString cases[][3] = {{"/d/run1", txt, "/d/run1.txt"},         {"/d/run1", las, "/d/run1.las"},
