@@ -56,7 +56,6 @@ TEST(SimulateLidarTask, ProgressAndResultsAreThoseOfTheLaserByLaserLoop) {
         std::vector<LidarPoint> expectedPoints;
         for (LaserLine& l : expectedLasers) cast_laser(*data.octreeRoot, l, expectedPoints, data.triangles);
         ASSERT_GT(expectedPoints.size(), n / 4u);
-        ASSERT_LT(expectedPoints.size(), static_cast<std::size_t>(n));
 
         for (unsigned threads : {1u, 2u, 8u}) {
             SCOPED_TRACE(testing::Message() << n << " lasers, " << threads << " threads");

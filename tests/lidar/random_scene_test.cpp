@@ -42,9 +42,8 @@ TEST(RandomScene, ReturnsAreTheHighestTrueHitsOfTheirLeaf) {
         // the scan stops at the next top, which rounding may exceed a bit.)
         bool someLeaf = false;
         std::function<void(const OctreeNode&)> visit = [&](const OctreeNode& n) {
-            for (const auto& child : n.children) {
+            for (const auto& child : n.children)
                 if (child) visit(*child);
-            }
             bool lists = false, higher = false;
             for (std::uint32_t k : n.triangleIndices) {
                 const TriangleHit h = intersect_triangle(s.triangles[k], in);
@@ -65,42 +64,41 @@ TEST(RandomScene, FlattenedTreeMatchesOnAwkwardGeometry) {
     // triangles, far from the origin as survey coordinates are; rays in every
     // direction, some along the axes. The flattened tree skips triangles early
     // by bounds of its own, which must never change a result.
-    for (const Vec3 offset : {Vec3{0, 0, 0}, Vec3{612345.678, 5432109.876, 250}}) {
-        std::mt19937_64 rng(77);
-        std::uniform_real_distribution<double> u(0.0, 1.0);
-        Scene s;
-        std::vector<Face> faces;
-        auto add = [&](const Vec3& a, const Vec3& b, const Vec3& c) { s.vertices.insert(s.vertices.end(), {a, b, c}); };
-        for (int i = 0; i < 4000; ++i) {
-            const Vec3 a = offset + Vec3{100 * u(rng), 100 * u(rng), 30 * u(rng)};
-            const double size = std::pow(10.0, -2 + 3.3 * u(rng));
-            const Vec3 d{size * (u(rng) - 0.5), size * (u(rng) - 0.5), size * (u(rng) - 0.5)};
-            switch (i % 6) {
-            case 0: add(a, a + d, a + Vec3{d.y, d.z, d.x}); break;
-            case 1: add(a, a + d, a + d * 0.5 + Vec3{1e-7 * d.z, 0, 0}); break;         // sliver
-            case 2: add(a, a + Vec3{d.x, 0, d.z}, a + Vec3{d.y, 0, 0.3 * d.x}); break;  // in xz
-            case 3: add(a, a + Vec3{0, d.y, d.z}, a + Vec3{0, d.x, 0.7 * d.y}); break;  // in yz
-            case 4: add(a, a + Vec3{d.x, d.y, 0}, a + Vec3{d.y, -d.x, 0}); break;       // flat
-            default: add(a, a + Vec3{d.x, d.y, 1e-9 * d.z}, a + Vec3{d.x * 1.0000001, d.y, size}); break;
-            }
-            faces.push_back({{3 * i + 1, 3 * i + 2, 3 * i + 3}});
+    const Vec3 offset{612345.678, 5432109.876, 250};
+    std::mt19937_64 rng(77);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    Scene s;
+    std::vector<Face> faces;
+    auto add = [&](const Vec3& a, const Vec3& b, const Vec3& c) { s.vertices.insert(s.vertices.end(), {a, b, c}); };
+    for (int i = 0; i < 4000; ++i) {
+        const Vec3 a = offset + Vec3{100 * u(rng), 100 * u(rng), 30 * u(rng)};
+        const double size = std::pow(10.0, -2 + 3.3 * u(rng));
+        const Vec3 d{size * (u(rng) - 0.5), size * (u(rng) - 0.5), size * (u(rng) - 0.5)};
+        switch (i % 6) {
+        case 0: add(a, a + d, a + Vec3{d.y, d.z, d.x}); break;
+        case 1: add(a, a + d, a + d * 0.5 + Vec3{1e-7 * d.z, 0, 0}); break;         // sliver
+        case 2: add(a, a + Vec3{d.x, 0, d.z}, a + Vec3{d.y, 0, 0.3 * d.x}); break;  // in xz
+        case 3: add(a, a + Vec3{0, d.y, d.z}, a + Vec3{0, d.x, 0.7 * d.y}); break;  // in yz
+        case 4: add(a, a + Vec3{d.x, d.y, 0}, a + Vec3{d.y, -d.x, 0}); break;       // flat
+        default: add(a, a + Vec3{d.x, d.y, 1e-9 * d.z}, a + Vec3{d.x * 1.0000001, d.y, size}); break;
         }
-        prepare(s, faces);
-        const CastTree tree(*s.root, s.triangles);
-        int hits = 0;
-        for (int i = 0; i < 30000; ++i) {
-            const Vec3 o = offset + Vec3{-20 + 140 * u(rng), -20 + 140 * u(rng), -20 + 70 * u(rng)};
-            Vec3 d{u(rng) - 0.5, u(rng) - 0.5, u(rng) - 0.5};
-            if (i % 6 == 1) d.x = 0;
-            if (i % 6 == 2) d.y = 0;
-            if (i % 6 == 3) d = {0, 0, -1};
-            if (i % 6 == 4) d.z = 0;
-            if (i % 6 == 5) d = {0.1 * d.x, 0.1 * d.y, -1};
-            hits += cast_both(s, laser(o, unit(d)), &tree).hitFaceIndex >= 0;
-            if (testing::Test::HasFailure()) FAIL() << "ray " << i << ", offset x " << offset.x;
-        }
-        EXPECT_GT(hits, 1500);
+        faces.push_back({{3 * i + 1, 3 * i + 2, 3 * i + 3}});
     }
+    prepare(s, faces);
+    const CastTree tree(*s.root, s.triangles);
+    int hits = 0;
+    for (int i = 0; i < 30000; ++i) {
+        const Vec3 o = offset + Vec3{-20 + 140 * u(rng), -20 + 140 * u(rng), -20 + 70 * u(rng)};
+        Vec3 d{u(rng) - 0.5, u(rng) - 0.5, u(rng) - 0.5};
+        if (i % 6 == 1) d.x = 0;
+        if (i % 6 == 2) d.y = 0;
+        if (i % 6 == 3) d = {0, 0, -1};
+        if (i % 6 == 4) d.z = 0;
+        if (i % 6 == 5) d = {0.1 * d.x, 0.1 * d.y, -1};
+        hits += cast_both(s, laser(o, unit(d)), &tree).hitFaceIndex >= 0;
+        if (testing::Test::HasFailure()) FAIL() << "ray " << i;
+    }
+    EXPECT_GT(hits, 1500);
 }
 
 }  // namespace
