@@ -27,7 +27,6 @@ TEST(GenerateLasersTask, LogTextProgressAndWorkingDataOfOneRun) {
     SimulationData data;
     data.setLimits(ModelLimits{0.0, 0.0, 0.0, 100.0, 100.0, 10.0});
     data.points.resize(3);
-    data.trajectoryTerms = {{1, 2, 3, 4}};
     data.realisticTrajectory = true;
     RecordingProgress progress;
     generate_lasers_task(data, kSmallRun, 1u, progress);
@@ -56,8 +55,7 @@ TEST(GenerateLasersTask, LogTextProgressAndWorkingDataOfOneRun) {
                                         "status         Flight trajectory and scanner movement simulated. Task completed.."}));
     EXPECT_EQ(data.taskCount, 1u);
     EXPECT_EQ(data.lasers().size(), 16u);
-    EXPECT_TRUE(data.points.empty());
-    EXPECT_TRUE(data.trajectoryTerms.empty());
+    EXPECT_TRUE(data.points.empty());  // the old points and switch are gone
     EXPECT_FALSE(data.realisticTrajectory);
 
     // Too many pulses for memory: refused, nothing counted.
@@ -66,8 +64,7 @@ TEST(GenerateLasersTask, LogTextProgressAndWorkingDataOfOneRun) {
     EXPECT_THROW(generate_lasers_task(data, flood, 1u, progress), InputError);
     EXPECT_EQ(data.taskCount, 1u);
 
-    // A model without extent in x (one line along it, 10 pulses inside):
-    // the density is the plain quotient hits / area.
+    // A model without extent in x: the density is the plain quotient.
     SimulationData wall;
     wall.setLimits(ModelLimits{50.0, 0.0, 0.0, 50.0, 100.0, 10.0});
     WizardValues alongWall = kSmallRun;
@@ -76,9 +73,9 @@ TEST(GenerateLasersTask, LogTextProgressAndWorkingDataOfOneRun) {
     EXPECT_TRUE(wall.logText.contains("Expected Intersections = 10\nExpected Point density = inf per Sq m\n"));
 }
 
-TEST(WizardChecks, FlightValuesInOrder) {
-    const QString ok;
-    const std::pair<FlightParameters, QString> cases[] = {
+TEST(WizardChecks, FlightAndScannerValuesInOrder) {
+    const QString ok, fov = "FOV should be between 0 - 180 degrees.";
+    const std::pair<FlightParameters, QString> flight[] = {
         {{0.0, 100.0, 30.0, 345.0}, ok},  // equal to the highest point passes
         {{180.0, 1e-9, 100.0, 500.0}, ok},
         {{0.0, 100.0, 30.0, 344.999}, "Flying height is lower than the highest point of terrain model!"},
@@ -89,20 +86,16 @@ TEST(WizardChecks, FlightValuesInOrder) {
         {{180.01, 0.0, 100.5, 344.999}, "Flight Orientation should be between 0 - 180 degrees!"},
         {{kNan, 100.0, 30.0, 500.0}, "Flight Orientation should be between 0 - 180 degrees!"},
     };
-    for (const auto& c : cases) EXPECT_EQ(validate_flight_values(c.first, 345.0).toStdString(), c.second.toStdString());
-}
-
-TEST(WizardChecks, ScannerValuesInOrder) {
-    const QString fov = "FOV should be between 0 - 180 degrees.";
+    for (const auto& c : flight) EXPECT_EQ(validate_flight_values(c.first, 345.0).toStdString(), c.second.toStdString());
     // prf, scan frequency, fov across, fov along (looked at only for an ellipse), pattern.
-    const std::pair<ScannerParameters, QString> cases[] = {
-        {{0.0, 0.0, 180.0, 500.0, Spherical}, ""},  // zero rate and frequency are accepted
+    const std::pair<ScannerParameters, QString> scanner[] = {
+        {{0.0, 0.0, 180.0, 500.0, Spherical}, ok},  // zero rate and frequency are accepted
         {{0.0, 0.0, 60.0, 500.0, Elliptical}, fov},
         {{0.0, 0.0, -1.0, 0.0, ZigZagLines}, fov},
         {{0.0, -1.0, -1.0, 0.0, ZigZagLines}, "Scanning Frequency should be greater than 0."},
         {{-1.0, -1.0, -1.0, 0.0, ZigZagLines}, "PRF should be greater than 0."},
     };
-    for (const auto& c : cases) EXPECT_EQ(validate_scanner_values(c.first).toStdString(), c.second.toStdString());
+    for (const auto& c : scanner) EXPECT_EQ(validate_scanner_values(c.first).toStdString(), c.second.toStdString());
 }
 
 TEST(WizardChecks, SuggestionsArePowersOfTenWithFallbacks) {

@@ -123,9 +123,9 @@ TEST(OriginPass, SingleLinePlansAndDegenerateInputs) {
 
 TEST(Rotation, PrecomputedSinesGiveTheSameBits) {
     for (const auto& a : {Vec3{0.3, -1.7, -33.0}, Vec3{12.5, 4.25, -179.9}, Vec3{89.0, -45.0, 7.0}}) {
-        LaserLine byAngles, byTrig;
+        LaserLine byAngles;
         byAngles.set_direction(0.12, -0.34, -0.93);
-        byTrig.set_direction(0.12, -0.34, -0.93);
+        LaserLine byTrig = byAngles;
         byAngles.rotate_direction(a.x, a.y, a.z);
         byTrig.rotate_direction(attitude_trig(a.x, a.y, a.z));
         EXPECT_EQ(std::memcmp(&byAngles.direction, &byTrig.direction, sizeof(Vec3)), 0);
@@ -150,27 +150,21 @@ TEST(DirectionPass, EachPatternAtTheStartAndAQuarterTurnOn) {
     const std::vector<LaserLine> s = directions(2, 80.0, 30.0, 0.0, Spherical, 20.0);
     expect_direction(s[0], -a / ma, 0.0, -1.0 / ma);
     expect_direction(s[1], 0.0, -a / ma, -1.0 / ma, 1e-5);
-    // Elliptical (and any pattern above it): the along half angle at t = 0.
-    for (int pattern : {static_cast<int>(Elliptical), 7}) {
-        const std::vector<LaserLine> e = directions(2, 80.0, 30.0, 0.0, static_cast<ScanPattern>(pattern), 20.0, 10.0);
-        expect_direction(e[0], -b / mb, 0.0, -1.0 / mb);
-        EXPECT_NEAR(e[1].direction.y, -a / ma, 1e-10);
-    }
+    // Elliptical: the along half angle at t = 0, the across one a quarter turn on.
+    const std::vector<LaserLine> e = directions(2, 80.0, 30.0, 0.0, Elliptical, 20.0, 10.0);
+    expect_direction(e[0], -b / mb, 0.0, -1.0 / mb);
+    EXPECT_NEAR(e[1].direction.y, -a / ma, 1e-10);
 }
 
 TEST(DirectionPass, ParallelLinesSawToothWrapsAfterAbout125Pulses) {
     // theta 30 deg, 20 Hz, 10 kHz: phi grows by 4 * theta * 20 / 10000.
     const double theta = rad(30.0), step = 4.0 * theta * 20.0 / 10000.0;
-    const std::vector<LaserLine> l = directions(500, 10000.0, 30.0, 0.0, ParallelLines, 20.0);
+    const std::vector<LaserLine> l = directions(200, 10000.0, 30.0, 0.0, ParallelLines, 20.0);
     expect_direction(l[0], 0.0, std::sin(step), -std::cos(step), 1e-12);  // already one step across
-    auto next_wrap = [&](std::size_t from) {
-        while (from < l.size() && l[from].direction.y >= l[from - 1].direction.y) ++from;
-        return from;
-    };
-    const std::size_t wrap = next_wrap(1), again = next_wrap(wrap + 1);
+    std::size_t wrap = 1;  // the first pulse leaning less across than the one before
+    while (wrap < l.size() && l[wrap].direction.y >= l[wrap - 1].direction.y) ++wrap;
     ASSERT_TRUE(wrap == 124 || wrap == 125) << wrap;
     EXPECT_NEAR(l[wrap].direction.y, -std::sin(theta), 1e-12);  // jumped to -theta
-    EXPECT_NEAR(static_cast<double>(again - wrap), 250.0, 1.0);  // 2 theta / step from there
     for (const LaserLine& laser : directions(3, 10000.0, 0.0, 0.0, ParallelLines, 20.0))
         expect_direction(laser, 0, 0, -1);  // no field of view across
 }

@@ -17,12 +17,12 @@ TEST(CalculatorDialog, WritesTheResultIntoTheEmptyBoxOrShowsTheError) {
     auto* calculate = dialog.findChild<QPushButton*>("Calculate");
 
     type_into(edit("PointDensity"), "");
-    EXPECT_TRUE(gui_test::click_catching_boxes(calculate).empty());
+    EXPECT_EQ(gui_test::click_catching_boxes(calculate), QStringList());
     EXPECT_EQ(edit("PointDensity")->text(), "0.173205");  // from 500 m, 100 m/s, 60 degrees, 10 kHz
 
     type_into(edit("Velocity"), "");
     type_into(edit("PRF"), "");
-    EXPECT_TRUE(gui_test::shows_error(gui_test::click_catching_boxes(calculate), "More than one box is left empty! "));
+    EXPECT_EQ(gui_test::click_catching_boxes(calculate), gui_test::error_box("More than one box is left empty! "));
     EXPECT_TRUE(edit("Velocity")->text().isEmpty() && edit("PRF")->text().isEmpty());  // nothing changed
 }
 

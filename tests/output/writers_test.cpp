@@ -85,34 +85,28 @@ protected:
 
 }  // namespace
 
-TEST_F(Writers, PointFileHoldsOneLinePerReturnAcrossBufferChunks) {
+TEST_F(Writers, PointAndTrajectoryFilesHoldOneStreamLinePerRecordAcrossBufferChunks) {
     const auto lasers = make_lasers(300000);
-    ASSERT_TRUE(write_point_file(lasers, at("p.txt"), none));
-    std::string expected;
-    for (const LaserLine& l : lasers)
-        if (l.hitFaceIndex != -1) expected += stream_line({l.hitPoint.x, l.hitPoint.y, l.hitPoint.z});
-    ASSERT_GT(expected.size(), ChunkedFile::kChunk);  // nothing lost or doubled at the seams
-    EXPECT_TRUE(read_file(dir.file("p.txt")) == expected);
-    RecordingProgress nineteen;  // below twenty lasers: a report before every one
-    write_point_file(make_lasers(19), at("n.txt"), nineteen);
-    EXPECT_EQ(nineteen.events, loop_events(19, 1));
-}
-
-TEST_F(Writers, TrajectoryFileHasThreeLayoutsOneLinePerLaser) {
-    const auto lasers = make_lasers(100);
-    for (int code : {1, 2, 3}) {
-        RecordingProgress progress;
-        ASSERT_TRUE(write_trajectory_file(lasers, at("t.txt"), progress, code));
+    // Layout 0 is the point file (returns only), 1..3 the trajectory formats.
+    for (int layout : {0, 1, 2, 3}) {
         std::string expected;
         for (const LaserLine& l : lasers) {
-            const Vec3 &o = l.origin, &d = l.direction;
-            if (code == 1) expected += stream_line({o.x, o.y, o.z, d.x, d.y, d.z});
-            if (code == 2) expected += stream_line({o.x, o.y, o.z, l.roll, l.pitch, l.yaw});
-            if (code == 3) expected += stream_line({o.x, o.y, o.z, d.x, d.y, d.z, l.roll, l.pitch, l.yaw});
+            const Vec3 &o = l.origin, &d = l.direction, &p = l.hitPoint;
+            if (layout == 0 && l.hitFaceIndex != -1) expected += stream_line({p.x, p.y, p.z});
+            if (layout == 1) expected += stream_line({o.x, o.y, o.z, d.x, d.y, d.z});
+            if (layout == 2) expected += stream_line({o.x, o.y, o.z, l.roll, l.pitch, l.yaw});
+            if (layout == 3) expected += stream_line({o.x, o.y, o.z, d.x, d.y, d.z, l.roll, l.pitch, l.yaw});
         }
-        EXPECT_EQ(read_file(dir.file("t.txt")), expected) << "format " << code;
-        EXPECT_EQ(progress.events, loop_events(100, 5));
+        ASSERT_TRUE(layout ? write_trajectory_file(lasers, at("f.txt"), none, layout)
+                           : write_point_file(lasers, at("f.txt"), none));
+        ASSERT_GT(expected.size(), ChunkedFile::kChunk);  // nothing lost or doubled at the seams
+        EXPECT_TRUE(read_file(dir.file("f.txt")) == expected) << "layout " << layout;
     }
+    RecordingProgress nineteen, hundred;  // below twenty lasers: a report before every one
+    write_point_file(make_lasers(19), at("n.txt"), nineteen);
+    EXPECT_EQ(nineteen.events, loop_events(19, 1));
+    write_trajectory_file(make_lasers(100), at("n.txt"), hundred, 1);
+    EXPECT_EQ(hundred.events, loop_events(100, 5));
 }
 
 TEST_F(Writers, LasFileMatchesHandBuiltBytes) {
@@ -134,9 +128,7 @@ TEST_F(Writers, LasFileMatchesHandBuiltBytes) {
     // x y z in centimetres; intensity 0, flags 0, class 1, scan angle 1, user data 1, source 1.
     e.le(150, 4).le(std::uint32_t(-225), 4).le(1000, 4).le(0, 2).le(0, 1).le(1, 1).le(1, 1).le(1, 1).le(1, 2);
     e.le(std::uint32_t(-300), 4).le(400, 4).le(7, 4).le(0, 2).le(0, 1).le(1, 1).le(1, 1).le(1, 1).le(1, 2);
-    const std::string file = read_file(dir.file("tiny.las"));
-    ASSERT_EQ(file.size(), e.s.size());
-    for (std::size_t i = 0; i < file.size(); ++i) ASSERT_EQ(file[i], e.s[i]) << "byte " << i;
+    EXPECT_EQ(read_file(dir.file("tiny.las")), e.s);
 }
 
 TEST(LasWriter, CoordinatesAreExactProductsTruncatedTowardZero) {
@@ -182,13 +174,9 @@ TEST(LasWriter, DayOfYearAndBounds) {
 TEST_F(Writers, LasCoordinateOutOfRangeRefusesAndLeavesExistingFileUntouched) {
     testing_support::write_file(dir.file("old.las"), "previous survey");
     RecordingProgress progress;
-    try {
-        write_las_file({{1, 2, 3}}, {hit(1, 2, 3), hit(4, 5, 6), hit(7, -3.0e7, 9)}, at("old.las"), progress,
-                       QDate(2026, 1, 1));
-        ADD_FAILURE() << "expected OutputError";
-    } catch (const OutputError& e) {
-        EXPECT_NE(std::string(e.what()).find("the y coordinate -30000000 of laser 3"), std::string::npos) << e.what();
-    }
+    EXPECT_THROW(write_las_file({{1, 2, 3}}, {hit(1, 2, 3), hit(7, -3.0e7, 9)}, at("old.las"), progress,
+                                QDate(2026, 1, 1)),
+                 OutputError);
     EXPECT_EQ(read_file(dir.file("old.las")), "previous survey");
     EXPECT_TRUE(progress.sequence.empty());
 }
@@ -234,52 +222,39 @@ TEST_F(Writers, ThreadCountChangesNeitherBytesNorProgress) {
         l.hitPoint.z = (i / 5) % 2 ? -0.0 : 0.0;
         points.push_back({l.hitPoint.x, l.hitPoint.y, l.hitPoint.z});
     }
-    struct Output {
-        std::vector<std::string> files;
-        std::vector<std::vector<std::string>> progress;
-        std::string refusal;
-    };
+    auto far = lasers;  // two coordinates out of range, far apart: the first one is named
+    far[200000] = hit(1, 2, 3e7);
+    far[70001] = hit(1, -3e7, 3);
+    // For the point file, the three trajectory layouts and the LAS file: the
+    // bytes, then the progress events; last the refusal's message.
     auto write_all = [&](unsigned threads) {
-        Output out;
-        auto keep = [&](const char* name, const RecordingProgress& progress) {
-            out.files.push_back(read_file(dir.file(name)));
-            out.progress.push_back(progress.events);
-        };
-        RecordingProgress p, l;
-        EXPECT_TRUE(write_point_file(lasers, at("p.txt"), p, threads));
-        keep("p.txt", p);
-        for (int code : {1, 2, 3}) {
-            RecordingProgress t;
-            EXPECT_TRUE(write_trajectory_file(lasers, at("t.txt"), t, code, threads));
-            keep("t.txt", t);
+        std::vector<std::vector<std::string>> out;
+        for (int layout : {0, 1, 2, 3, 4}) {
+            RecordingProgress p;
+            if (layout == 0)
+                EXPECT_TRUE(write_point_file(lasers, at("f"), p, threads));
+            else if (layout == 4)
+                EXPECT_TRUE(write_las_file(points, lasers, at("f"), p, QDate(2026, 5, 4), threads));
+            else
+                EXPECT_TRUE(write_trajectory_file(lasers, at("f"), p, layout, threads));
+            out.push_back({read_file(dir.file("f"))});
+            out.push_back(p.events);
         }
-        EXPECT_TRUE(write_las_file(points, lasers, at("l.las"), l, QDate(2026, 5, 4), threads));
-        keep("l.las", l);
-        // Two coordinates out of range, far apart: the first one is named.
-        auto far = lasers;
-        far[200000] = hit(1, 2, 3e7);
-        far[70001] = hit(1, -3e7, 3);
         try {
-            write_las_file(points, far, at("far.las"), l, QDate(2026, 5, 4), threads);
+            write_las_file(points, far, at("far.las"), none, QDate(2026, 5, 4), threads);
         } catch (const OutputError& e) {
-            out.refusal = e.what();
+            out.push_back({e.what()});
         }
         return out;
     };
-    const Output one = write_all(1);
-    EXPECT_EQ(one.progress[0], loop_events(250007, 12500));
-    EXPECT_NE(one.refusal.find("the y coordinate -30000000 of laser 70002"), std::string::npos) << one.refusal;
+    const auto one = write_all(1);
+    EXPECT_EQ(one[1], loop_events(250007, 12500));
+    ASSERT_EQ(one.size(), 11u);
+    EXPECT_NE(one[10][0].find("the y coordinate -30000000 of laser 70002"), std::string::npos) << one[10][0];
     const LasBounds b = las_bounds(points, lasers);
-    ASSERT_EQ(one.files[4].size(), 227 + 20 * points.size());
-    EXPECT_EQ(std::memcmp(one.files[4].data() + 179, &b, sizeof b), 0);  // bit for bit, host is little-endian
-    for (unsigned threads : {2u, 5u}) {
-        const Output many = write_all(threads);
-        for (std::size_t f = 0; f < one.files.size(); ++f) {
-            EXPECT_TRUE(many.files[f] == one.files[f]) << "file " << f << ", " << threads << " threads";
-            EXPECT_EQ(many.progress[f], one.progress[f]) << "file " << f << ", " << threads << " threads";
-        }
-        EXPECT_EQ(many.refusal, one.refusal);
-    }
+    ASSERT_EQ(one[8][0].size(), 227 + 20 * points.size());
+    EXPECT_EQ(std::memcmp(one[8][0].data() + 179, &b, sizeof b), 0);  // bit for bit, host is little-endian
+    for (unsigned threads : {2u, 5u}) EXPECT_TRUE(write_all(threads) == one) << threads << " threads";
 }
 
 TEST(AddExtensionForFilter, AddsTheSelectedFiltersEndingWhenThereIsNone) {
