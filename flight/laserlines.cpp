@@ -267,7 +267,7 @@ void Laserlines::compute_origins(double prf, double velocity, double halfFovAcro
     LaserLine record;
     record.reset_laser();
     record.set_direction(0.0, 0.0, 1.0);  // provisional; the direction pass sets it
-    std::vector<double> termsX, termsY, termsZ;
+    TermSetTriple position;  // x, y, z
     for (int i = 0; i < lines; ++i) {
         emit value_changed(static_cast<double>(i));
         const FlightSegment segment = plan.segment(i);
@@ -278,15 +278,11 @@ void Laserlines::compute_origins(double prf, double velocity, double halfFovAcro
         const double duration = motion.duration;
         if (realistic) {
             // The position terms restart with every line, re-signed afresh.
-            copy_term_set(terms, kTermsX, termsX);
-            copy_term_set(terms, kTermsY, termsY);
-            copy_term_set(terms, kTermsZ, termsZ);
-            randomise_term_signs(termsX, seed);
-            randomise_term_signs(termsY, seed);
-            randomise_term_signs(termsZ, seed);
+            fresh_term_sets(terms, kTermsX, seed, position);
             for (double t = 0.0; t < duration; t += dt) {
-                record.origin = Vec3{start.x + v.x * t + term(termsX, t), start.y + v.y * t + term(termsY, t),
-                                     start.z + v.z * t + term(termsZ, t)};
+                record.origin = Vec3{start.x + v.x * t + term(position[0], t),
+                                     start.y + v.y * t + term(position[1], t),
+                                     start.z + v.z * t + term(position[2], t)};
                 lasers.push_back(record);
                 if (t + dt == t) break;
             }
@@ -339,7 +335,7 @@ void Laserlines::compute_directions(double prf, double halfFovAcross, double ori
     const double fixedYaw = -orientation;
     const AttitudeTrig fixedTrig = attitude_trig(0.0, 0.0, fixedYaw);
 
-    std::vector<double> termsRoll, termsPitch, termsYaw;
+    TermSetTriple attitude;  // roll, pitch, yaw
     const std::size_t step = n / 20;
     std::size_t threshold = 0;
     double phi = 0.0;
@@ -366,15 +362,10 @@ void Laserlines::compute_directions(double prf, double halfFovAcross, double ori
 
         if (realistic) {
             // The attitude terms are copied and re-signed before every pulse.
-            copy_term_set(terms, kTermsRoll, termsRoll);
-            copy_term_set(terms, kTermsPitch, termsPitch);
-            copy_term_set(terms, kTermsYaw, termsYaw);
-            randomise_term_signs(termsRoll, seed);
-            randomise_term_signs(termsPitch, seed);
-            randomise_term_signs(termsYaw, seed);
-            const double roll = term(termsRoll, t);
-            const double pitch = term(termsPitch, t);
-            const double yaw = term(termsYaw, t) - orientation;
+            fresh_term_sets(terms, kTermsRoll, seed, attitude);
+            const double roll = term(attitude[0], t);
+            const double pitch = term(attitude[1], t);
+            const double yaw = term(attitude[2], t) - orientation;
             laser.rotate_direction(roll, pitch, yaw);
             laser.set_attitude(roll, pitch, yaw);
         } else {

@@ -35,3 +35,10 @@ void copy_term_set(const TrajectoryTerms& terms, int index, std::vector<double>&
     }
     if (out.size() < 4) out.resize(4, 0.0);
 }
+
+void fresh_term_sets(const TrajectoryTerms& terms, int first, std::uint32_t seed, TermSetTriple& sets) {
+    for (int i = 0; i < 3; ++i) {
+        copy_term_set(terms, first + i, sets[static_cast<std::size_t>(i)]);
+        randomise_term_signs(sets[static_cast<std::size_t>(i)], seed);
+    }
+}

@@ -2,6 +2,7 @@
 #include "flight/parameters.h"
 
 #include <cstdint>
+#include <array>
 #include <vector>
 
 // The realistic trajectory: periodic terms added to the pulse origins
@@ -28,3 +29,8 @@ void randomise_term_signs(std::vector<double>& set, std::uint32_t seed);
 // Copies set `index` of `terms` into `out` (reusing its storage), padded
 // with zeros to four terms; a missing set gives four zeros.
 void copy_term_set(const TrajectoryTerms& terms, int index, std::vector<double>& out);
+
+// Three consecutive sets from `first` (x, y, z or roll, pitch, yaw), each
+// copied afresh and re-signed with the run's seed, in that order.
+using TermSetTriple = std::array<std::vector<double>, 3>;
+void fresh_term_sets(const TrajectoryTerms& terms, int first, std::uint32_t seed, TermSetTriple& sets);
