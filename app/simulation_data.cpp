@@ -27,6 +27,7 @@ void SimulationData::discardAll() {
     faces.clear();
     triangles.clear();
     lasers().clear();
+    laserlines.lineStarts.clear();
     points.clear();
     systematicError.clear();
     randomError.clear();

@@ -236,6 +236,7 @@ void Laserlines::compute_origins(double prf, double velocity, double halfFovAcro
                                  std::uint32_t seed) {
     const FlightPlan plan =
         plan_flight(halfFovAcross, overlap, meanHeight, orientation, minX, minY, minZ, maxX, maxY, maxZ);
+    lineStarts.clear();
     if (plan.lineCount < 0) return;  // no flight line at all
     const int lines = plan.lines();
     const double dt = 1.0 / prf;  // a negative or NaN rate gives no pulses
@@ -268,8 +269,10 @@ void Laserlines::compute_origins(double prf, double velocity, double halfFovAcro
     record.reset_laser();
     record.set_direction(0.0, 0.0, 1.0);  // provisional; the direction pass sets it
     TermSetTriple position;  // x, y, z
+    lineStarts.reserve(static_cast<std::size_t>(lines));
     for (int i = 0; i < lines; ++i) {
         emit value_changed(static_cast<double>(i));
+        lineStarts.push_back(lasers.size());
         const FlightSegment segment = plan.segment(i);
         const LineMotion motion = line_motion(segment, velocity);
         if (!pulsing || !(motion.duration > 0.0)) continue;

@@ -14,6 +14,10 @@ public:
     explicit Laserlines(QObject* parent = nullptr) : QObject(parent) {}
 
     std::vector<LaserLine> lasers;
+    // lineStarts[i]: index in `lasers` of the first pulse of flight line i
+    // (0-based, flight order); a line without pulses starts where the next
+    // one does. Set by the origin pass.
+    std::vector<std::size_t> lineStarts;
 
     // Origin pass: lays the flight lines and appends one record per pulse.
     void compute_origins(double prf, double velocity, double halfFovAcross, double overlap, double meanHeight,
