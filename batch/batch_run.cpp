@@ -42,18 +42,26 @@ int truncate_to_int(double value) {
 }
 
 // Whether the file could be created or overwritten, without touching it.
+// A file is replaced through a new one made beside it, so its folder must
+// take new files; a device such as /dev/null is written directly.
 QString unwritable_reason(const std::string& path) {
     const QString name = file_name(path);
     const QFileInfo info(name);
     if (info.exists()) {
         if (info.isDir()) return QStringLiteral("is a folder");
-        if (::access(QFile::encodeName(name).constData(), W_OK) != 0) return QStringLiteral("is not writable");
-        return QString();
+        if (!info.isFile()) {
+            if (::access(QFile::encodeName(name).constData(), W_OK) != 0) return QStringLiteral("is not writable");
+            return QString();
+        }
     }
-    const QFileInfo folder(info.absolutePath());
+    // A link is followed to the file it names.
+    const QFileInfo folder(info.exists() ? QFileInfo(info.canonicalFilePath()).absolutePath() : info.absolutePath());
     if (!folder.exists() || !folder.isDir()) return QStringLiteral("is in a folder that does not exist");
     if (::access(QFile::encodeName(folder.absoluteFilePath()).constData(), W_OK | X_OK) != 0) {
         return QStringLiteral("is in a folder that is not writable");
+    }
+    if (info.exists() && ::access(QFile::encodeName(name).constData(), W_OK) != 0) {
+        return QStringLiteral("is not writable");
     }
     return QString();
 }
