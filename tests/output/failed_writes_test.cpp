@@ -108,6 +108,8 @@ TEST(FailedWrites, EveryWriterReportsAFullDevice) {
         [&] { write_las_file(data.points, data.lasers(), full, none, QDate(2026, 1, 1)); },
         [&] { write_trajectory_file(data.lasers(), full, none, 2); },
         [&] { write_mesh_file(data.vertices, data.faces, full, none); },
+        // The first write fails while workers format ahead: they stop too.
+        [&] { write_trajectory_file(std::vector<LaserLine>(100000, hit(1, 2, 3)), full, none, 3, 3); },
     };
     for (std::size_t i = 0; i < writers.size(); ++i) EXPECT_EQ(thrown(writers[i]), expected) << "writer " << i;
     // The save tasks then log nothing.
