@@ -104,13 +104,13 @@ ChunkedFile::ChunkedFile(const QString& path, const char* /*mode*/) : path_(path
     fd_ = create_temporary(final_, temporary_);
     if (fd_ < 0) fail(errno);
     if (exists) {
-        // Best effort, as when the file is overwritten in place: its mode,
-        // owner and group stay.
-        if (::fchmod(fd_, existing.st_mode & 07777) != 0) {
-        }
-        if ((existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) &&
-            ::fchown(fd_, existing.st_uid, existing.st_gid) != 0) {
-        }
+        // As when the file is overwritten in place, its mode, owner and
+        // group stay. Best effort: where that is not allowed the new file
+        // keeps its own (the write itself is not at stake).
+        bool kept = ::fchmod(fd_, existing.st_mode & 07777) == 0;
+        if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid())
+            kept = ::fchown(fd_, existing.st_uid, existing.st_gid) == 0 && kept;
+        static_cast<void>(kept);
     }
 }
 
