@@ -16,11 +16,22 @@ public:
 
 class CExampleGenerator final : public UniformSource {
 public:
+    static constexpr std::uint32_t kMultiplier = 1103515245u;
+    static constexpr std::uint32_t kIncrement = 12345u;
+
     void seed(std::uint32_t s) override { state_ = s; }
     int next() override {
-        state_ = state_ * 1103515245u + 12345u;
-        return static_cast<int>((state_ / 65536u) % 32768u);
+        state_ = step(state_);
+        return draw_of(state_);
     }
+    // The raw 32-bit state (a run split over processes hands it over).
+    std::uint32_t state() const { return state_; }
+
+    static std::uint32_t step(std::uint32_t state) { return state * kMultiplier + kIncrement; }
+    static int draw_of(std::uint32_t state) { return static_cast<int>((state / 65536u) % 32768u); }
+    // The state `count` draws after `state`, in O(log count) steps: the
+    // affine map x -> a x + c composed with itself by repeated squaring.
+    static std::uint32_t jump(std::uint32_t state, std::uint64_t count);
 
 private:
     std::uint32_t state_ = 1;

@@ -41,6 +41,63 @@ void reset_normal_deviate() {
 }
 
 namespace {
+CExampleGenerator& default_generator() {
+    auto* generator = dynamic_cast<CExampleGenerator*>(&uniform_source());
+    if (!generator) throw std::logic_error("the random state can be handed over only with the default generator");
+    return *generator;
+}
+}  // namespace
+
+NormalDeviateState normal_deviate_state() {
+    NormalDeviateState state;
+    state.uniform = default_generator().state();
+    state.cached = g_cache_valid;
+    state.deviate = g_cache_valid ? g_cached_deviate : 0.0;
+    return state;
+}
+
+void restore_normal_deviate_state(const NormalDeviateState& state) {
+    default_generator().seed(state.uniform);
+    g_cache_valid = state.cached;
+    g_cached_deviate = state.cached ? state.deviate : 0.0;
+}
+
+NormalDeviateState skip_normal_deviates(NormalDeviateState from, std::uint64_t count) {
+    if (count == 0) return from;
+    if (from.cached) {
+        from.cached = false;
+        from.deviate = 0.0;
+        --count;
+    }
+    // Each polar draw gives two deviates; an odd count leaves the second
+    // one of the last draw in the cache.
+    const std::uint64_t draws = (count + 1) / 2;
+    std::uint32_t x = from.uniform;
+    double u = 0.0, v = 0.0, s = 0.0;
+    for (std::uint64_t d = 0; d < draws; ++d) {
+        do {
+            x = CExampleGenerator::step(x);
+            const int r1 = CExampleGenerator::draw_of(x);
+            x = CExampleGenerator::step(x);
+            const int r2 = CExampleGenerator::draw_of(x);
+            // The same expressions as normal_deviate, so the same doubles
+            // and the same verdicts.
+            u = 2.0 * r1 / 32767.0 - 1.0;
+            v = 2.0 * r2 / 32767.0 - 1.0;
+            s = u * u + v * v;
+        } while (s == 0.0 || s > 1.0);
+    }
+    from.uniform = x;
+    if (count % 2 == 1) {
+        from.cached = true;
+        from.deviate = v * std::sqrt(-2.0 * std::log(s) / s);
+    }
+    return from;
+}
+
+std::uint64_t deviates_per_laser(bool random, bool overall) { return (random ? 7u : 0u) + (overall ? 3u : 0u); }
+
+namespace {
 
 inline void recompute_hit_point(LaserLine& laser) {
     laser.hitPoint = laser.origin + laser.direction * laser.range;

@@ -2,6 +2,7 @@
 #include "flight/laser_line.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 // Perturbation of the laser records by the error dialog's settings. The
@@ -13,6 +14,31 @@
 double normal_deviate(double mean, double sigma);
 // Forgets the cached deviate (tests).
 void reset_normal_deviate();
+
+// Where the normal deviates stand: the state of the default uniform
+// generator and the cached second deviate. A survey split over processes
+// hands it to each piece so every piece draws what the one-process run
+// draws at its first laser.
+struct NormalDeviateState {
+    std::uint32_t uniform = 1;
+    bool cached = false;
+    double deviate = 0.0;
+    bool operator==(const NormalDeviateState& o) const {
+        return uniform == o.uniform && cached == o.cached && (!cached || deviate == o.deviate);
+    }
+};
+// The process-wide state. Throws std::logic_error when another uniform
+// source than the default generator is installed.
+NormalDeviateState normal_deviate_state();
+void restore_normal_deviate_state(const NormalDeviateState& state);
+// The state after `count` more calls of normal_deviate from `from`,
+// without the deviates: only the polar method's rejection loop is replayed
+// (two uniform draws and a comparison per try); the logarithm and square
+// root are taken once, for a second deviate left in the cache.
+NormalDeviateState skip_normal_deviates(NormalDeviateState from, std::uint64_t count);
+// Deviates one laser draws in the error step with these settings (7 for
+// random error, 3 for overall error, none for systematic error only).
+std::uint64_t deviates_per_laser(bool random, bool overall);
 
 // The error dialog's settings as one step over runs of laser records. A
 // survey may be perturbed in one call or run by run in survey order: the

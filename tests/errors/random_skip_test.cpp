@@ -1,0 +1,100 @@
+// Skipping ahead in the random stream: the generator's jump and the replay
+// of the normal deviates' rejection loop land exactly where drawing one by
+// one lands, so a survey cut into pieces gets the one-piece records.
+#include "app/uniform_source.h"
+#include "errors/error_model.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+class RandomSkip : public ::testing::Test {
+protected:
+    void SetUp() override {
+        install_uniform_source(nullptr);
+        reset_normal_deviate();
+    }
+    void TearDown() override { SetUp(); }
+};
+
+// The state reached from `from` by drawing `count` normal deviates one by one.
+NormalDeviateState drawn(const NormalDeviateState& from, std::uint64_t count) {
+    restore_normal_deviate_state(from);
+    for (std::uint64_t i = 0; i < count; ++i) normal_deviate(0.0, 1.0);
+    return normal_deviate_state();
+}
+
+}  // namespace
+
+TEST_F(RandomSkip, JumpEqualsDrawingOneByOne) {
+    for (std::uint32_t seed : {0u, 1u, 12345u, 0xffffffffu}) {
+        std::uint32_t x = seed;
+        std::uint64_t drawnSoFar = 0;
+        // Counts across bit patterns: 0, 1, powers of two and their neighbours.
+        for (std::uint64_t count : {0ull, 1ull, 2ull, 3ull, 255ull, 256ull, 257ull, 100003ull}) {
+            while (drawnSoFar < count) x = CExampleGenerator::step(x), ++drawnSoFar;
+            EXPECT_EQ(CExampleGenerator::jump(seed, count), x) << "seed " << seed << ", count " << count;
+        }
+    }
+    // The period is 2^32: a full turn comes back.
+    EXPECT_EQ(CExampleGenerator::jump(777u, std::uint64_t(1) << 32), 777u);
+    EXPECT_EQ(CExampleGenerator::jump(777u, (std::uint64_t(1) << 32) + 5), CExampleGenerator::jump(777u, 5));
+}
+
+TEST_F(RandomSkip, SkippedDeviatesEqualDrawnOnes) {
+    // Start with and without a cached deviate, over odd and even counts
+    // (an odd count leaves a deviate in the cache, which must be the drawn one).
+    std::vector<NormalDeviateState> starts;
+    for (std::uint32_t seed : {1u, 42u, 0x9e3779b9u}) {
+        NormalDeviateState s;
+        s.uniform = seed;
+        starts.push_back(s);
+        starts.push_back(drawn(s, 1));  // a cached second deviate
+    }
+    for (const NormalDeviateState& from : starts) {
+        for (std::uint64_t count : {0ull, 1ull, 2ull, 3ull, 7ull, 14ull, 7ull * 4097ull, 200001ull}) {
+            const NormalDeviateState skipped = skip_normal_deviates(from, count);
+            EXPECT_EQ(skipped, drawn(from, count)) << "from " << from.uniform << (from.cached ? "+cache" : "")
+                                                   << ", count " << count;
+            // And the deviates drawn after it are the same too.
+            const double next = (restore_normal_deviate_state(drawn(from, count)), normal_deviate(0.0, 1.0));
+            restore_normal_deviate_state(skipped);
+            EXPECT_EQ(normal_deviate(0.0, 1.0), next);
+        }
+    }
+}
+
+TEST_F(RandomSkip, PiecesOfARandomErrorStepMatchTheWholeStep) {
+    // 1000 lasers perturbed in one step, and in pieces each started from the
+    // state skipped to its first laser.
+    std::vector<LaserLine> whole(1000);
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+        whole[i].origin = {double(i), 2.0 * double(i), 300.0};
+        whole[i].direction = {0.0, 0.0, -1.0};
+        whole[i].range = 250.0;
+    }
+    std::vector<LaserLine> pieces = whole;
+    const std::vector<double> sigmas{0.1, 0.2, 0.3, 0.01, 0.02, 0.03, 0.05};
+    NormalDeviateState start;
+    start.uniform = 2024u;
+    restore_normal_deviate_state(start);
+    ErrorStep(nullptr, &sigmas, nullptr, 1).apply(whole.data(), whole.size());
+    const NormalDeviateState end = normal_deviate_state();
+
+    const std::uint64_t perLaser = deviates_per_laser(true, false);
+    // Pieces done out of order, as ranks finish them.
+    const std::size_t cuts[][2] = {{700, 1000}, {0, 1}, {333, 700}, {1, 333}};
+    for (const auto& cut : cuts) {
+        restore_normal_deviate_state(skip_normal_deviates(start, perLaser * cut[0]));
+        ErrorStep(nullptr, &sigmas, nullptr, 2).apply(pieces.data() + cut[0], cut[1] - cut[0]);
+    }
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+        ASSERT_EQ(pieces[i].origin.x, whole[i].origin.x) << i;
+        ASSERT_EQ(pieces[i].hitPoint.z, whole[i].hitPoint.z) << i;
+        ASSERT_EQ(pieces[i].direction.y, whole[i].direction.y) << i;
+    }
+    EXPECT_EQ(skip_normal_deviates(start, perLaser * whole.size()), end);
+}
