@@ -23,6 +23,7 @@
 #include "lidar/lidar_tasks.h"
 #include "output/output_tasks.h"
 #include "output/writing_loop.h"
+#include "survey_team.h"
 #include "terminal_progress.h"
 #include "terrain/sample_scene.h"
 #include "terrain/terrain_tasks.h"
@@ -108,9 +109,16 @@ struct Run {
     StageClock clock;
     int status = kBatchOk;
     int expectedHits = 0;
+    SurveyTeam* team;
+    // The desktop program seeds the trajectory signs with the clock.
+    std::uint32_t signSeed = 1;
 
-    Run(const BatchOptions& o, std::ostream& outStream, std::ostream& errStream, bool bars)
-        : options(o), out(outStream), err(errStream), progress(errStream, bars) {}
+    Run(const BatchOptions& o, std::ostream& outStream, std::ostream& errStream, bool bars, SurveyTeam* t)
+        : options(o), out(outStream), err(errStream), progress(errStream, bars), team(t) {
+        signSeed = options.seed ? *options.seed : static_cast<std::uint32_t>(std::time(nullptr));
+        if (team) signSeed = team->leaderValue(signSeed);
+    }
+    bool leader() const { return !team || team->leader(); }
 
     void message(const QString& text) {
         progress.endStage();
@@ -203,8 +211,6 @@ struct Run {
                                                     [this](double v) { progress.setRange(0, truncate_to_int(v)); });
         const auto valueConnection = QObject::connect(&data.laserlines, &Laserlines::value_changed,
                                                       [this](double v) { progress.setValue(truncate_to_int(v)); });
-        // The desktop program seeds the trajectory signs with the clock.
-        const std::uint32_t signSeed = options.seed ? *options.seed : static_cast<std::uint32_t>(std::time(nullptr));
         bool generated = true;
         try {
             generate_lasers_task(data, values, signSeed, progress);
@@ -260,12 +266,66 @@ struct Run {
         end();
     }
 
+    // The cast and the error step shared by a team. False when the leader
+    // has no lasers to cast: it then refuses the cast as alone, and the
+    // others are done.
+    bool castTogether(const WizardValues& values) {
+        if (!team->leaderVerdict(leader() && refusal_lidar_simulation(data).isEmpty())) return false;
+        if (!leader()) adopt_wizard_values(data, values);
+        begin("cast", "Casting lasers");
+        const NormalDeviateState start = normal_deviate_state();
+        const std::size_t n = data.lasers().size();
+        data.points.clear();
+        progress.setValue(0);
+        progress.setRange(0, static_cast<int>(n));
+        SurveyTeam::CastJob job;
+        job.seed = signSeed;
+        job.threads = options.threads;
+        job.errors = options.errorStep ? &options.errors : nullptr;
+        job.pulses = n;
+        job.progress = [this](std::uint64_t done) { progress.setValue(static_cast<int>(done)); };
+        team->castSurvey(data, job);
+        if (!leader()) return true;
+        progress.setValue(static_cast<int>(n));
+        progress.showStatus(QStringLiteral("     LiDAR data generated. Task completed.."));
+        log_lidar_simulation(data, data.points.size());
+        end();
+        if (!options.errorStep) return true;
+        if (!refusal_error_simulation(data).isEmpty()) {
+            // No pulse came back, so the error step is refused: the records
+            // as the cast alone leaves them, and the random state before it.
+            restore_normal_deviate_state(start);
+            std::vector<LidarPoint> none;
+            SurveyPieces(data, signSeed, options.threads, nullptr, start).run(0, n, data.lasers().data(), none);
+            introduceErrors();
+            return true;
+        }
+        begin("errors", "Introducing errors");
+        store_error_settings(data, options.errors);
+        log_errors_introduced(data);
+        progress.showStatus(QStringLiteral("     Error introduced. Task completed.."));
+        ++data.taskCount;
+        end();
+        return true;
+    }
+
     // The wizard's Done and the actions after it, in the desktop program's
     // order. A refused step does not stop the independent ones after it.
     void survey(const WizardValues& values) {
-        if (!generateLasers(values)) return;
-        simulate();
-        if (options.errorStep) introduceErrors();
+        if (team) {
+            bool generated = true;
+            if (leader()) generated = generateLasers(values);
+            if (!team->leaderVerdict(generated)) return;
+            if (!castTogether(values) && leader()) {
+                simulate();
+                if (options.errorStep) introduceErrors();
+            }
+            if (!leader()) return;
+        } else {
+            if (!generateLasers(values)) return;
+            simulate();
+            if (options.errorStep) introduceErrors();
+        }
         if (!options.pointsFile.empty()) {
             save("points", "Saving points", options.pointsFile, refusal_save_points(data),
                  [this](const QString& path) { save_points_task(data, path, progress); });
@@ -314,7 +374,8 @@ struct Run {
     }
 };
 
-int run_batch_steps(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
+int run_batch_steps(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress,
+                    SurveyTeam* team) {
     int exitCode = 0;
     const std::optional<BatchOptions> parsed = parse_batch_options(args, out, err, &exitCode);
     if (!parsed) return exitCode;
@@ -324,10 +385,15 @@ int run_batch_steps(const std::vector<std::string>& args, std::ostream& out, std
     // normal deviate, the welcome text in the log.
     uniform_source().seed(options.seed ? *options.seed : 1u);
     reset_normal_deviate();
-    Run run(options, out, err, showProgress && !options.quiet);
+    Run run(options, out, err, showProgress && !options.quiet, team);
     log_welcome(run.data);
 
-    if (!run.loadModel()) return run.status;
+    const bool loaded = run.loadModel();
+    if (team && !team->allAgree(loaded)) {
+        if (loaded) run.failed(QStringLiteral("Another process of this run could not read the model."));
+        return kBatchFailed;
+    }
+    if (!loaded) return run.status;
 
     const WizardValues values = run.wizardValues();
     const QString invalid = run.validate(values);
@@ -335,13 +401,18 @@ int run_batch_steps(const std::vector<std::string>& args, std::ostream& out, std
         run.message(invalid);
         return kBatchBadUsage;
     }
-    const QString unwritable = run.checkOutputs();
+    const QString unwritable = run.leader() ? run.checkOutputs() : QString();
+    if (team && !team->leaderVerdict(unwritable.isEmpty())) {
+        if (run.leader()) run.message(unwritable);
+        return kBatchFailed;
+    }
     if (!unwritable.isEmpty()) {
         run.message(unwritable);
         return kBatchFailed;
     }
 
     run.survey(values);
+    if (!run.leader()) return kBatchOk;
     if (run.status == kBatchBadUsage) return kBatchBadUsage;
     if (!options.logFile.empty()) run.writeLog();
     run.progress.endStage();
@@ -351,9 +422,10 @@ int run_batch_steps(const std::vector<std::string>& args, std::ostream& out, std
 
 }  // namespace
 
-int run_batch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
+int run_batch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress,
+              SurveyTeam* team) {
     try {
-        return run_batch_steps(args, out, err, showProgress);
+        return run_batch_steps(args, out, err, showProgress, team);
     } catch (const std::bad_alloc&) {
         err << "Error: Not enough memory for this run.\n";
     } catch (const std::exception& e) {

@@ -17,5 +17,11 @@ enum BatchExit : int {
 // program name. The summary (and --help/--version) go to out; messages and,
 // when showProgress is set and --quiet is not, the progress bars go to err.
 // Returns one of BatchExit.
-int run_batch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress = false);
+//
+// With a team (several processes started together, see survey_team.h) every
+// member calls it with the same arguments; the others' output streams are
+// for nobody, and they return once their part of the cast is done.
+class SurveyTeam;
+int run_batch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress = false,
+              SurveyTeam* team = nullptr);
 

@@ -1,0 +1,308 @@
+#include "mpi_team.h"
+
+#include "app/simulation_data.h"
+#include "batch_run.h"
+
+#include <mpi.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <iostream>
+#include <new>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+static_assert(std::is_trivially_copyable<LaserLine>::value, "laser records travel as bytes");
+static_assert(std::is_trivially_copyable<LidarPoint>::value, "returns travel as bytes");
+
+namespace {
+
+enum Tag : int { kReady = 1, kResult = 2, kAssign = 3, kStop = 4 };
+// Pieces each member asks for ahead of the one it casts.
+constexpr int kAhead = 2;
+
+// What the leader hands every member before the pieces.
+struct CastStart {
+    std::uint64_t pulses;
+    std::uint32_t uniform;
+    std::uint32_t cached;
+    double deviate;
+};
+
+// The head of a piece sent back: where it goes and what follows it (the
+// laser records, then the returns).
+struct PieceHead {
+    std::uint64_t index;
+    std::uint64_t lasers;
+    std::uint64_t points;
+};
+
+// Pulses per piece: small enough to deal several to every member, large
+// enough that a message carries megabytes. The bytes do not depend on it.
+std::uint64_t piece_pulses(std::uint64_t pulses, int members) {
+    const std::uint64_t share = pulses / (std::uint64_t(members) * 8u);
+    return std::clamp<std::uint64_t>(share, 1024u, 32768u);
+}
+
+void check(int code, const char* what) {
+    if (code != MPI_SUCCESS) throw std::runtime_error(std::string("MPI ") + what + " failed");
+}
+
+}  // namespace
+
+std::uint32_t MpiTeam::leaderValue(std::uint32_t value) {
+    check(MPI_Bcast(&value, 1, MPI_UINT32_T, 0, MPI_COMM_WORLD), "broadcast");
+    released_ = false;
+    return value;
+}
+
+bool MpiTeam::leaderVerdict(bool ok) {
+    int flag = ok ? 1 : 0;
+    check(MPI_Bcast(&flag, 1, MPI_INT, 0, MPI_COMM_WORLD), "broadcast");
+    released_ = flag == 0;
+    return flag != 0;
+}
+
+bool MpiTeam::allAgree(bool ok) {
+    int mine = ok ? 1 : 0, all = 0;
+    check(MPI_Allreduce(&mine, &all, 1, MPI_INT, MPI_LAND, MPI_COMM_WORLD), "reduction");
+    released_ = all == 0;
+    return all != 0;
+}
+
+void MpiTeam::fail(const std::string& reason) const {
+    std::cerr << "Error: process " << rank_ << " of " << size_ << ": " << reason << "\n" << std::flush;
+    MPI_Abort(MPI_COMM_WORLD, 1);
+    std::_Exit(1);
+}
+
+void MpiTeam::castSurvey(SimulationData& data, const CastJob& job) {
+    try {
+        if (leader()) {
+            lead(data, job);
+        } else {
+            follow(data, job);
+        }
+    } catch (const std::bad_alloc&) {
+        fail("Not enough memory for this run.");
+    } catch (const std::exception& e) {
+        fail(e.what());
+    }
+    released_ = true;
+}
+
+namespace {
+
+CastStart share_start(bool leader, std::uint64_t pulses) {
+    CastStart start{};
+    if (leader) {
+        const NormalDeviateState s = normal_deviate_state();
+        start = CastStart{pulses, s.uniform, s.cached ? 1u : 0u, s.deviate};
+    }
+    check(MPI_Bcast(&start, sizeof start, MPI_BYTE, 0, MPI_COMM_WORLD), "broadcast");
+    return start;
+}
+
+NormalDeviateState state_of(const CastStart& start) {
+    NormalDeviateState s;
+    s.uniform = start.uniform;
+    s.cached = start.cached != 0;
+    s.deviate = start.deviate;
+    return s;
+}
+
+}  // namespace
+
+void MpiTeam::lead(SimulationData& data, const CastJob& job) {
+    const CastStart start = share_start(true, job.pulses);
+    SurveyPieces pieces(data, job.seed, job.threads, job.errors, state_of(start));
+    if (pieces.pulses() != job.pulses) throw std::logic_error("the survey's plan gives another number of pulses");
+    const std::uint64_t per = piece_pulses(job.pulses, size_);
+    const std::uint64_t count = (job.pulses + per - 1) / per;
+    LaserLine* lasers = data.lasers().data();
+    std::vector<std::vector<LidarPoint>> returns(count);
+    std::uint64_t next = 0, done = 0;
+    int stops = 0;
+    const int allStops = kAhead * (size_ - 1);
+    std::vector<char> message;
+
+    // Answers one message of another member: puts a piece in place, and
+    // deals the next piece (or says there is none).
+    auto answer = [&](const MPI_Status& status) {
+        if (status.MPI_TAG == kResult) {
+            int bytes = 0;
+            check(MPI_Get_count(&status, MPI_BYTE, &bytes), "count");
+            message.resize(static_cast<std::size_t>(bytes));
+            check(MPI_Recv(message.data(), bytes, MPI_BYTE, status.MPI_SOURCE, kResult, MPI_COMM_WORLD,
+                           MPI_STATUS_IGNORE),
+                  "receive");
+            PieceHead head;
+            std::memcpy(&head, message.data(), sizeof head);
+            const char* body = message.data() + sizeof head;
+            std::memcpy(static_cast<void*>(lasers + head.index * per), body, head.lasers * sizeof(LaserLine));
+            body += head.lasers * sizeof(LaserLine);
+            returns[head.index].resize(head.points);
+            std::memcpy(static_cast<void*>(returns[head.index].data()), body, head.points * sizeof(LidarPoint));
+            done += head.lasers;
+            if (job.progress) job.progress(done);
+        } else {
+            check(MPI_Recv(nullptr, 0, MPI_BYTE, status.MPI_SOURCE, status.MPI_TAG, MPI_COMM_WORLD,
+                           MPI_STATUS_IGNORE),
+                  "receive");
+        }
+        if (next < count) {
+            check(MPI_Send(&next, 1, MPI_UINT64_T, status.MPI_SOURCE, kAssign, MPI_COMM_WORLD), "send");
+            ++next;
+        } else {
+            check(MPI_Send(nullptr, 0, MPI_BYTE, status.MPI_SOURCE, kStop, MPI_COMM_WORLD), "send");
+            ++stops;
+        }
+    };
+    auto answerWaiting = [&] {
+        for (;;) {
+            int flag = 0;
+            MPI_Status status;
+            check(MPI_Iprobe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status), "probe");
+            if (!flag) return;
+            answer(status);
+        }
+    };
+
+    for (;;) {
+        answerWaiting();
+        if (next >= count) break;
+        const std::uint64_t i = next++;
+        const std::uint64_t first = i * per;
+        const std::size_t n = static_cast<std::size_t>(std::min(per, job.pulses - first));
+        pieces.run(first, n, lasers + first, returns[i], answerWaiting);
+        done += n;
+        if (job.progress) job.progress(done);
+    }
+    while (stops < allStops) {
+        MPI_Status status;
+        check(MPI_Probe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &status), "probe");
+        answer(status);
+    }
+
+    std::size_t total = 0;
+    for (const auto& r : returns) total += r.size();
+    data.points.clear();
+    data.points.reserve(total);
+    for (auto& r : returns) {
+        data.points.insert(data.points.end(), r.begin(), r.end());
+        std::vector<LidarPoint>().swap(r);
+    }
+    restore_normal_deviate_state(pieces.endState());
+}
+
+void MpiTeam::follow(SimulationData& data, const CastJob& job) {
+    const CastStart start = share_start(false, 0);
+    SurveyPieces pieces(data, job.seed, job.threads, job.errors, state_of(start));
+    if (pieces.pulses() != start.pulses) {
+        throw std::logic_error("the survey's plan gives " + std::to_string(pieces.pulses()) +
+                               " pulses here and " + std::to_string(start.pulses) + " on the first process");
+    }
+    const std::uint64_t per = piece_pulses(start.pulses, size_);
+    for (int k = 0; k < kAhead; ++k) check(MPI_Send(nullptr, 0, MPI_BYTE, 0, kReady, MPI_COMM_WORLD), "send");
+    int waiting = kAhead;  // messages sent and not yet answered
+    std::deque<std::uint64_t> dealt;
+    std::vector<LaserLine> lasers;
+    std::vector<LidarPoint> returns;
+    std::vector<char> message;
+
+    auto take = [&](bool wait) {
+        int flag = 1;
+        MPI_Status status;
+        if (wait) {
+            check(MPI_Probe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &status), "probe");
+        } else {
+            check(MPI_Iprobe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status), "probe");
+        }
+        if (!flag) return false;
+        std::uint64_t index = 0;
+        if (status.MPI_TAG == kAssign) {
+            check(MPI_Recv(&index, 1, MPI_UINT64_T, 0, kAssign, MPI_COMM_WORLD, MPI_STATUS_IGNORE), "receive");
+            dealt.push_back(index);
+        } else {
+            check(MPI_Recv(nullptr, 0, MPI_BYTE, 0, status.MPI_TAG, MPI_COMM_WORLD, MPI_STATUS_IGNORE), "receive");
+        }
+        --waiting;
+        return true;
+    };
+
+    for (;;) {
+        while (waiting > 0 && take(false)) {
+        }
+        if (dealt.empty()) {
+            if (waiting == 0) break;
+            take(true);
+            continue;
+        }
+        const std::uint64_t i = dealt.front();
+        dealt.pop_front();
+        const std::uint64_t first = i * per;
+        const std::size_t n = static_cast<std::size_t>(std::min(per, start.pulses - first));
+        lasers.resize(n);
+        returns.clear();
+        pieces.run(first, n, lasers.data(), returns);
+        const PieceHead head{i, n, returns.size()};
+        message.resize(sizeof head + n * sizeof(LaserLine) + returns.size() * sizeof(LidarPoint));
+        char* out = message.data();
+        std::memcpy(out, &head, sizeof head);
+        std::memcpy(out + sizeof head, lasers.data(), n * sizeof(LaserLine));
+        std::memcpy(out + sizeof head + n * sizeof(LaserLine), returns.data(), returns.size() * sizeof(LidarPoint));
+        check(MPI_Send(message.data(), static_cast<int>(message.size()), MPI_BYTE, 0, kResult, MPI_COMM_WORLD),
+              "send");
+        ++waiting;
+    }
+}
+
+bool started_by_mpi_launcher() {
+    for (const char* name : {"OMPI_COMM_WORLD_SIZE", "PMIX_RANK", "PMI_RANK", "PMI_SIZE"}) {
+        if (std::getenv(name)) return true;
+    }
+    return false;
+}
+
+int run_batch_with_mpi(int argc, char** argv) {
+    int provided = 0;
+    if (MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided) != MPI_SUCCESS) {
+        std::cerr << "Error: MPI could not be started.\n";
+        return 1;
+    }
+    int rank = 0, size = 1;
+    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+    MPI_Comm_size(MPI_COMM_WORLD, &size);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    int status = 0;
+    if (size == 1) {
+        // srun without an MPI plugin starts every task as a job of its own:
+        // they would all write the same files.
+        const char* tasks = std::getenv("SLURM_NTASKS");
+        if (tasks && std::atoi(tasks) > 1) {
+            std::cerr << "Error: this process does not see the other " << (std::atoi(tasks) - 1)
+                      << " tasks of the Slurm job; start it with srun --mpi=pmix.\n";
+            MPI_Finalize();
+            return 1;
+        }
+        status = run_batch(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+    } else {
+        MpiTeam team(rank, size);
+        if (team.leader()) {
+            status = run_batch(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1, &team);
+            std::cout.flush();
+            // The others wait for the leader in a call it will not make.
+            if (!team.othersReleased()) team.fail("the run stopped before the others were done");
+        } else {
+            std::ostream nowhere(nullptr);
+            status = run_batch(args, nowhere, nowhere, false, &team);
+        }
+    }
+    std::cout.flush();
+    MPI_Finalize();
+    return status;
+}
