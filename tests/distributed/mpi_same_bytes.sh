@@ -1,0 +1,51 @@
+#!/bin/bash
+# pointfall-batch under mpirun writes the files of the one-process run, byte
+# for byte: every output, for 2 and 3 processes, over the Delft model.
+# Usage: mpi_same_bytes.sh PROGRAM MODEL WORK_FOLDER. Exit 77 (skipped)
+# without mpirun.
+set -u
+exe=$1 model=$2 work=$3
+if ! command -v mpirun >/dev/null; then
+    echo "mpirun not found: skipping the runs over several processes"
+    exit 77
+fi
+# CI runs as root; Open MPI refuses that unless told.
+export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
+rm -rf "$work" && mkdir -p "$work" || exit 1
+
+# name | options. Each scene writes every output: points, trajectory, log, mesh.
+scenes=(
+  "realistic-random|--prf 6 --velocity 40 --term-x 0.3,0.2,0.1,0.05 --term-y 0.1,0,0.2,0 --term-z 0.2,0.1,0,0.3
+   --term-roll 0.01,0.02,0.01,0.02 --term-pitch 0.02,0,0.01,0 --term-yaw 0.01,0.01,0.02,0.03
+   --systematic 0.1,-0.2,0.05,0.01,0.02,-0.01,0.03 --random 0.05,0.04,0.03,0.01,0.02,0.005,0.02
+   --points p.las --trajectory t.txt --trajectory-format 1"
+  "overall-text|--prf 4 --pattern elliptical --fov-along 10 --scan-frequency 35 --overall 0.1,0.2,0.3
+   --points p.txt --trajectory t.txt --trajectory-format 3"
+  "plain-parallel|--prf 5 --pattern parallel --orientation 30 --points p.las --trajectory t.txt --trajectory-format 2"
+)
+failed=0
+for row in "${scenes[@]}"; do
+    name=${row%%|*}
+    read -r -a opts <<<"$(echo "${row#*|}" | tr '\n' ' ')"
+    opts+=(--obj "$model" --seed 11 --threads 1 --log run.log --save-mesh m.txt)
+    mkdir -p "$work/$name/1" && (cd "$work/$name/1" && "$exe" "${opts[@]}" > summary.txt 2> err.txt) ||
+        { echo "$name: the one-process run failed"; cat "$work/$name/1/err.txt"; failed=1; continue; }
+    for np in 2 3; do
+        dir=$work/$name/$np
+        mkdir -p "$dir"
+        if ! (cd "$dir" && mpirun --oversubscribe -np $np "$exe" "${opts[@]}" > summary.txt 2> err.txt); then
+            echo "$name, $np processes: the run failed"; cat "$dir/err.txt"; failed=1; continue
+        fi
+        for f in p.las p.txt t.txt run.log m.txt; do
+            [ -e "$work/$name/1/$f" ] || continue
+            if ! cmp "$work/$name/1/$f" "$dir/$f"; then echo "$name, $np processes: $f differs"; failed=1; fi
+        done
+        # The summary's counts too (its seconds differ from run to run).
+        if ! diff <(head -n 4 "$work/$name/1/summary.txt") <(head -n 4 "$dir/summary.txt"); then
+            echo "$name, $np processes: the summary's counts differ"; failed=1
+        fi
+        [ -s "$dir/err.txt" ] && { echo "$name, $np processes: unexpected messages:"; cat "$dir/err.txt"; failed=1; }
+    done
+    echo "$name: $(head -n 2 "$work/$name/1/summary.txt" | tr '\n' ' ')checked"
+done
+exit $failed
