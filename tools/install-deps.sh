@@ -7,7 +7,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libcli11-dev
-          libgtest-dev libgmock-dev libbenchmark-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev
+          libopenmpi-dev openmpi-bin)
 if [ "${1:-}" = "--tests" ]; then
   packages+=(xvfb xauth)
 fi

@@ -1,0 +1,120 @@
+// The batch runner's team path without MPI: the survey laid, cast and
+// perturbed in pieces taken out of order gives the one-process records,
+// log and files.
+#include "batch_run.h"
+#include "survey_team.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include "app/simulation_data.h"
+#include "app/uniform_source.h"
+#include "support/test_support.h"
+#include "terrain/mesh_file.h"
+#include "terrain/sample_scene.h"
+
+using namespace testing_support;
+using Names = std::vector<std::string>;
+
+namespace {
+
+// A team of one that casts the survey as a team of several would: in pieces
+// of `piece` pulses, handed out last first.
+class PiecewiseTeam final : public SurveyTeam {
+public:
+    explicit PiecewiseTeam(std::uint64_t piece) : piece_(piece) {}
+    bool leader() const override { return true; }
+    int size() const override { return 1; }
+    std::uint32_t leaderValue(std::uint32_t value) override { return value; }
+    bool leaderVerdict(bool ok) override { return ok; }
+    bool allAgree(bool ok) override { return ok; }
+    void castSurvey(SimulationData& data, const CastJob& job) override {
+        SurveyPieces pieces(data, job.seed, 2, job.errors, normal_deviate_state());
+        ASSERT_EQ(pieces.pulses(), job.pulses);
+        const std::uint64_t count = (job.pulses + piece_ - 1) / piece_;
+        std::vector<std::vector<LidarPoint>> returns(count);
+        for (std::uint64_t i = count; i-- > 0;) {
+            const std::uint64_t first = i * piece_;
+            pieces.run(first, std::min(piece_, job.pulses - first), data.lasers().data() + first, returns[i]);
+        }
+        data.points.clear();
+        for (const auto& r : returns) data.points.insert(data.points.end(), r.begin(), r.end());
+        restore_normal_deviate_state(pieces.endState());
+        ++casts;
+    }
+    int casts = 0;
+
+private:
+    std::uint64_t piece_;
+};
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+Outcome run(const Names& args, SurveyTeam* team) {
+    std::ostringstream out, err;
+    const int status = run_batch(args, out, err, false, team);
+    return {status, out.str(), err.str()};
+}
+
+// The summary without its seconds.
+std::string counts(const std::string& summary) { return summary.substr(0, summary.find("Seconds per stage")); }
+
+}  // namespace
+
+TEST(SurveyTeam, PiecesOutOfOrderGiveTheOneProcessFiles) {
+    TempDir dir;
+    {
+        std::vector<Vertex> vertices;
+        std::vector<Face> faces;
+        make_sample_scene(vertices, faces, 1500);
+        NullProgress progress;
+        write_mesh_file(vertices, faces, QString::fromStdString(dir.file("scene.txt")), progress);
+    }
+    const Names base = {"--mesh", dir.file("scene.txt"), "--prf", "2", "--seed", "5", "--threads", "1"};
+    // Random error (a variable number of draws per laser), overall error,
+    // the realistic trajectory's signs, several patterns and outputs.
+    const std::vector<Names> scenes = {
+        {"--term-x", "0.5,0.2,0,0", "--term-yaw", "0,0.01,0.3,1", "--systematic", "0.1,0,-0.2,0.01,0,0,0.05",
+         "--random", "0.05,0.05,0.1,0,0.001,0,0.02", "--points", "p.las", "--trajectory", "t.txt"},
+        {"--pattern", "elliptical", "--fov-along", "12", "--overall", "0.02,0.02,0.05", "--points", "p.txt",
+         "--trajectory", "t.txt", "--trajectory-format", "3"},
+        {"--pattern", "parallel", "--points", "p.las"},
+    };
+    int scene = 0;
+    for (const Names& options : scenes) {
+        ++scene;
+        Outcome outcomes[2];
+        for (int k = 0; k < 2; ++k) {
+            const std::string folder = dir.file("s" + std::to_string(scene) + (k ? "team" : "alone"));
+            std::filesystem::create_directory(folder);
+            Names args = base;
+            for (std::size_t i = 0; i < options.size(); ++i) {
+                const bool file = i > 0 && (options[i - 1] == "--points" || options[i - 1] == "--trajectory");
+                args.push_back(file ? folder + "/" + options[i] : options[i]);
+            }
+            args.insert(args.end(), {"--log", folder + "/run.log"});
+            PiecewiseTeam team(997);  // pieces that split lines anywhere
+            outcomes[k] = run(args, k ? &team : nullptr);
+            ASSERT_EQ(outcomes[k].status, kBatchOk) << outcomes[k].err;
+            if (k) {
+                EXPECT_EQ(team.casts, 1);
+            }
+        }
+        EXPECT_EQ(counts(outcomes[1].out), counts(outcomes[0].out));
+        const std::string alone = dir.file("s" + std::to_string(scene) + "alone/");
+        const std::string together = dir.file("s" + std::to_string(scene) + "team/");
+        std::string log = read_file(alone + "run.log");
+        for (std::size_t at; (at = log.find(alone)) != std::string::npos;) log.replace(at, alone.size(), together);
+        EXPECT_EQ(read_file(together + "run.log"), log) << "scene " << scene;
+        for (const char* name : {"p.las", "p.txt", "t.txt"}) {
+            if (!std::filesystem::exists(alone + name)) continue;
+            EXPECT_TRUE(read_file(alone + name) == read_file(together + name)) << "scene " << scene << ": " << name;
+        }
+    }
+}
