@@ -37,10 +37,12 @@ SurveyPieces::SurveyPieces(const SimulationData& data, std::uint32_t seed, unsig
       at_(start) {}
 
 void SurveyPieces::run(std::uint64_t first, std::size_t count, LaserLine* out, std::vector<LidarPoint>& points,
-                       const std::function<void()>& between) {
-    if (first < cursor_.pulse) cursor_ = PulseGenerator::Cursor();
-    generator_.skip(cursor_, first - cursor_.pulse);
-    generator_.generate(cursor_, count, out);
+                       const std::function<void()>& between, bool laid) {
+    if (!laid) {
+        if (first < cursor_.pulse) cursor_ = PulseGenerator::Cursor();
+        generator_.skip(cursor_, first - cursor_.pulse);
+        generator_.generate(cursor_, count, out);
+    }
     caster_.cast(out, count, points, between ? std::size_t(8192) : 0,
                  [&between](std::size_t) {
                      if (between) between();

@@ -63,11 +63,12 @@ public:
                  const NormalDeviateState& start);
     std::uint64_t pulses() const { return generator_.pulses(); }
     // Lays, casts and perturbs pulses [first, first + count) into out and
-    // appends their returns (before the error step) to points. `between`
-    // is called between blocks of the cast (the leader answers the others
+    // appends their returns (before the error step) to points; with `laid`
+    // out holds them as laser generation left them already. `between` is
+    // called between blocks of the cast (the leader answers the others
     // there). The process-wide random state is left where it was.
     void run(std::uint64_t first, std::size_t count, LaserLine* out, std::vector<LidarPoint>& points,
-             const std::function<void()>& between = {});
+             const std::function<void()>& between = {}, bool laid = false);
     // The random state after the error step over the whole survey.
     NormalDeviateState endState() const;
 

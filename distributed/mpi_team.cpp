@@ -12,6 +12,7 @@
 #include <deque>
 #include <iostream>
 #include <new>
+#include <sstream>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -178,7 +179,8 @@ void MpiTeam::lead(SimulationData& data, const CastJob& job) {
         const std::uint64_t i = next++;
         const std::uint64_t first = i * per;
         const std::size_t n = static_cast<std::size_t>(std::min(per, job.pulses - first));
-        pieces.run(first, n, lasers + first, returns[i], answerWaiting);
+        // The leader's records are laid already (the whole survey is).
+        pieces.run(first, n, lasers + first, returns[i], answerWaiting, true);
         done += n;
         if (job.progress) job.progress(done);
     }
@@ -212,7 +214,10 @@ void MpiTeam::follow(SimulationData& data, const CastJob& job) {
     std::deque<std::uint64_t> dealt;
     std::vector<LaserLine> lasers;
     std::vector<LidarPoint> returns;
-    std::vector<char> message;
+    // Two messages: one travels while the next piece is cast.
+    std::vector<char> messages[2];
+    MPI_Request sending[2] = {MPI_REQUEST_NULL, MPI_REQUEST_NULL};
+    int slot = 0;
 
     auto take = [&](bool wait) {
         int flag = 1;
@@ -250,15 +255,20 @@ void MpiTeam::follow(SimulationData& data, const CastJob& job) {
         returns.clear();
         pieces.run(first, n, lasers.data(), returns);
         const PieceHead head{i, n, returns.size()};
+        check(MPI_Wait(&sending[slot], MPI_STATUS_IGNORE), "send");
+        std::vector<char>& message = messages[slot];
         message.resize(sizeof head + n * sizeof(LaserLine) + returns.size() * sizeof(LidarPoint));
         char* out = message.data();
         std::memcpy(out, &head, sizeof head);
         std::memcpy(out + sizeof head, lasers.data(), n * sizeof(LaserLine));
         std::memcpy(out + sizeof head + n * sizeof(LaserLine), returns.data(), returns.size() * sizeof(LidarPoint));
-        check(MPI_Send(message.data(), static_cast<int>(message.size()), MPI_BYTE, 0, kResult, MPI_COMM_WORLD),
+        check(MPI_Isend(message.data(), static_cast<int>(message.size()), MPI_BYTE, 0, kResult, MPI_COMM_WORLD,
+                        &sending[slot]),
               "send");
+        slot = 1 - slot;
         ++waiting;
     }
+    check(MPI_Waitall(2, sending, MPI_STATUSES_IGNORE), "send");
 }
 
 bool started_by_mpi_launcher() {
@@ -298,8 +308,17 @@ int run_batch_with_mpi(int argc, char** argv) {
             // The others wait for the leader in a call it will not make.
             if (!team.othersReleased()) team.fail("the run stopped before the others were done");
         } else {
+            // The leader speaks for the run; the others keep their messages
+            // for the case that they stop where the leader goes on.
             std::ostream nowhere(nullptr);
-            status = run_batch(args, nowhere, nowhere, false, &team);
+            std::ostringstream messages;
+            status = run_batch(args, nowhere, messages, false, &team);
+            if (!team.othersReleased()) {
+                std::string text = messages.str();
+                if (text.rfind("Error: ", 0) == 0) text.erase(0, 7);
+                while (!text.empty() && text.back() == '\n') text.pop_back();
+                team.fail(text.empty() ? std::string("the run stopped before the survey was cast") : text);
+            }
         }
     }
     std::cout.flush();

@@ -31,8 +31,9 @@ public:
     bool allAgree(bool ok) override;
     void castSurvey(SimulationData& data, const CastJob& job) override;
 
-    // False while the others may still wait in a collective call for the
-    // leader: a leader that returns then must end the job.
+    // False while the others may still wait in a collective call for this
+    // member: one that returns then (an unforeseen failure on its own) must
+    // end the job.
     bool othersReleased() const { return released_; }
     [[noreturn]] void fail(const std::string& reason) const;
 
