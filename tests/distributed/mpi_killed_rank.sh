@@ -1,11 +1,12 @@
 #!/bin/bash
-# A process of a survey run under mpirun that is killed mid-run ends the
-# whole job with a non-zero status, and no output is left half-written under
+# A process of a survey run under mpirun that fails (killed mid-run, an
+# exception in its cast, a model it cannot read) ends the whole job with a
+# non-zero status and a message, and no output is left half-written under
 # its final name: an existing file stays as it was, new ones do not appear.
 # Usage: mpi_killed_rank.sh PROGRAM WORK_FOLDER. Exit 77 (skipped) without
 # mpirun.
 set -u
-exe=$1 work=$2
+exe=$(realpath "$1") work=$2
 if ! command -v mpirun >/dev/null; then
     echo "mpirun not found: skipping the runs over several processes"
     exit 77
@@ -33,11 +34,27 @@ kill -9 "$victim"
 wait $launcher
 status=$?
 failed=0
-echo "status $status; the launcher said:"; cat err.txt
-[ $status -ne 0 ] || { echo "a killed process must end the job with a non-zero status"; failed=1; }
-grep -q "signal 9" err.txt || { echo "no message names the killed process"; failed=1; }
-[ "$(cat out.las)" = "the file from before" ] || { echo "out.las was changed"; failed=1; }
-for f in t.txt run.log; do
-    [ -e $f ] && { echo "$f exists after the failed run"; failed=1; }
-done
+# expect_failed CASE STATUS MESSAGE: the status is not 0, err.txt holds the
+# message, and the outputs are as before the run.
+expect_failed() {
+    echo "$1: status $2; said:"; cat err.txt
+    [ "$2" -ne 0 ] || { echo "$1: the job must end with a non-zero status"; failed=1; }
+    grep -q "$3" err.txt || { echo "$1: no message '$3'"; failed=1; }
+    [ "$(cat out.las)" = "the file from before" ] || { echo "$1: out.las was changed"; failed=1; }
+    for f in t.txt run.log; do
+        [ -e $f ] && { echo "$1: $f exists after the failed run"; failed=1; }
+    done
+}
+expect_failed "killed" $status "signal 9"
+
+# Another process with other options (MPI runs any program per rank): its
+# plan has other pulses, which it finds out in the cast.
+outputs=(--points out.las --trajectory t.txt --log run.log)
+mpirun --oversubscribe -np 1 "$exe" --prf 2 --sample-triangles 2000 "${outputs[@]}" : \
+       -np 1 "$exe" --prf 3 --sample-triangles 2000 "${outputs[@]}" > out.txt 2> err.txt
+expect_failed "another plan" $? "Error: process 1 of 2: the survey's plan gives"
+# A model only some of the processes can read.
+mpirun --oversubscribe -np 1 "$exe" --prf 2 --sample-triangles 2000 "${outputs[@]}" : \
+       -np 1 "$exe" --prf 2 --mesh "$work/missing.txt" "${outputs[@]}" > out.txt 2> err.txt
+expect_failed "unreadable model" $? "Another process of this run could not read the model"
 exit $failed

@@ -4,7 +4,7 @@
 # Usage: mpi_same_bytes.sh PROGRAM MODEL WORK_FOLDER. Exit 77 (skipped)
 # without mpirun.
 set -u
-exe=$1 model=$2 work=$3
+exe=$(realpath "$1") model=$(realpath "$2") work=$3
 if ! command -v mpirun >/dev/null; then
     echo "mpirun not found: skipping the runs over several processes"
     exit 77
