@@ -390,7 +390,10 @@ int run_batch_steps(const std::vector<std::string>& args, std::ostream& out, std
 
     const bool loaded = run.loadModel();
     if (team && !team->allAgree(loaded)) {
-        if (loaded) run.failed(QStringLiteral("Another process of this run could not read the model (is the file there on every machine?)."));
+        if (loaded) {
+            run.failed(QStringLiteral(
+                "Another process of this run could not read the model (is the file there on every machine?)."));
+        }
         return kBatchFailed;
     }
     if (!loaded) return run.status;
