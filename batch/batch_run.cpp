@@ -400,6 +400,14 @@ int run_batch_steps(const std::vector<std::string>& args, std::ostream& out, std
 
     const WizardValues values = run.wizardValues();
     const QString invalid = run.validate(values);
+    if (team && !team->allAgree(invalid.isEmpty())) {
+        // The same model and options give the same verdict everywhere.
+        if (run.leader()) {
+            run.message(invalid.isEmpty() ? QStringLiteral("Another process of this run refused its values.")
+                                          : invalid);
+        }
+        return kBatchBadUsage;
+    }
     if (!invalid.isEmpty()) {
         run.message(invalid);
         return kBatchBadUsage;

@@ -353,13 +353,7 @@ bool write_las_file(const std::vector<LidarPoint>& points, const std::vector<Las
     chunk.count = lasers.size();
     chunk.points = points.data();
     chunk.pointCount = points.size();
-    try {
-        feed_as_one_chunk(sink, context, chunk);
-    } catch (const OutputError& e) {
-        // A refused coordinate is the caller's to report; a file that could
-        // not be written is not.
-        if (sink.refused()) throw;
-        return false;
-    }
+    // A refused coordinate and a failed write both throw OutputError.
+    feed_as_one_chunk(sink, context, chunk);
     return true;
 }

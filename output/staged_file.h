@@ -8,13 +8,12 @@
 #include <string>
 
 // An output file written under a temporary name in its target folder and
-// put in place under its final name only when complete: an interrupted or
-// failed write leaves an existing file of that name as it was and no
-// half-written file under it. (The temporary name starts with a dot and
-// ends in ".part".)
+// put in place under its final name only when complete (a ChunkedFile): an
+// interrupted or failed write leaves an existing file of that name as it
+// was and no half-written file under it; a device is written directly.
 class StagedFile {
 public:
-    // mode "w" or "wb". Opening failures are kept and reported by commit().
+    // mode "w" or "wb". Throws OutputError when the file cannot be created.
     StagedFile(const QString& path, const char* mode);
     ~StagedFile();  // discards when not committed
     StagedFile(const StagedFile&) = delete;
@@ -34,12 +33,9 @@ public:
     void discard() noexcept;
 
 private:
-    [[noreturn]] void fail(const std::string& reason);
 
     QString path_;
-    QString temporary_;
     std::unique_ptr<ChunkedFile> file_;
-    std::string openError_;
     std::uint64_t patchOffset_ = 0;
     std::string patch_;
     bool done_ = false;

@@ -84,6 +84,10 @@ public:
     const QString& path() const { return path_; }
     // True while the file is open for writing.
     bool is_open() const { return fd_ >= 0; }
+    // Overwrites bytes at `offset` from the start of what was written (a
+    // header counted at the end); a failure abandons the file and throws
+    // OutputError.
+    void write_at(std::uint64_t offset, const void* data, std::size_t size);
 
 private:
     [[noreturn]] void fail(int error);

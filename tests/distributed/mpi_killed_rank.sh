@@ -57,4 +57,13 @@ expect_failed "another plan" $? "Error: process 1 of 2: the survey's plan gives"
 mpirun --oversubscribe -np 1 "$exe" --prf 2 --sample-triangles 2000 "${outputs[@]}" : \
        -np 1 "$exe" --prf 2 --mesh "$work/missing.txt" "${outputs[@]}" > out.txt 2> err.txt
 expect_failed "unreadable model" $? "Another process of this run could not read the model"
+
+# A refused value ends every process quietly but the first, which says why:
+# status 2 as alone, nothing written, and no process ends the job by force.
+mpirun --oversubscribe -np 2 "$exe" --height 1 "${outputs[@]}" > out.txt 2> err.txt
+status=$?
+expect_failed "refused value" $status "Flying height is lower than the highest point of terrain model!"
+[ $status -eq 2 ] || { echo "refused value: status $status, not 2"; failed=1; }
+grep -q "MPI_ABORT" err.txt && { echo "refused value: the job was aborted"; failed=1; }
+[ "$(grep -c 'Flying height' err.txt)" = 1 ] || { echo "refused value: said more than once"; failed=1; }
 exit $failed
