@@ -62,6 +62,66 @@ void restore_normal_deviate_state(const NormalDeviateState& state) {
     g_cached_deviate = state.cached ? state.deviate : 0.0;
 }
 
+namespace {
+
+// The polar method's verdict on a pair of draws, with normal_deviate's own
+// expressions (so the same doubles and the same verdicts).
+inline bool polar_verdict(int r1, int r2, double* u, double* v, double* s) {
+    *u = 2.0 * r1 / 32767.0 - 1.0;
+    *v = 2.0 * r2 / 32767.0 - 1.0;
+    *s = *u * *u + *v * *v;
+    return !(*s == 0.0 || *s > 1.0);
+}
+
+bool polar_verdict(int r1, int r2) {
+    double u, v, s;
+    return polar_verdict(r1, r2, &u, &v, &s);
+}
+
+// For each first draw r1, the second draws the method accepts: the interval
+// [low, low + width). v rises with r2, |v| falls up to r2 = 16383 and rises
+// from 16384, and rounding keeps every step monotone, so the accepted r2
+// are those around the middle: found by two binary searches per r1.
+struct PolarTable {
+    std::uint16_t low[32768];
+    std::uint16_t width[32768];
+};
+
+PolarTable build_polar_table() {
+    PolarTable t{};
+    for (int r1 = 0; r1 < 32768; ++r1) {
+        int a = 0, b = 16384;  // first accepted r2 below the middle (b: none)
+        while (a < b) {
+            const int m = (a + b) / 2;
+            if (polar_verdict(r1, m)) b = m; else a = m + 1;
+        }
+        const int low = a;
+        int c = 16384, d = 32768;  // first rejected r2 above the middle
+        while (c < d) {
+            const int m = (c + d) / 2;
+            if (polar_verdict(r1, m)) c = m + 1; else d = m;
+        }
+        const int high = c;  // one past the last accepted
+        // Nothing accepted below the middle: the interval starts above it.
+        const int first = low < 16384 ? low : 16384;
+        t.low[r1] = static_cast<std::uint16_t>(first);
+        t.width[r1] = static_cast<std::uint16_t>(high > first ? high - first : 0);
+    }
+    return t;
+}
+
+const PolarTable& polar_table() {
+    static const PolarTable table = build_polar_table();
+    return table;
+}
+
+}  // namespace
+
+bool polar_pair_accepted(int r1, int r2) {
+    const PolarTable& t = polar_table();
+    return static_cast<unsigned>(r2 - t.low[r1]) < t.width[r1];
+}
+
 NormalDeviateState skip_normal_deviates(NormalDeviateState from, std::uint64_t count) {
     if (count == 0) return from;
     if (from.cached) {
@@ -72,23 +132,25 @@ NormalDeviateState skip_normal_deviates(NormalDeviateState from, std::uint64_t c
     // Each polar draw gives two deviates; an odd count leaves the second
     // one of the last draw in the cache.
     const std::uint64_t draws = (count + 1) / 2;
-    std::uint32_t x = from.uniform;
-    double u = 0.0, v = 0.0, s = 0.0;
-    for (std::uint64_t d = 0; d < draws; ++d) {
-        do {
-            x = CExampleGenerator::step(x);
-            const int r1 = CExampleGenerator::draw_of(x);
-            x = CExampleGenerator::step(x);
-            const int r2 = CExampleGenerator::draw_of(x);
-            // The same expressions as normal_deviate, so the same doubles
-            // and the same verdicts.
-            u = 2.0 * r1 / 32767.0 - 1.0;
-            v = 2.0 * r2 / 32767.0 - 1.0;
-            s = u * u + v * v;
-        } while (s == 0.0 || s > 1.0);
+    const PolarTable& t = polar_table();
+    // Two steps of the generator as one affine map, so each try waits for
+    // one multiplication: x -> x * a2 + c2.
+    const std::uint32_t c2 = CExampleGenerator::jump(0u, 2);
+    const std::uint32_t a2 = CExampleGenerator::jump(1u, 2) - c2;
+    std::uint32_t x = from.uniform, first = 0;
+    // Without a branch per try: count the accepted tries and stop right
+    // after the one that completes the draws.
+    for (std::uint64_t accepted = 0; accepted < draws;) {
+        first = CExampleGenerator::step(x);
+        x = x * a2 + c2;
+        const int r1 = CExampleGenerator::draw_of(first);
+        const int r2 = CExampleGenerator::draw_of(x);
+        accepted += static_cast<unsigned>(r2 - t.low[r1]) < t.width[r1];
     }
     from.uniform = x;
     if (count % 2 == 1) {
+        double u, v, s;
+        polar_verdict(CExampleGenerator::draw_of(first), CExampleGenerator::draw_of(x), &u, &v, &s);
         from.cached = true;
         from.deviate = v * std::sqrt(-2.0 * std::log(s) / s);
     }

@@ -98,3 +98,16 @@ TEST_F(RandomSkip, PiecesOfARandomErrorStepMatchTheWholeStep) {
     }
     EXPECT_EQ(skip_normal_deviates(start, perLaser * whole.size()), end);
 }
+
+TEST_F(RandomSkip, TheTableOfAcceptedPairsGivesTheMethodsVerdicts) {
+    // Every pair for a spread of first draws (the ends, the middle, and a
+    // stride through the rest), checked against the method's expressions.
+    auto verdict = [](int r1, int r2) {
+        const double u = 2.0 * r1 / 32767.0 - 1.0, v = 2.0 * r2 / 32767.0 - 1.0, s = u * u + v * v;
+        return !(s == 0.0 || s > 1.0);
+    };
+    std::vector<int> firsts = {0, 1, 2, 16382, 16383, 16384, 16385, 32765, 32766, 32767};
+    for (int r1 = 3; r1 < 32767; r1 += 331) firsts.push_back(r1);
+    for (int r1 : firsts)
+        for (int r2 = 0; r2 < 32768; ++r2) ASSERT_EQ(polar_pair_accepted(r1, r2), verdict(r1, r2)) << r1 << ", " << r2;
+}
