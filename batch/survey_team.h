@@ -20,7 +20,8 @@ class SimulationData;
 // first process) alone prints, logs and writes, and the others only lay,
 // cast and perturb the pieces of the survey they are dealt.
 //
-// The calls below are collective: every member makes them in the same order.
+// The calls below are collective (but castChunk and endCast, the leader's):
+// every member makes them in the same order.
 class SurveyTeam {
 public:
     virtual ~SurveyTeam() = default;
@@ -35,18 +36,26 @@ public:
     virtual bool allAgree(bool ok) = 0;
 
     struct CastJob {
-        std::uint32_t seed = 1;       // the trajectory signs' seed
-        unsigned threads = 0;         // casting threads per process
-        const ErrorSettings* errors;  // the error step to apply per piece, or null
-        std::uint64_t pulses = 0;     // the survey's pulses (the leader's count)
-        // Called on the leader with the number of pulses done so far.
-        std::function<void(std::uint64_t)> progress;
+        std::uint32_t seed = 1;                 // the trajectory signs' seed
+        unsigned threads = 0;                   // casting threads per process
+        const ErrorSettings* errors = nullptr;  // the error step to apply per piece, or null
+        std::uint64_t pulses = 0;               // the survey's pulses (the leader's count)
     };
-    // Casts the survey planned in `data` and applies the error step on all
-    // members. On the leader, data's laser records end as the one-process
-    // cast and error step leave them and data.points holds the returns in
-    // laser order; the random state is where the one-process run leaves it.
-    virtual void castSurvey(SimulationData& data, const CastJob& job) = 0;
+    // Starts the cast of the survey planned in `data` (wizard values set).
+    // On the leader it returns at once, with the random state at the error
+    // step's first laser; the leader then hands every chunk to castChunk in
+    // survey order and calls endCast. On the others it lays, casts and
+    // perturbs the pieces the leader deals out (only whether the error step
+    // applies is taken from the leader's job) and returns when the leader
+    // ends the cast.
+    virtual void beginCast(SimulationData& data, const CastJob& job) = 0;
+    // Leader: casts and perturbs the chunk's laid records as the one-process
+    // run would, pieces of it on the others, and appends its returns.
+    virtual void castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count,
+                           std::vector<LidarPoint>& points) = 0;
+    // Leader: lets the others go and leaves the random state where the
+    // one-process error step leaves it.
+    virtual void endCast() = 0;
 };
 
 // Lays, casts and perturbs any run of pulses of the survey planned in a

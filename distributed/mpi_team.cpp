@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -26,18 +27,10 @@ enum Tag : int { kReady = 1, kResult = 2, kAssign = 3, kStop = 4 };
 // Pieces each member asks for ahead of the one it casts.
 constexpr int kAhead = 2;
 
-// What the leader hands every member before the pieces.
-struct CastStart {
-    std::uint64_t pulses;
-    std::uint32_t uniform;
-    std::uint32_t cached;
-    double deviate;
-};
-
 // The head of a piece sent back: where it goes and what follows it (the
 // laser records, then the returns).
 struct PieceHead {
-    std::uint64_t index;
+    std::uint64_t index;  // survey index of the first pulse
     std::uint64_t lasers;
     std::uint64_t points;
 };
@@ -81,32 +74,17 @@ void MpiTeam::fail(const std::string& reason) const {
     std::_Exit(1);
 }
 
-void MpiTeam::castSurvey(SimulationData& data, const CastJob& job) {
-    try {
-        if (leader()) {
-            lead(data, job);
-        } else {
-            follow(data, job);
-        }
-    } catch (const std::bad_alloc&) {
-        fail("Not enough memory for this run.");
-    } catch (const std::exception& e) {
-        fail(e.what());
-    }
-    released_ = true;
-}
-
 namespace {
 
-CastStart share_start(bool leader, std::uint64_t pulses) {
-    CastStart start{};
-    if (leader) {
-        const NormalDeviateState s = normal_deviate_state();
-        start = CastStart{pulses, s.uniform, s.cached ? 1u : 0u, s.deviate};
-    }
-    check(MPI_Bcast(&start, sizeof start, MPI_BYTE, 0, MPI_COMM_WORLD), "broadcast");
-    return start;
-}
+// What the leader hands every member before the pieces.
+struct CastStart {
+    std::uint64_t pulses;
+    std::uint64_t pieceSize;
+    std::uint32_t uniform;
+    std::uint32_t cached;
+    std::uint32_t errorsOn;
+    double deviate;
+};
 
 NormalDeviateState state_of(const CastStart& start) {
     NormalDeviateState s;
@@ -118,100 +96,151 @@ NormalDeviateState state_of(const CastStart& start) {
 
 }  // namespace
 
-void MpiTeam::lead(SimulationData& data, const CastJob& job) {
-    const CastStart start = share_start(true, job.pulses);
-    SurveyPieces pieces(data, job.seed, job.threads, job.errors, state_of(start));
-    if (pieces.pulses() != job.pulses) throw std::logic_error("the survey's plan gives another number of pulses");
-    const std::uint64_t per = piece_pulses(job.pulses, size_);
-    const std::uint64_t count = (job.pulses + per - 1) / per;
-    LaserLine* lasers = data.lasers().data();
-    std::vector<std::vector<LidarPoint>> returns(count);
-    std::uint64_t next = 0, done = 0;
-    int stops = 0;
-    const int allStops = kAhead * (size_ - 1);
-    std::vector<char> message;
+void MpiTeam::beginCast(SimulationData& data, const CastJob& job) {
+    try {
+        CastStart start{};
+        if (leader()) {
+            const NormalDeviateState s = normal_deviate_state();
+            start = CastStart{job.pulses, piece_pulses(job.pulses, size_), s.uniform, s.cached ? 1u : 0u,
+                              job.errors ? 1u : 0u, s.deviate};
+        }
+        check(MPI_Bcast(&start, sizeof start, MPI_BYTE, 0, MPI_COMM_WORLD), "broadcast");
+        released_ = false;
+        pieces_ = std::make_unique<SurveyPieces>(data, job.seed, job.threads, start.errorsOn ? job.errors : nullptr,
+                                                 state_of(start));
+        if (pieces_->pulses() != start.pulses) {
+            throw std::logic_error("the survey's plan gives " + std::to_string(pieces_->pulses()) +
+                                   " pulses here and " + std::to_string(start.pulses) + " on the first process");
+        }
+        pieceSize_ = start.pieceSize;
+        if (!leader()) {
+            follow(pieceSize_);
+            pieces_.reset();
+            released_ = true;
+        }
+    } catch (const std::bad_alloc&) {
+        fail("Not enough memory for this run.");
+    } catch (const std::exception& e) {
+        fail(e.what());
+    }
+}
 
-    // Answers one message of another member: puts a piece in place, and
-    // deals the next piece (or says there is none).
-    auto answer = [&](const MPI_Status& status) {
-        if (status.MPI_TAG == kResult) {
-            int bytes = 0;
-            check(MPI_Get_count(&status, MPI_BYTE, &bytes), "count");
-            message.resize(static_cast<std::size_t>(bytes));
-            check(MPI_Recv(message.data(), bytes, MPI_BYTE, status.MPI_SOURCE, kResult, MPI_COMM_WORLD,
-                           MPI_STATUS_IGNORE),
-                  "receive");
-            PieceHead head;
-            std::memcpy(&head, message.data(), sizeof head);
-            const char* body = message.data() + sizeof head;
-            std::memcpy(static_cast<void*>(lasers + head.index * per), body, head.lasers * sizeof(LaserLine));
-            body += head.lasers * sizeof(LaserLine);
-            returns[head.index].resize(head.points);
-            std::memcpy(static_cast<void*>(returns[head.index].data()), body, head.points * sizeof(LidarPoint));
-            done += head.lasers;
-            if (job.progress) job.progress(done);
-        } else {
+void MpiTeam::deal(int member) {
+    if (nextPiece_ < pieceCount_) {
+        const std::uint64_t first = chunkFirst_ + nextPiece_ * pieceSize_;
+        const std::uint64_t piece[2] = {first, std::min(pieceSize_, chunkFirst_ + chunkCount_ - first)};
+        check(MPI_Send(piece, 2, MPI_UINT64_T, member, kAssign, MPI_COMM_WORLD), "send");
+        ++nextPiece_;
+    } else {
+        waiting_.push_back(member);
+    }
+}
+
+void MpiTeam::answer(const MPI_Status& status) {
+    if (status.MPI_TAG == kResult) {
+        int bytes = 0;
+        check(MPI_Get_count(&status, MPI_BYTE, &bytes), "count");
+        message_.resize(static_cast<std::size_t>(bytes));
+        check(MPI_Recv(message_.data(), bytes, MPI_BYTE, status.MPI_SOURCE, kResult, MPI_COMM_WORLD,
+                       MPI_STATUS_IGNORE),
+              "receive");
+        PieceHead head;
+        std::memcpy(&head, message_.data(), sizeof head);
+        const char* body = message_.data() + sizeof head;
+        const std::uint64_t at = head.index - chunkFirst_;
+        std::memcpy(static_cast<void*>(chunk_ + at), body, head.lasers * sizeof(LaserLine));
+        body += head.lasers * sizeof(LaserLine);
+        std::vector<LidarPoint>& found = returns_[at / pieceSize_];
+        found.resize(head.points);
+        std::memcpy(static_cast<void*>(found.data()), body, head.points * sizeof(LidarPoint));
+        ++piecesDone_;
+    } else {
+        check(MPI_Recv(nullptr, 0, MPI_BYTE, status.MPI_SOURCE, status.MPI_TAG, MPI_COMM_WORLD, MPI_STATUS_IGNORE),
+              "receive");
+    }
+    deal(status.MPI_SOURCE);
+}
+
+void MpiTeam::answerWaiting() {
+    for (;;) {
+        int flag = 0;
+        MPI_Status status;
+        check(MPI_Iprobe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status), "probe");
+        if (!flag) return;
+        answer(status);
+    }
+}
+
+void MpiTeam::castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count, std::vector<LidarPoint>& points) {
+    try {
+        chunk_ = lasers;
+        chunkFirst_ = first;
+        chunkCount_ = count;
+        pieceCount_ = (count + pieceSize_ - 1) / pieceSize_;
+        nextPiece_ = piecesDone_ = 0;
+        returns_.assign(pieceCount_, std::vector<LidarPoint>());
+        // Members left waiting at the end of the last chunk get pieces first.
+        std::deque<int> asking;
+        asking.swap(waiting_);
+        for (int member : asking) deal(member);
+        while (piecesDone_ < pieceCount_) {
+            answerWaiting();
+            if (nextPiece_ < pieceCount_) {
+                const std::uint64_t k = nextPiece_++;
+                const std::uint64_t at = k * pieceSize_;
+                // The leader's records are laid already.
+                pieces_->run(first + at, static_cast<std::size_t>(std::min<std::uint64_t>(pieceSize_, count - at)),
+                             lasers + at, returns_[k], [this] { answerWaiting(); }, true);
+                ++piecesDone_;
+            } else if (piecesDone_ < pieceCount_) {
+                MPI_Status status;
+                check(MPI_Probe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &status), "probe");
+                answer(status);
+            }
+        }
+        std::size_t total = points.size();
+        for (const auto& r : returns_) total += r.size();
+        points.reserve(total);
+        for (auto& r : returns_) points.insert(points.end(), r.begin(), r.end());
+        returns_.clear();
+    } catch (const std::bad_alloc&) {
+        fail("Not enough memory for this run.");
+    } catch (const std::exception& e) {
+        fail(e.what());
+    }
+}
+
+void MpiTeam::endCast() {
+    try {
+        const int allStops = kAhead * (size_ - 1);
+        auto stop = [this](int member) {
+            check(MPI_Send(nullptr, 0, MPI_BYTE, member, kStop, MPI_COMM_WORLD), "send");
+            ++stops_;
+        };
+        for (int member : waiting_) stop(member);
+        waiting_.clear();
+        while (stops_ < allStops) {
+            MPI_Status status;
+            check(MPI_Probe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &status), "probe");
+            if (status.MPI_TAG == kResult) throw std::logic_error("a piece came back after the last chunk");
             check(MPI_Recv(nullptr, 0, MPI_BYTE, status.MPI_SOURCE, status.MPI_TAG, MPI_COMM_WORLD,
                            MPI_STATUS_IGNORE),
                   "receive");
+            stop(status.MPI_SOURCE);
         }
-        if (next < count) {
-            check(MPI_Send(&next, 1, MPI_UINT64_T, status.MPI_SOURCE, kAssign, MPI_COMM_WORLD), "send");
-            ++next;
-        } else {
-            check(MPI_Send(nullptr, 0, MPI_BYTE, status.MPI_SOURCE, kStop, MPI_COMM_WORLD), "send");
-            ++stops;
-        }
-    };
-    auto answerWaiting = [&] {
-        for (;;) {
-            int flag = 0;
-            MPI_Status status;
-            check(MPI_Iprobe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status), "probe");
-            if (!flag) return;
-            answer(status);
-        }
-    };
-
-    for (;;) {
-        answerWaiting();
-        if (next >= count) break;
-        const std::uint64_t i = next++;
-        const std::uint64_t first = i * per;
-        const std::size_t n = static_cast<std::size_t>(std::min(per, job.pulses - first));
-        // The leader's records are laid already (the whole survey is).
-        pieces.run(first, n, lasers + first, returns[i], answerWaiting, true);
-        done += n;
-        if (job.progress) job.progress(done);
+        restore_normal_deviate_state(pieces_->endState());
+        pieces_.reset();
+        released_ = true;
+    } catch (const std::exception& e) {
+        fail(e.what());
     }
-    while (stops < allStops) {
-        MPI_Status status;
-        check(MPI_Probe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &status), "probe");
-        answer(status);
-    }
-
-    std::size_t total = 0;
-    for (const auto& r : returns) total += r.size();
-    data.points.clear();
-    data.points.reserve(total);
-    for (auto& r : returns) {
-        data.points.insert(data.points.end(), r.begin(), r.end());
-        std::vector<LidarPoint>().swap(r);
-    }
-    restore_normal_deviate_state(pieces.endState());
 }
 
-void MpiTeam::follow(SimulationData& data, const CastJob& job) {
-    const CastStart start = share_start(false, 0);
-    SurveyPieces pieces(data, job.seed, job.threads, job.errors, state_of(start));
-    if (pieces.pulses() != start.pulses) {
-        throw std::logic_error("the survey's plan gives " + std::to_string(pieces.pulses()) +
-                               " pulses here and " + std::to_string(start.pulses) + " on the first process");
-    }
-    const std::uint64_t per = piece_pulses(start.pulses, size_);
+void MpiTeam::follow(std::uint64_t pieceSize) {
+    (void)pieceSize;
     for (int k = 0; k < kAhead; ++k) check(MPI_Send(nullptr, 0, MPI_BYTE, 0, kReady, MPI_COMM_WORLD), "send");
     int waiting = kAhead;  // messages sent and not yet answered
-    std::deque<std::uint64_t> dealt;
+    std::deque<std::array<std::uint64_t, 2>> dealt;
     std::vector<LaserLine> lasers;
     std::vector<LidarPoint> returns;
     // Two messages: one travels while the next piece is cast.
@@ -228,10 +257,10 @@ void MpiTeam::follow(SimulationData& data, const CastJob& job) {
             check(MPI_Iprobe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status), "probe");
         }
         if (!flag) return false;
-        std::uint64_t index = 0;
         if (status.MPI_TAG == kAssign) {
-            check(MPI_Recv(&index, 1, MPI_UINT64_T, 0, kAssign, MPI_COMM_WORLD, MPI_STATUS_IGNORE), "receive");
-            dealt.push_back(index);
+            std::array<std::uint64_t, 2> piece{};
+            check(MPI_Recv(piece.data(), 2, MPI_UINT64_T, 0, kAssign, MPI_COMM_WORLD, MPI_STATUS_IGNORE), "receive");
+            dealt.push_back(piece);
         } else {
             check(MPI_Recv(nullptr, 0, MPI_BYTE, 0, status.MPI_TAG, MPI_COMM_WORLD, MPI_STATUS_IGNORE), "receive");
         }
@@ -247,14 +276,13 @@ void MpiTeam::follow(SimulationData& data, const CastJob& job) {
             take(true);
             continue;
         }
-        const std::uint64_t i = dealt.front();
+        const std::uint64_t first = dealt.front()[0];
+        const std::size_t n = static_cast<std::size_t>(dealt.front()[1]);
         dealt.pop_front();
-        const std::uint64_t first = i * per;
-        const std::size_t n = static_cast<std::size_t>(std::min(per, start.pulses - first));
         lasers.resize(n);
         returns.clear();
-        pieces.run(first, n, lasers.data(), returns);
-        const PieceHead head{i, n, returns.size()};
+        pieces_->run(first, n, lasers.data(), returns);
+        const PieceHead head{first, n, returns.size()};
         check(MPI_Wait(&sending[slot], MPI_STATUS_IGNORE), "send");
         std::vector<char>& message = messages[slot];
         message.resize(sizeof head + n * sizeof(LaserLine) + returns.size() * sizeof(LidarPoint));

@@ -1,17 +1,25 @@
 #pragma once
 #include "survey_team.h"
 
+#include <mpi.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include <cstdint>
 
 // pointfall-batch under an MPI launcher (mpirun, srun): the processes of
 // the job form one SurveyTeam over MPI_COMM_WORLD. Only the main thread
 // calls MPI; the casting threads never do.
 //
-// The survey's pulses are cut into pieces of a few thousand pulses and
-// dealt out on demand: each member asks for two pieces ahead and gets a new
-// one for every piece it sends back, so a member over a busy part of the
-// model simply takes fewer. The leader casts pieces too and answers the
-// others between blocks of its own cast. A member sends back the laser
+// Each chunk of the leader's pipeline (the whole survey in memory) is cut
+// into pieces of a few thousand pulses dealt out on demand: each member
+// asks for two pieces ahead and gets a new one for every piece it sends
+// back, so a member over a busy part of the model simply takes fewer. The
+// leader casts pieces too and answers the others between blocks of its own
+// cast, then feeds the chunk to the sinks in survey order. A member sends back the laser
 // records of a piece after the cast and the error step (112 bytes a pulse)
 // and its returns; the leader puts them in place, so the records, the log
 // and every file it then writes are those of one process. The members must
@@ -19,7 +27,8 @@
 //
 // A member that fails reports "Error: process R of N: <reason>" and ends
 // the whole job (MPI_Abort, status 1). One that dies is seen by the
-// launcher, which ends the others; no output is open while pieces are cast.
+// launcher, which ends the others; outputs are written under temporary
+// names until complete, so none is left half-written under its final name.
 class MpiTeam final : public SurveyTeam {
 public:
     MpiTeam(int rank, int size) : rank_(rank), size_(size) {}
@@ -29,7 +38,10 @@ public:
     std::uint32_t leaderValue(std::uint32_t value) override;
     bool leaderVerdict(bool ok) override;
     bool allAgree(bool ok) override;
-    void castSurvey(SimulationData& data, const CastJob& job) override;
+    void beginCast(SimulationData& data, const CastJob& job) override;
+    void castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count,
+                   std::vector<LidarPoint>& points) override;
+    void endCast() override;
 
     // False while the others may still wait in a collective call for this
     // member: one that returns then (an unforeseen failure on its own) must
@@ -38,12 +50,27 @@ public:
     [[noreturn]] void fail(const std::string& reason) const;
 
 private:
-    void lead(SimulationData& data, const CastJob& job);
-    void follow(SimulationData& data, const CastJob& job);
+    void follow(std::uint64_t pieceSize);
+    // Leader: answers one message of another member (a piece sent back or
+    // a request), dealing the next piece of the chunk or keeping the member
+    // waiting for the next chunk.
+    void answer(const MPI_Status& status);
+    void answerWaiting();
+    void deal(int member);
 
     int rank_;
     int size_;
     bool released_ = true;
+
+    std::unique_ptr<SurveyPieces> pieces_;
+    std::uint64_t pieceSize_ = 0;
+    int stops_ = 0;
+    std::deque<int> waiting_;  // members asking for a piece
+    std::vector<char> message_;
+    // The chunk being cast (leader).
+    LaserLine* chunk_ = nullptr;
+    std::uint64_t chunkFirst_ = 0, chunkCount_ = 0, nextPiece_ = 0, piecesDone_ = 0, pieceCount_ = 0;
+    std::vector<std::vector<LidarPoint>> returns_;
 };
 
 // True when this process was started by an MPI launcher (its environment

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 
 #include "app/simulation_data.h"
@@ -31,24 +32,28 @@ public:
     std::uint32_t leaderValue(std::uint32_t value) override { return value; }
     bool leaderVerdict(bool ok) override { return ok; }
     bool allAgree(bool ok) override { return ok; }
-    void castSurvey(SimulationData& data, const CastJob& job) override {
-        SurveyPieces pieces(data, job.seed, 2, job.errors, normal_deviate_state());
-        ASSERT_EQ(pieces.pulses(), job.pulses);
-        const std::uint64_t count = (job.pulses + piece_ - 1) / piece_;
-        std::vector<std::vector<LidarPoint>> returns(count);
-        for (std::uint64_t i = count; i-- > 0;) {
-            const std::uint64_t first = i * piece_;
-            pieces.run(first, std::min(piece_, job.pulses - first), data.lasers().data() + first, returns[i]);
+    void beginCast(SimulationData& data, const CastJob& job) override {
+        pieces_ = std::make_unique<SurveyPieces>(data, job.seed, 2, job.errors, normal_deviate_state());
+        ASSERT_EQ(pieces_->pulses(), job.pulses);
+    }
+    void castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count,
+                   std::vector<LidarPoint>& points) override {
+        // Laid again here, as the other processes lay their pieces.
+        const std::uint64_t n = (count + piece_ - 1) / piece_;
+        std::vector<std::vector<LidarPoint>> returns(n);
+        for (std::uint64_t i = n; i-- > 0;) {
+            const std::uint64_t at = i * piece_;
+            pieces_->run(first + at, std::min<std::uint64_t>(piece_, count - at), lasers + at, returns[i]);
         }
-        data.points.clear();
-        for (const auto& r : returns) data.points.insert(data.points.end(), r.begin(), r.end());
-        restore_normal_deviate_state(pieces.endState());
+        for (const auto& r : returns) points.insert(points.end(), r.begin(), r.end());
         ++casts;
     }
+    void endCast() override { restore_normal_deviate_state(pieces_->endState()); }
     int casts = 0;
 
 private:
     std::uint64_t piece_;
+    std::unique_ptr<SurveyPieces> pieces_;
 };
 
 struct Outcome {
@@ -85,6 +90,9 @@ TEST(SurveyTeam, PiecesOutOfOrderGiveTheOneProcessFiles) {
         {"--pattern", "elliptical", "--fov-along", "12", "--overall", "0.02,0.02,0.05", "--points", "p.txt",
          "--trajectory", "t.txt", "--trajectory-format", "3"},
         {"--pattern", "parallel", "--points", "p.las"},
+        // Streamed in chunks that split lines: every chunk cast in pieces.
+        {"--stream", "--chunk-pulses", "3000", "--random", "0.05,0.05,0.1,0,0.001,0,0.02", "--points", "p.las",
+         "--trajectory", "t.txt"},
     };
     int scene = 0;
     for (const Names& options : scenes) {
@@ -103,7 +111,7 @@ TEST(SurveyTeam, PiecesOutOfOrderGiveTheOneProcessFiles) {
             outcomes[k] = run(args, k ? &team : nullptr);
             ASSERT_EQ(outcomes[k].status, kBatchOk) << outcomes[k].err;
             if (k) {
-                EXPECT_EQ(team.casts, 1);
+                EXPECT_GE(team.casts, 1);
             }
         }
         EXPECT_EQ(counts(outcomes[1].out), counts(outcomes[0].out));

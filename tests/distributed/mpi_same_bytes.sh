@@ -22,6 +22,8 @@ scenes=(
   "overall-text|--prf 4 --pattern elliptical --fov-along 10 --scan-frequency 35 --overall 0.1,0.2,0.3
    --points p.txt --trajectory t.txt --trajectory-format 3"
   "plain-parallel|--prf 5 --pattern parallel --orientation 30 --points p.las --trajectory t.txt --trajectory-format 2"
+  "streamed|--stream --chunk-pulses 7000 --prf 4 --term-x 0.3,0.2,0.1,0.05 --term-pitch 0.02,0,0.01,0
+   --random 0.05,0.04,0.03,0.01,0.02,0.005,0.02 --points p.las --trajectory t.txt"
 )
 failed=0
 for row in "${scenes[@]}"; do
