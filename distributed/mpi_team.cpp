@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <iostream>
 #include <new>
@@ -46,24 +47,59 @@ void check(int code, const char* what) {
     if (code != MPI_SUCCESS) throw std::runtime_error(std::string("MPI ") + what + " failed");
 }
 
+// Waiting in MPI spins a core; a member waits seconds for the leader (while
+// it lays the lasers or writes the files), so it looks now and then instead.
+void nap() {
+    const timespec pause{0, 200 * 1000};  // 0.2 ms
+    nanosleep(&pause, nullptr);
+}
+
+void wait_for(MPI_Request& request, const char* what) {
+    for (;;) {
+        int done = 0;
+        check(MPI_Test(&request, &done, MPI_STATUS_IGNORE), what);
+        if (done) return;
+        nap();
+    }
+}
+
+// A message's arrival from `source`, looked for now and then.
+MPI_Status probe(int source) {
+    for (;;) {
+        int flag = 0;
+        MPI_Status status;
+        check(MPI_Iprobe(source, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status), "probe");
+        if (flag) return status;
+        nap();
+    }
+}
+
+void broadcast(void* data, int count, MPI_Datatype type) {
+    MPI_Request request;
+    check(MPI_Ibcast(data, count, type, 0, MPI_COMM_WORLD, &request), "broadcast");
+    wait_for(request, "broadcast");
+}
+
 }  // namespace
 
 std::uint32_t MpiTeam::leaderValue(std::uint32_t value) {
-    check(MPI_Bcast(&value, 1, MPI_UINT32_T, 0, MPI_COMM_WORLD), "broadcast");
+    broadcast(&value, 1, MPI_UINT32_T);
     released_ = false;
     return value;
 }
 
 bool MpiTeam::leaderVerdict(bool ok) {
     int flag = ok ? 1 : 0;
-    check(MPI_Bcast(&flag, 1, MPI_INT, 0, MPI_COMM_WORLD), "broadcast");
+    broadcast(&flag, 1, MPI_INT);
     released_ = flag == 0;
     return flag != 0;
 }
 
 bool MpiTeam::allAgree(bool ok) {
     int mine = ok ? 1 : 0, all = 0;
-    check(MPI_Allreduce(&mine, &all, 1, MPI_INT, MPI_LAND, MPI_COMM_WORLD), "reduction");
+    MPI_Request request;
+    check(MPI_Iallreduce(&mine, &all, 1, MPI_INT, MPI_LAND, MPI_COMM_WORLD, &request), "reduction");
+    wait_for(request, "reduction");
     released_ = all == 0;
     return all != 0;
 }
@@ -104,7 +140,7 @@ void MpiTeam::beginCast(SimulationData& data, const CastJob& job) {
             start = CastStart{job.pulses, piece_pulses(job.pulses, size_), s.uniform, s.cached ? 1u : 0u,
                               job.errors ? 1u : 0u, s.deviate};
         }
-        check(MPI_Bcast(&start, sizeof start, MPI_BYTE, 0, MPI_COMM_WORLD), "broadcast");
+        broadcast(&start, sizeof start, MPI_BYTE);
         released_ = false;
         pieces_ = std::make_unique<SurveyPieces>(data, job.seed, job.threads, start.errorsOn ? job.errors : nullptr,
                                                  state_of(start));
@@ -114,7 +150,7 @@ void MpiTeam::beginCast(SimulationData& data, const CastJob& job) {
         }
         pieceSize_ = start.pieceSize;
         if (!leader()) {
-            follow(pieceSize_);
+            follow();
             pieces_.reset();
             released_ = true;
         }
@@ -193,9 +229,7 @@ void MpiTeam::castChunk(std::uint64_t first, LaserLine* lasers, std::size_t coun
                              lasers + at, returns_[k], [this] { answerWaiting(); }, true);
                 ++piecesDone_;
             } else if (piecesDone_ < pieceCount_) {
-                MPI_Status status;
-                check(MPI_Probe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &status), "probe");
-                answer(status);
+                answer(probe(MPI_ANY_SOURCE));
             }
         }
         std::size_t total = points.size();
@@ -220,8 +254,7 @@ void MpiTeam::endCast() {
         for (int member : waiting_) stop(member);
         waiting_.clear();
         while (stops_ < allStops) {
-            MPI_Status status;
-            check(MPI_Probe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &status), "probe");
+            const MPI_Status status = probe(MPI_ANY_SOURCE);
             if (status.MPI_TAG == kResult) throw std::logic_error("a piece came back after the last chunk");
             check(MPI_Recv(nullptr, 0, MPI_BYTE, status.MPI_SOURCE, status.MPI_TAG, MPI_COMM_WORLD,
                            MPI_STATUS_IGNORE),
@@ -236,8 +269,7 @@ void MpiTeam::endCast() {
     }
 }
 
-void MpiTeam::follow(std::uint64_t pieceSize) {
-    (void)pieceSize;
+void MpiTeam::follow() {
     for (int k = 0; k < kAhead; ++k) check(MPI_Send(nullptr, 0, MPI_BYTE, 0, kReady, MPI_COMM_WORLD), "send");
     int waiting = kAhead;  // messages sent and not yet answered
     std::deque<std::array<std::uint64_t, 2>> dealt;
@@ -252,7 +284,7 @@ void MpiTeam::follow(std::uint64_t pieceSize) {
         int flag = 1;
         MPI_Status status;
         if (wait) {
-            check(MPI_Probe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &status), "probe");
+            status = probe(0);
         } else {
             check(MPI_Iprobe(0, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, &status), "probe");
         }
@@ -350,6 +382,16 @@ int run_batch_with_mpi(int argc, char** argv) {
         }
     }
     std::cout.flush();
+    // The others wait here while the leader writes: gently, then finalize.
+    if (size > 1) {
+        MPI_Request request;
+        if (MPI_Ibarrier(MPI_COMM_WORLD, &request) == MPI_SUCCESS) {
+            try {
+                wait_for(request, "barrier");
+            } catch (const std::exception&) {
+            }
+        }
+    }
     MPI_Finalize();
     return status;
 }

@@ -50,7 +50,7 @@ public:
     [[noreturn]] void fail(const std::string& reason) const;
 
 private:
-    void follow(std::uint64_t pieceSize);
+    void follow();
     // Leader: answers one message of another member (a piece sent back or
     // a request), dealing the next piece of the chunk or keeping the member
     // waiting for the next chunk.
