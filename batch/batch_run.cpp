@@ -418,7 +418,10 @@ struct Run {
             job.pulses = lasers;
             team->beginCast(data, job);
             plan.castElsewhere([this](std::uint64_t first, LaserLine* records, std::size_t count,
-                                      std::vector<LidarPoint>& found) { team->castChunk(first, records, count, found); });
+                                      std::vector<LidarPoint>& found,
+                                      const std::function<void(std::size_t)>& done) {
+                team->castChunk(first, records, count, found, done);
+            });
         }
 
         Observer observer(*this, products, !plan.inMemory());

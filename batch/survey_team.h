@@ -50,9 +50,10 @@ public:
     // ends the cast.
     virtual void beginCast(SimulationData& data, const CastJob& job) = 0;
     // Leader: casts and perturbs the chunk's laid records as the one-process
-    // run would, pieces of it on the others, and appends its returns.
+    // run would, pieces of it on the others, and appends its returns; tells
+    // `progress` the chunk's pulses done so far.
     virtual void castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count,
-                           std::vector<LidarPoint>& points) = 0;
+                           std::vector<LidarPoint>& points, const std::function<void(std::size_t)>& progress) = 0;
     // Leader: lets the others go and leaves the random state where the
     // one-process error step leaves it.
     virtual void endCast() = 0;

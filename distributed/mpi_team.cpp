@@ -190,6 +190,8 @@ void MpiTeam::answer(const MPI_Status& status) {
         found.resize(head.points);
         std::memcpy(static_cast<void*>(found.data()), body, head.points * sizeof(LidarPoint));
         ++piecesDone_;
+        pulsesDone_ += head.lasers;
+        if (progress_ && *progress_) (*progress_)(static_cast<std::size_t>(pulsesDone_));
     } else {
         check(MPI_Recv(nullptr, 0, MPI_BYTE, status.MPI_SOURCE, status.MPI_TAG, MPI_COMM_WORLD, MPI_STATUS_IGNORE),
               "receive");
@@ -207,8 +209,11 @@ void MpiTeam::answerWaiting() {
     }
 }
 
-void MpiTeam::castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count, std::vector<LidarPoint>& points) {
+void MpiTeam::castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count, std::vector<LidarPoint>& points,
+                        const std::function<void(std::size_t)>& progress) {
     try {
+        progress_ = &progress;
+        pulsesDone_ = 0;
         chunk_ = lasers;
         chunkFirst_ = first;
         chunkCount_ = count;
@@ -228,6 +233,8 @@ void MpiTeam::castChunk(std::uint64_t first, LaserLine* lasers, std::size_t coun
                 pieces_->run(first + at, static_cast<std::size_t>(std::min<std::uint64_t>(pieceSize_, count - at)),
                              lasers + at, returns_[k], [this] { answerWaiting(); }, true);
                 ++piecesDone_;
+                pulsesDone_ += std::min<std::uint64_t>(pieceSize_, count - at);
+                if (progress) progress(static_cast<std::size_t>(pulsesDone_));
             } else if (piecesDone_ < pieceCount_) {
                 answer(probe(MPI_ANY_SOURCE));
             }
@@ -237,6 +244,7 @@ void MpiTeam::castChunk(std::uint64_t first, LaserLine* lasers, std::size_t coun
         points.reserve(total);
         for (auto& r : returns_) points.insert(points.end(), r.begin(), r.end());
         returns_.clear();
+        progress_ = nullptr;
     } catch (const std::bad_alloc&) {
         fail("Not enough memory for this run.");
     } catch (const std::exception& e) {

@@ -4,6 +4,7 @@
 #include <mpi.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,8 +40,8 @@ public:
     bool leaderVerdict(bool ok) override;
     bool allAgree(bool ok) override;
     void beginCast(SimulationData& data, const CastJob& job) override;
-    void castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count,
-                   std::vector<LidarPoint>& points) override;
+    void castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count, std::vector<LidarPoint>& points,
+                   const std::function<void(std::size_t)>& progress) override;
     void endCast() override;
 
     // False while the others may still wait in a collective call for this
@@ -71,6 +72,8 @@ private:
     LaserLine* chunk_ = nullptr;
     std::uint64_t chunkFirst_ = 0, chunkCount_ = 0, nextPiece_ = 0, piecesDone_ = 0, pieceCount_ = 0;
     std::vector<std::vector<LidarPoint>> returns_;
+    std::uint64_t pulsesDone_ = 0;  // of the chunk
+    const std::function<void(std::size_t)>* progress_ = nullptr;
 };
 
 // True when this process was started by an MPI launcher (its environment

@@ -141,7 +141,8 @@ bool SurveyRun::run(SurveyObserver& observer) {
             if (!settings_.inMemory) points.clear();
             if (castOn_ && castElsewhere_) {
                 observer.stageBegin(SurveyStage::Cast, 0);
-                castElsewhere_(first, lasers.data(), count, points);
+                castElsewhere_(first, lasers.data(), count, points,
+                               [&observer, count](std::size_t at) { observer.stageProgress(at, count); });
                 observer.stageEnd(SurveyStage::Cast, 0);
                 if (observer.stopRequested()) break;
             } else if (castOn_) {

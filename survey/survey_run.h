@@ -87,9 +87,11 @@ public:
     // Casts and perturbs each chunk elsewhere (the processes of a team),
     // in place of the cast and the error step here: called with the chunk's
     // first pulse and its laid records, it leaves them cast and perturbed
-    // and appends the returns in pulse order.
+    // and appends the returns in pulse order, reporting the pulses of the
+    // chunk done so far to `progress`.
     using ChunkCast = std::function<void(std::uint64_t first, LaserLine* lasers, std::size_t count,
-                                         std::vector<LidarPoint>& points)>;
+                                         std::vector<LidarPoint>& points,
+                                         const std::function<void(std::size_t)>& progress)>;
     void castElsewhere(ChunkCast cast) { castElsewhere_ = std::move(cast); }
 
     // Runs every chunk. Returns false when the observer asked to stop: every

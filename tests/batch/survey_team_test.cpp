@@ -36,14 +36,17 @@ public:
         pieces_ = std::make_unique<SurveyPieces>(data, job.seed, 2, job.errors, normal_deviate_state());
         ASSERT_EQ(pieces_->pulses(), job.pulses);
     }
-    void castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count,
-                   std::vector<LidarPoint>& points) override {
+    void castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count, std::vector<LidarPoint>& points,
+                   const std::function<void(std::size_t)>& progress) override {
         // Laid again here, as the other processes lay their pieces.
         const std::uint64_t n = (count + piece_ - 1) / piece_;
         std::vector<std::vector<LidarPoint>> returns(n);
+        std::size_t done = 0;
         for (std::uint64_t i = n; i-- > 0;) {
             const std::uint64_t at = i * piece_;
-            pieces_->run(first + at, std::min<std::uint64_t>(piece_, count - at), lasers + at, returns[i]);
+            const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(piece_, count - at));
+            pieces_->run(first + at, size, lasers + at, returns[i]);
+            progress(done += size);
         }
         for (const auto& r : returns) points.insert(points.end(), r.begin(), r.end());
         ++casts;
