@@ -9,6 +9,8 @@
 
 #include "errors/error_settings.h"
 #include "flight/parameters.h"
+#include "products/product_settings.h"
+#include "terrain/surface_classes.h"
 
 // The command line of pointfall-batch, read into the values the desktop
 // program's dialogs would hold.
@@ -45,6 +47,14 @@ struct BatchOptions {
     int trajectoryFormatCode = 3;  // code of the dialog's "Format 1"
     std::string saveMeshFile;
     std::string logFile;
+
+    // Survey products (LAS 1.4, full-precision text, timed trajectory); the
+    // CRS and start time already checked and resolved.
+    std::string las14File;
+    std::string csvFile;
+    std::string trajectoryCsvFile;
+    ProductSettings products;
+    ClassTable classTable;  // from --classes; empty: the default keywords
 
     // Run
     std::optional<std::uint32_t> seed;
