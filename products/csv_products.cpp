@@ -32,7 +32,7 @@ char* put_fixed(char* p, double value, int decimals) {
     if (std::fabs(scaled) < 4e15) {
         const double units = std::nearbyint(scaled);
         std::int64_t u = static_cast<std::int64_t>(units);
-        if (u < 0 || (u == 0 && std::signbit(value) && scaled != 0.0)) {
+        if (u < 0 || (u == 0 && std::signbit(value))) {  // "-0.000" as printf writes it
             *p++ = '-';
             u = -u;
         }
