@@ -14,28 +14,29 @@ ExportSurveyDialog::ExportSurveyDialog(QWidget* parent)
     : QDialog(parent),
       crs_(new QLineEdit(this)),
       start_(new QLineEdit(QString::fromLatin1(kDefaultStartTime), this)),
-      intensity_(new QCheckBox(QStringLiteral("Model the intensity (reflectance x cos(incidence) / range²)"), this)),
+      intensity_(new QCheckBox(QStringLiteral("Intensity from the radiometric model (off: every intensity is 0)"), this)),
       problem_(new QLabel(this)) {
     setWindowTitle(QStringLiteral("Export Survey Point Cloud"));
     crs_->setObjectName(QStringLiteral("crs"));
     start_->setObjectName(QStringLiteral("startTime"));
     intensity_->setObjectName(QStringLiteral("intensity"));
     problem_->setObjectName(QStringLiteral("problem"));
-    crs_->setPlaceholderText(QStringLiteral("none, or EPSG:28992, or a file holding WKT"));
+    crs_->setPlaceholderText(QStringLiteral("none, EPSG:28992 or a WKT file"));
     intensity_->setChecked(true);
     problem_->setStyleSheet(QStringLiteral("color: #b00020"));
     problem_->setWordWrap(true);
     problem_->hide();
 
     auto* intro = new QLabel(
-        QStringLiteral("Writes every return with GPS time, scan angle, flight line, intensity and class.\n"
-                       "The file name chosen next decides the format: .las for LAS 1.4 (point format 6),\n"
+        QStringLiteral("Writes every return with its GPS time, scan angle, flight line, intensity and class. "
+                       "The file name chosen next decides the format: .las for LAS 1.4 (point format 6), "
                        ".csv for comma-separated text."),
         this);
+    intro->setWordWrap(true);
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Coordinate reference system:"), crs_);
     form->addRow(QStringLiteral("Start time (UTC, ISO 8601):"), start_);
-    form->addRow(QString(), intensity_);
+    form->addRow(intensity_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &ExportSurveyDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &ExportSurveyDialog::reject);
@@ -45,7 +46,8 @@ ExportSurveyDialog::ExportSurveyDialog(QWidget* parent)
     layout->addLayout(form);
     layout->addWidget(problem_);
     layout->addWidget(buttons);
-    setMinimumWidth(560);
+    setMinimumWidth(600);
+    adjustSize();
 }
 
 void ExportSurveyDialog::accept() {
@@ -55,6 +57,7 @@ void ExportSurveyDialog::accept() {
     } catch (const InputError& e) {
         problem_->setText(QString::fromUtf8(e.what()));
         problem_->show();
+        adjustSize();
         return;
     }
     problem_->hide();
