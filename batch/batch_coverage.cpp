@@ -80,7 +80,7 @@ void BatchCoverage::printSummary(std::ostream& out) const {
         << " % of the covered cells\n"
         << "  Empty covered area:     " << fixed(s.emptyCoveredArea, 0) << " Sq m\n";
     for (const LineOverlap& o : s.overlaps) {
-        out << "  Side overlap " << o.lineA << "-" << o.lineB << ": " << fixed(o.share * 100, 1) << " % least, "
+        out << "  Side overlap " << o.lineA << "-" << o.lineB << ": " << fixed(o.share * 100, 1) << " % (5th percentile), "
             << fixed(o.meanShare * 100, 1) << " % mean of the swath";
         if (o.gapLength > 0) out << ", gap along " << fixed(o.gapLength, 0) << " m";
         out << "\n";
