@@ -23,6 +23,7 @@
 #include "flight/flight_tasks.h"
 #include "lidar/lidar_tasks.h"
 #include "output/output_tasks.h"
+#include "output/writing_loop.h"
 #include "terminal_progress.h"
 #include "terrain/sample_scene.h"
 #include "terrain/terrain_tasks.h"
@@ -242,8 +243,8 @@ struct Run {
         end();
     }
 
-    // Runs one save; the core writers do not report a file they could not
-    // create, so its existence is checked afterwards.
+    // Runs one save; the core writers report a file they could not write
+    // (OutputError naming it and the system's reason).
     template <typename Save>
     void save(const char* stage, const char* label, const std::string& path, const QString& refusal, Save&& run) {
         if (!refusal.isEmpty()) return refused(refusal);
@@ -256,7 +257,6 @@ struct Run {
             return;
         }
         end();
-        if (!QFileInfo::exists(file_name(path))) failed(QStringLiteral("Could not write '%1'.").arg(file_name(path)));
     }
 
     // The wizard's Done and the actions after it, in the desktop program's
@@ -306,10 +306,13 @@ struct Run {
     }
 
     void writeLog() {
-        QFile file(file_name(options.logFile));
         const QByteArray text = data.logText.toUtf8();
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size()) {
-            failed(QStringLiteral("Could not write the log '%1'.").arg(file_name(options.logFile)));
+        try {
+            ChunkedFile file(file_name(options.logFile));
+            file.write_raw(text.constData(), static_cast<std::size_t>(text.size()));
+            file.close();
+        } catch (const OutputError& e) {
+            failed(QString::fromStdString(e.what()));
         }
     }
 
