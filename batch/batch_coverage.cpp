@@ -32,6 +32,12 @@ std::string fixed(double value, int decimals) {
 }  // namespace
 
 BatchCoverage::BatchCoverage(const BatchOptions& options) : options_(options), sink_(options.coverageCell) {
+    // First the summary, which the picture shows: whoever drives the sink
+    // (one chunk or many) gets it with the products at finish.
+    sink_.addProduct([this](const CoverageGrid& grid) {
+        summary_ = summarise_coverage(grid, *sink_.data(), options_.targetDensity);
+        analysed_ = true;
+    });
     const CoverageSummary* summary = &summary_;
     if (!options.coverageFile.empty()) {
         // The products work's --crs feeds the second argument; until then
@@ -60,9 +66,6 @@ void BatchCoverage::analyse(const SimulationData& data) {
     const std::vector<LaserLine>& lasers = data.lasers();
     sink_.begin(SurveyContext{&data, lasers.size()});
     sink_.consume(PulseChunk{0, lasers.data(), nullptr, lasers.size()});
-    // The products read the summary: it is made before they are written.
-    summary_ = summarise_coverage(sink_.grid(), data, options_.targetDensity);
-    analysed_ = true;
     sink_.finish();
 }
 

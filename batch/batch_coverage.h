@@ -16,10 +16,13 @@ class SimulationData;
 class BatchCoverage {
 public:
     explicit BatchCoverage(const BatchOptions& options);
+    BatchCoverage(const BatchCoverage&) = delete;  // its products point back at it
+    BatchCoverage& operator=(const BatchCoverage&) = delete;
 
     // Why the chosen cell cannot be used on this model ("" when it can).
     QString refusal(const SimulationData& data) const;
-    // The sink the survey feeds; its finish writes the GeoTIFF and picture.
+    // The sink the survey feeds; its finish makes the summary and writes
+    // the GeoTIFF and the picture.
     SurveySink& sink() { return sink_; }
     // The in-memory run: the whole survey as one chunk. Throws OutputError.
     void analyse(const SimulationData& data);

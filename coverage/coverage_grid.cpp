@@ -88,6 +88,7 @@ double expected_pulse_density(const SimulationData& data, std::uint64_t pulseCou
 
 void CoverageSink::begin(const SurveyContext& context) {
     const SimulationData& data = *context.data;
+    data_ = context.data;
     grid_ = CoverageGrid();
     const double cell = coverage_cell_size(requestedCell_, data.maxX - data.minX, data.maxY - data.minY,
                                            expected_pulse_density(data, context.pulseCount));
