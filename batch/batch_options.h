@@ -48,6 +48,17 @@ struct BatchOptions {
     std::string saveMeshFile;
     std::string logFile;
 
+    // Coverage: the density raster of the returns and what is made of it;
+    // the summary always goes to stdout after the run's own.
+    std::string coverageFile;     // GeoTIFF, float32 points per m2
+    std::string coveragePngFile;  // picture with legend and scale bar
+    std::string reportFile;       // JSON: summary, parameters, stage timings
+    double targetDensity = 2.0;   // points per m2
+    double coverageCell = 0.0;    // m; 0 = automatic
+    // Line spacing from the flying height above the model's top instead of
+    // above z = 0.
+    bool planAboveGround = false;
+
     // Survey products (LAS 1.4, full-precision text, timed trajectory); the
     // CRS and start time already checked and resolved.
     std::string las14File;

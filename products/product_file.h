@@ -5,28 +5,25 @@
 #include <cstdint>
 #include <memory>
 
-// A product file written under a temporary name in the target folder and
-// put in place under its final name by finish(); abandon() (or destruction
-// without finish) removes the temporary file, so an existing file of the
-// final name is never half overwritten.
+// A product file: a ChunkedFile (written under a temporary name and put in
+// place by a successful finish, so an existing file of the final name is
+// never half overwritten) that can complete its header at the end.
 class ProductFile {
 public:
+    // Throws OutputError naming the file and the system's reason.
     explicit ProductFile(const QString& path);
     ~ProductFile();
     ProductFile(const ProductFile&) = delete;
     ProductFile& operator=(const ProductFile&) = delete;
 
     ChunkedFile& file() { return *file_; }
-    // Closes the file, overwrites `size` bytes at `offset` with `bytes` when
-    // size > 0 (a header known only at the end), and renames it over the
-    // final name. Throws OutputError naming the file and the system's reason.
+    // Overwrites `size` bytes at `offset` with `patch` when size > 0 (a
+    // header known only at the end), closes the file and puts it in place.
+    // Throws OutputError naming the file and the system's reason.
     void finish(const void* patch = nullptr, std::size_t size = 0, std::uint64_t offset = 0);
+    // Removes what was written; the final name stays as it was.
     void abandon() noexcept;
-    const QString& path() const { return path_; }
 
 private:
-    QString path_;
-    QString temporary_;
     std::unique_ptr<ChunkedFile> file_;
-    bool open_ = false;
 };
