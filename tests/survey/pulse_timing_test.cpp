@@ -150,3 +150,19 @@ TEST(PulseTiming, ScanAngleIsSignedToTheRightOfTheTrack) {
     EXPECT_NEAR(scan_angle_degrees(Vec3{0.0, 5.0, -1.0}, north), 0.0, 1e-12);     // along the track
     EXPECT_NEAR(scan_angle_degrees(Vec3{-1.0, 0.0, -1.0}, Vec3{0.0, -1.0, 0.0}), 45.0, 1e-12);
 }
+
+TEST(PulseTiming, ScanAngleIncludesTheRoll) {
+    // A nadir pulse rolled by r degrees leans r degrees across the track,
+    // whichever way the line is flown.
+    for (double roll : {-7.5, 3.0, 12.0}) {
+        LaserLine l;
+        l.set_direction(0.0, 0.0, -1.0);
+        l.rotate_direction(roll, 0.0, 0.0);
+        for (std::size_t line : {0u, 1u}) {
+            const double angle = scan_angle_degrees(l.direction, flight_line_heading(0.0, line));
+            EXPECT_NEAR(std::fabs(angle), std::fabs(roll) * 3.14159 / 3.14159265358979, 1e-9) << roll;
+        }
+        EXPECT_NEAR(scan_angle_degrees(l.direction, flight_line_heading(0.0, 0)),
+                    -scan_angle_degrees(l.direction, flight_line_heading(0.0, 1)), 1e-12);
+    }
+}
