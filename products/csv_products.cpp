@@ -146,7 +146,7 @@ char* put_row(char* p, double time, const Vec3& o, double roll, double pitch, do
     const double values[7] = {time, o.x, o.y, o.z, roll, pitch, yaw};
     for (int k = 0; k < 7; ++k) {
         if (k) *p++ = ',';
-        p = put_exact(p, values[k]);
+        p = put_exact(p, values[k] == 0.0 ? 0.0 : values[k]);  // no "-0"
     }
     *p++ = '\n';
     return p;
