@@ -69,10 +69,6 @@ bool write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& 
     PulseChunk chunk;
     chunk.lasers = lasers.data();
     chunk.count = lasers.size();
-    try {
-        feed_as_one_chunk(sink, context, chunk);
-    } catch (const OutputError&) {
-        return false;
-    }
+    feed_as_one_chunk(sink, context, chunk);
     return true;
 }

@@ -81,6 +81,9 @@ public:
     void addSink(SurveySink* sink) { sinks_.push_back(sink); }
     // The error step (over data's stored settings) to apply after the cast.
     void setErrorStep(bool on) { errorsOn_ = on; }
+    // Whether the chunks carry their pulses' PulseInfo (for sinks that
+    // stamp times, lines or scan flags).
+    void setPulseInfo(bool on) { infoOn_ = on; }
     // Whether to cast at all (a refused cast still lays the pulses).
     void setCast(bool on) { castOn_ = on; }
 
@@ -110,5 +113,6 @@ private:
     std::vector<bool> live_;
     bool errorsOn_ = false;
     bool castOn_ = true;
+    bool infoOn_ = false;
     std::uint64_t expectedHits_ = 0, points_ = 0, done_ = 0;
 };
