@@ -509,7 +509,7 @@ struct Run {
     // summary's stage table leaves out, so that it stays as it was).
     void writeReport() {
         try {
-            coverage.writeReport(data, static_cast<int>(expectedHits), clock.stages);
+            coverage.writeReport(data, lasers, points, static_cast<int>(expectedHits), clock.stages);
         } catch (const OutputError& e) {
             failed(QString::fromStdString(e.what()));
         }
