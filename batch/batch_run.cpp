@@ -20,6 +20,7 @@
 #include "app/failure.h"
 #include "app/simulation_data.h"
 #include "app/uniform_source.h"
+#include "batch_coverage.h"
 #include "batch_options.h"
 #include "errors/error_model.h"
 #include "errors/error_tasks.h"
@@ -28,8 +29,9 @@
 #include "output/las_writer.h"
 #include "output/output_tasks.h"
 #include "output/point_file.h"
-#include "output/staged_file.h"
 #include "output/trajectory_file.h"
+#include "output/writing_loop.h"
+#include "products/product_tasks.h"
 #include "survey/survey_run.h"
 #include "survey_team.h"
 #include "terminal_progress.h"
@@ -144,7 +146,7 @@ private:
 void load_sample_scene(SimulationData& data, std::size_t triangles, Progress& progress) {
     open_mesh_begin(data);
     progress.showStatus(QStringLiteral("Loading file.."));
-    make_sample_scene(data.vertices, data.faces, triangles);
+    make_sample_scene(data.vertices, data.faces, triangles, data.faceClasses);
     progress.setRange(0, 5);
     progress.setValue(0);
     progress.setValue(1);
@@ -161,12 +163,13 @@ struct Run {
     TerminalProgress progress;
     StageClock clock;
     int status = kBatchOk;
+    BatchCoverage coverage;
     SurveyTeam* team;
     // The desktop program seeds the trajectory signs with the clock.
     std::uint32_t signSeed = 1;
 
     Run(const BatchOptions& o, std::ostream& outStream, std::ostream& errStream, bool bars, SurveyTeam* t)
-        : options(o), out(outStream), err(errStream), progress(errStream, bars), team(t) {
+        : options(o), out(outStream), err(errStream), progress(errStream, bars), coverage(o), team(t) {
         signSeed = options.seed ? *options.seed : static_cast<std::uint32_t>(std::time(nullptr));
         if (team) signSeed = team->leaderValue(signSeed);
     }
@@ -213,6 +216,7 @@ struct Run {
             failed(QStringLiteral("Cannot read '%1': it is a folder.").arg(file_name(options.modelFile)));
             return false;
         }
+        data.classTable = options.classTable;
         try {
             switch (options.model) {
             case ModelKind::SampleScene:
@@ -246,6 +250,7 @@ struct Run {
         values.scanner = options.scanner;
         values.realisticTrajectory = options.realisticTrajectory;
         values.trajectoryTerms = options.trajectoryTerms;
+        if (options.planAboveGround) values.flight.spacingGround = data.maxZ;
         return values;
     }
 
@@ -254,12 +259,15 @@ struct Run {
         QString text = validate_flight_values(values.flight, data.maxZ);
         if (text.isEmpty()) text = validate_scanner_values(values.scanner);
         if (text.isEmpty() && options.errorStep) text = validate_error_settings(options.errors);
+        if (text.isEmpty()) text = coverage.refusal(data);
         return text;
     }
 
     QString checkOutputs() const {
         for (const std::string* path :
-             {&options.pointsFile, &options.trajectoryFile, &options.saveMeshFile, &options.logFile}) {
+             {&options.pointsFile, &options.trajectoryFile, &options.saveMeshFile, &options.logFile,
+              &options.coverageFile, &options.coveragePngFile, &options.reportFile,
+              &options.las14File, &options.csvFile, &options.trajectoryCsvFile}) {
             if (path->empty()) continue;
             const QString reason = unwritable_reason(*path);
             if (!reason.isEmpty()) return QStringLiteral("Cannot write '%1': it %2.").arg(file_name(*path), reason);
@@ -271,8 +279,9 @@ struct Run {
     struct Product {
         const char* stage;
         const char* label;
-        std::string path;
-        std::unique_ptr<SurveySink> sink;
+        std::string path;  // "" for the coverage raster (its files are its own)
+        SurveySink* sink;
+        std::unique_ptr<SurveySink> owned;
         void (*logSaved)(SimulationData&, const QString&);
     };
 
@@ -376,7 +385,12 @@ struct Run {
         // The steps the desktop program refuses, decided before the run
         // from the counts the lists will have.
         const QString castRefusal = refusal_lidar_simulation(data, lasers);
-        const bool wantPoints = options.errorStep || !options.pointsFile.empty();
+        SurveyProductFiles files;
+        files.las14 = options.las14File.empty() ? QString() : file_name(options.las14File);
+        files.csv = options.csvFile.empty() ? QString() : file_name(options.csvFile);
+        files.trajectoryCsv = options.trajectoryCsvFile.empty() ? QString() : file_name(options.trajectoryCsvFile);
+        const bool wantPoints =
+            options.errorStep || !options.pointsFile.empty() || !files.las14.isEmpty() || !files.csv.isEmpty();
         const std::uint64_t anyPoint = castRefusal.isEmpty() && wantPoints && plan.anyReturn() ? 1 : 0;
         const QString errorRefusal = options.errorStep ? refusal_error_simulation(anyPoint) : QString();
         const QString pointsRefusal = options.pointsFile.empty() ? QString() : refusal_save_points(anyPoint);
@@ -388,6 +402,8 @@ struct Run {
         Progress* bars = plan.inMemory() ? &progress : nullptr;
         const unsigned threads = options.threads;
         std::vector<Product> products;
+        // The coverage raster first: its summary is ready for whatever shows it.
+        if (castRefusal.isEmpty()) products.push_back({"coverage", "Analysing coverage", "", &coverage.sink(), {}, nullptr});
         if (!options.pointsFile.empty() && pointsRefusal.isEmpty()) {
             const QString path = file_name(options.pointsFile);
             std::unique_ptr<SurveySink> sink;
@@ -396,15 +412,36 @@ struct Run {
             } else {
                 sink = std::make_unique<PointTextSink>(path, threads, bars);
             }
-            products.push_back({"points", "Saving points", options.pointsFile, std::move(sink), log_points_saved});
+            products.push_back({"points", "Saving points", options.pointsFile, sink.get(), std::move(sink),
+                                log_points_saved});
         }
         if (!options.trajectoryFile.empty() && trajectoryRefusal.isEmpty()) {
-            products.push_back({"trajectory", "Saving trajectory", options.trajectoryFile,
-                                std::make_unique<TrajectorySink>(file_name(options.trajectoryFile),
-                                                                 options.trajectoryFormatCode, threads, bars),
+            auto sink = std::make_unique<TrajectorySink>(file_name(options.trajectoryFile), options.trajectoryFormatCode,
+                                                         threads, bars);
+            products.push_back({"trajectory", "Saving trajectory", options.trajectoryFile, sink.get(), std::move(sink),
                                 log_trajectory_saved});
         }
-        for (Product& product : products) plan.addSink(product.sink.get());
+        // The survey products (LAS 1.4, text, timed trajectory), refused as
+        // a group like the saves they stand beside.
+        QString productRefusal;
+        if (files.any()) {
+            if (!files.las14.isEmpty() || !files.csv.isEmpty()) productRefusal = refusal_save_points(anyPoint);
+            if (productRefusal.isEmpty() && !files.trajectoryCsv.isEmpty())
+                productRefusal = refusal_save_trajectory(lasers);
+        }
+        if (files.any() && productRefusal.isEmpty()) {
+            std::vector<std::unique_ptr<SurveySink>> sinks = make_product_sinks(files, options.products, bars);
+            std::vector<std::string> paths;
+            for (const std::string* path : {&options.las14File, &options.csvFile, &options.trajectoryCsvFile})
+                if (!path->empty()) paths.push_back(*path);
+            for (std::size_t i = 0; i < sinks.size(); ++i) {
+                SurveySink* sink = sinks[i].get();
+                products.push_back({"products", "Saving survey products", i < paths.size() ? paths[i] : std::string(),
+                                    sink, std::move(sinks[i]), nullptr});
+            }
+            plan.setPulseInfo(true);
+        }
+        for (Product& product : products) plan.addSink(product.sink);
         plan.setCast(castRefusal.isEmpty());
         plan.setErrorStep(options.errorStep && errorRefusal.isEmpty());
         if (team) {
@@ -439,7 +476,8 @@ struct Run {
         expectedHits = plan.expectedHits();
         points = plan.points();
         if (!completed) {
-            for (const Product& product : products) removed.push_back(product.path);
+            for (const Product& product : products)
+                if (!product.path.empty()) removed.push_back(product.path);
             return;
         }
 
@@ -459,6 +497,10 @@ struct Run {
             }
         }
         std::size_t index = 0;
+        if (castRefusal.isEmpty()) {
+            const std::string& failure = plan.failures()[index++];
+            if (!failure.empty()) failed(QString::fromStdString(failure));
+        }
         for (const auto& [requested, refusal] :
              {std::pair<const std::string*, QString>{&options.pointsFile, pointsRefusal},
               {&options.trajectoryFile, trajectoryRefusal}}) {
@@ -470,13 +512,24 @@ struct Run {
             const Product& product = products[index];
             const std::string& failure = plan.failures()[index++];
             // A refused coordinate or a file that could not be written is
-            // reported and not logged as saved, as the desktop does.
-            if (failure.empty()) product.logSaved(data, file_name(product.path));
-            if (!failure.empty()) failed(QString::fromStdString(failure));
+            // reported and not logged, as the save tasks do.
+            if (failure.empty()) {
+                product.logSaved(data, file_name(product.path));
+            } else {
+                failed(QString::fromStdString(failure));
+            }
         }
         if (!options.saveMeshFile.empty()) {
             save("mesh", "Saving mesh", options.saveMeshFile, refusal_save_mesh(data),
                  [this](const QString& path) { save_mesh_task(data, path, progress); });
+        }
+        if (!productRefusal.isEmpty()) refused(productRefusal);
+        for (; index < products.size(); ++index) {
+            const std::string& failure = plan.failures()[index];
+            if (!failure.empty()) {
+                failed(QString::fromStdString(failure));
+                break;  // one message for the group, as when they were written together
+            }
         }
     }
 
@@ -496,12 +549,22 @@ struct Run {
         end();
     }
 
+    // The report: every stage's time, the coverage's too (which the
+    // summary's stage table leaves out, so that it stays as it was).
+    void writeReport() {
+        try {
+            coverage.writeReport(data, lasers, points, static_cast<int>(expectedHits), clock.stages);
+        } catch (const OutputError& e) {
+            failed(QString::fromStdString(e.what()));
+        }
+    }
+
     void writeLog() {
         const QByteArray text = data.logText.toUtf8();
         try {
-            StagedFile file(file_name(options.logFile), "wb");
-            file.file().write_raw(text.constData(), static_cast<std::size_t>(text.size()));
-            file.commit();
+            ChunkedFile file(file_name(options.logFile));
+            file.write_raw(text.constData(), static_cast<std::size_t>(text.size()));
+            file.close();
         } catch (const OutputError& e) {
             failed(QString::fromStdString(e.what()));
         }
@@ -545,6 +608,7 @@ struct Run {
         out << "Seconds per stage:\n";
         double total = 0.0;
         for (const auto& [name, seconds] : clock.stages) {
+            if (std::string(name) == "coverage") continue;  // in the report only
             out << "  " << std::left << std::setw(12) << name << std::right << std::fixed << std::setprecision(3)
                 << seconds << "\n";
             total += seconds;
@@ -617,8 +681,12 @@ int run_batch_steps(const std::vector<std::string>& args, std::ostream& out, std
     if (StopSignals::caught()) return run.interrupted();
     if (!options.logFile.empty()) run.writeLog();
     if (StopSignals::caught()) return run.interrupted();
+    if (!options.reportFile.empty()) run.writeReport();
     run.progress.endStage();
-    if (!options.quiet) run.summary();
+    if (!options.quiet) {
+        run.summary();
+        run.coverage.printSummary(out);
+    }
     return run.status;
 }
 

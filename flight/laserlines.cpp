@@ -135,9 +135,9 @@ void Laserlines::compute_origins(double prf, double velocity, double halfFovAcro
 void Laserlines::compute_origins(double prf, double velocity, double halfFovAcross, double overlap,
                                  double meanHeight, double orientation, double minX, double minY, double minZ,
                                  double maxX, double maxY, double maxZ, bool realistic, const TrajectoryTerms& terms,
-                                 std::uint32_t seed) {
+                                 std::uint32_t seed, double spacingGround) {
     OriginPlan plan(prf, velocity, halfFovAcross, overlap, meanHeight, orientation,
-                    ModelLimits{minX, minY, minZ, maxX, maxY, maxZ}, realistic, terms, seed);
+                    ModelLimits{minX, minY, minZ, maxX, maxY, maxZ}, realistic, terms, seed, spacingGround);
     lineStarts.clear();
     if (!plan.laid()) return;  // no flight line at all
     // Size the run first: refuse one that cannot fit in memory, then reserve

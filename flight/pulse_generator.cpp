@@ -63,7 +63,7 @@ struct FlightPlan {
 };
 
 FlightPlan plan_flight(double halfFovAcross, double overlap, double meanHeight, double orientation, double minX,
-                       double minY, double minZ, double maxX, double maxY, double maxZ) {
+                       double minY, double minZ, double maxX, double maxY, double maxZ, double spacingGround) {
     FlightPlan plan;
     plan.area = widen_flight_area(minX, minY, minZ, maxX, maxY, maxZ);
     plan.orientation = orientation;
@@ -75,7 +75,10 @@ FlightPlan plan_flight(double halfFovAcross, double overlap, double meanHeight, 
     plan.sd = std::sin(radians);
     // Overlap is a share of half the swath: S = swath - overlap/100 * half
     // swath, hence the factor 2 - overlap/100.
-    plan.spacing = std::fabs(std::tan(deg_to_rad(halfFovAcross)) * (2.0 - overlap / 100.0) * meanHeight);
+    // The height above the ground at z = spacingGround (meanHeight - 0 is
+    // meanHeight exactly: the wizard's plan keeps its values).
+    const double height = meanHeight - spacingGround;
+    plan.spacing = std::fabs(std::tan(deg_to_rad(halfFovAcross)) * (2.0 - overlap / 100.0) * height);
 
     const LineExtent extent = plan_line_extent(orientation, plan.area, meanHeight);
     const double quotient = extent.width / plan.spacing;
@@ -125,10 +128,10 @@ std::size_t pulses_on_line(double duration, double dt) {
 
 OriginPlan::OriginPlan(double prf, double velocity, double halfFovAcross, double overlap, double meanHeight,
                        double orientation, const ModelLimits& l, bool realistic, const TrajectoryTerms& terms,
-                       std::uint32_t seed)
+                       std::uint32_t seed, double spacingGround)
     : realistic_(realistic), terms_(&terms), seed_(seed) {
-    const FlightPlan plan =
-        plan_flight(halfFovAcross, overlap, meanHeight, orientation, l.minX, l.minY, l.minZ, l.maxX, l.maxY, l.maxZ);
+    const FlightPlan plan = plan_flight(halfFovAcross, overlap, meanHeight, orientation, l.minX, l.minY, l.minZ,
+                                        l.maxX, l.maxY, l.maxZ, spacingGround);
     lineCount_ = plan.lineCount;
     single_ = plan.single;
     dt_ = 1.0 / prf;  // a negative or NaN rate gives no pulses
@@ -312,7 +315,7 @@ void DirectionPlan::skip(Cursor& c, std::uint64_t count) const {
 PulseGenerator::PulseGenerator(const SimulationData& data, std::uint32_t seed)
     : origins_(data.scanner.prf, data.flight.velocity, data.scanner.fovAcross * 0.5, data.flight.overlap,
                data.flight.meanHeight, data.flight.orientation, data.limits(), data.realisticTrajectory,
-               data.trajectoryTerms, seed),
+               data.trajectoryTerms, seed, data.flight.spacingGround),
       data_(data),
       seed_(seed) {}
 

@@ -24,7 +24,7 @@ class OriginPlan {
 public:
     OriginPlan(double prf, double velocity, double halfFovAcross, double overlap, double meanHeight,
                double orientation, const ModelLimits& limits, bool realistic, const TrajectoryTerms& terms,
-               std::uint32_t seed);
+               std::uint32_t seed, double spacingGround = 0.0);
 
     // False when no flight line is laid at all (no line, no progress).
     bool laid() const { return lineCount_ >= 0; }

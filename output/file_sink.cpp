@@ -6,7 +6,7 @@ FileSink::FileSink(const QString& path, const char* mode, unsigned threads, Prog
 void FileSink::begin(const SurveyContext& context) {
     pulseCount_ = context.pulseCount;
     loop_.reset();
-    file_ = std::make_unique<StagedFile>(path_, mode_);
+    file_ = std::make_unique<ChunkedFile>(path_, mode_);
 }
 
 WritingLoopProgress& FileSink::loop() {
@@ -15,17 +15,17 @@ WritingLoopProgress& FileSink::loop() {
 }
 
 void FileSink::write(const PulseChunk& chunk, const RangeFormatter& format) {
-    write_in_order(file_->file(), loop(), chunk.first, chunk.count, threads_, format);
+    write_in_order(*file_, loop(), chunk.first, chunk.count, threads_, format);
 }
 
 void FileSink::finish() {
     WritingLoopProgress& progress = loop();
-    file_->commit();
+    file_->close();
     progress.finish();
 }
 
 void FileSink::abandon() noexcept {
-    if (file_) file_->discard();
+    if (file_) file_->abandon();
 }
 
 void feed_as_one_chunk(SurveySink& sink, const SurveyContext& context, const PulseChunk& chunk) {

@@ -1,6 +1,5 @@
 #pragma once
 #include "app/progress.h"
-#include "output/staged_file.h"
 #include "output/writing_loop.h"
 #include "survey/survey_sink.h"
 
@@ -9,7 +8,8 @@
 #include <memory>
 
 // What the file products have in common as survey sinks: the file is
-// staged under a temporary name (StagedFile) and put in place by finish;
+// written through ChunkedFile (under a temporary name, put in place by
+// finish, removed by abandon; failures throw OutputError);
 // the records of every chunk are formatted on `threads` threads and
 // written in order, with the writers' progress protocol counted over the
 // whole survey (value 0 and range 0..n before the first record, about every
@@ -27,7 +27,7 @@ protected:
     // Formats chunk's pulses with `format` (called with survey indices) and
     // writes them.
     void write(const PulseChunk& chunk, const RangeFormatter& format);
-    StagedFile& staged() { return *file_; }
+    ChunkedFile& file() { return *file_; }
     const QString& path() const { return path_; }
     std::uint64_t pulseCount() const { return pulseCount_; }
 
@@ -40,7 +40,7 @@ private:
     Progress* progress_;
     NullProgress silent_;
     std::uint64_t pulseCount_ = 0;
-    std::unique_ptr<StagedFile> file_;
+    std::unique_ptr<ChunkedFile> file_;
     std::unique_ptr<WritingLoopProgress> loop_;
 };
 

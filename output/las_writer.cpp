@@ -266,7 +266,7 @@ void LasSink::begin(const SurveyContext& context) {
     points_ = 0;
     // The header's place; its count and bounds are known at the end.
     const auto placeholder = LasHeader().bytes();
-    staged().file().write_raw(placeholder.data(), placeholder.size());
+    file().write_raw(placeholder.data(), placeholder.size());
 }
 
 void LasSink::consume(const PulseChunk& chunk) {
@@ -338,7 +338,7 @@ void LasSink::finish() {
         header.minZ = bounds_.minZ;
     }
     const auto bytes = header.bytes();
-    staged().patch_at_commit(0, bytes.data(), bytes.size());
+    file().write_at(0, bytes.data(), bytes.size());
     FileSink::finish();
 }
 
@@ -353,7 +353,6 @@ bool write_las_file(const std::vector<LidarPoint>& points, const std::vector<Las
     chunk.count = lasers.size();
     chunk.points = points.data();
     chunk.pointCount = points.size();
-    // A refused coordinate and a failed write both throw OutputError.
     feed_as_one_chunk(sink, context, chunk);
     return true;
 }

@@ -33,7 +33,6 @@ bool write_point_file(const std::vector<LaserLine>& lasers, const QString& path,
     PulseChunk chunk;
     chunk.lasers = lasers.data();
     chunk.count = lasers.size();
-    // A failed write throws OutputError naming the file and the reason.
     feed_as_one_chunk(sink, context, chunk);
     return true;
 }

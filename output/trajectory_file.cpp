@@ -69,7 +69,6 @@ bool write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& 
     PulseChunk chunk;
     chunk.lasers = lasers.data();
     chunk.count = lasers.size();
-    // A failed write throws OutputError naming the file and the reason.
     feed_as_one_chunk(sink, context, chunk);
     return true;
 }

@@ -72,6 +72,10 @@ public:
 
     // Appends bytes; a failed write abandons the file and throws OutputError.
     void write_raw(const void* data, std::size_t size);
+    // Overwrites bytes written before, at `offset` from the start (a header
+    // completed at the end); the end of the file stays where it was. A
+    // failure abandons the file and throws OutputError.
+    void write_at(std::uint64_t offset, const void* data, std::size_t size);
     // Closes the file and puts it in place under the final name; a failure
     // abandons it and throws OutputError. Returns true (callers written
     // against the older reporting test it). Closing again does nothing.
@@ -82,12 +86,6 @@ public:
 
     // The path as given.
     const QString& path() const { return path_; }
-    // True while the file is open for writing.
-    bool is_open() const { return fd_ >= 0; }
-    // Overwrites bytes at `offset` from the start of what was written (a
-    // header counted at the end); a failure abandons the file and throws
-    // OutputError.
-    void write_at(std::uint64_t offset, const void* data, std::size_t size);
 
 private:
     [[noreturn]] void fail(int error);

@@ -5,6 +5,7 @@
 #include "errors/error_tasks.h"
 #include "lidar/lidar_tasks.h"
 #include "output/writing_loop.h"
+#include "survey/pulse_timing.h"
 
 #include <algorithm>
 
@@ -116,6 +117,9 @@ bool SurveyRun::run(SurveyObserver& observer) {
     std::vector<LidarPoint>& points = settings_.inMemory ? data_.points : ownPoints;
     const std::uint64_t chunkLimit = settings_.inMemory ? std::max<std::uint64_t>(n, 1) : settings_.chunkPulses;
     points.clear();
+    std::unique_ptr<PulseTiming> timing;
+    std::vector<PulseInfo> infos;
+    if (infoOn_) timing = std::make_unique<PulseTiming>(data_.scanner, data_.flight, data_.laserlines.lineStarts, n);
     try {
         for (std::size_t s = 0; s < sinks_.size(); ++s) {
             try {
@@ -164,7 +168,12 @@ bool SurveyRun::run(SurveyObserver& observer) {
                 if (observer.stopRequested()) break;
             }
 
+            if (timing) {
+                infos.resize(count);
+                timing->fill(first, count, infos.data());
+            }
             PulseChunk chunk;
+            chunk.info = timing ? infos.data() : nullptr;
             chunk.first = first;
             chunk.lasers = lasers.data();
             chunk.count = count;

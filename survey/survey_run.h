@@ -82,6 +82,9 @@ public:
     void addSink(SurveySink* sink) { sinks_.push_back(sink); }
     // The error step (over data's stored settings) to apply after the cast.
     void setErrorStep(bool on) { errorsOn_ = on; }
+    // Whether the chunks carry their pulses' PulseInfo (for sinks that
+    // stamp times, lines or scan flags).
+    void setPulseInfo(bool on) { infoOn_ = on; }
     // Whether to cast at all (a refused cast still lays the pulses).
     void setCast(bool on) { castOn_ = on; }
     // Casts and perturbs each chunk elsewhere (the processes of a team),
@@ -121,5 +124,6 @@ private:
     bool errorsOn_ = false;
     bool castOn_ = true;
     ChunkCast castElsewhere_;
+    bool infoOn_ = false;
     std::uint64_t expectedHits_ = 0, points_ = 0, done_ = 0;
 };

@@ -18,12 +18,14 @@ scenes=(
   "realistic-random|--prf 6 --velocity 40 --term-x 0.3,0.2,0.1,0.05 --term-y 0.1,0,0.2,0 --term-z 0.2,0.1,0,0.3
    --term-roll 0.01,0.02,0.01,0.02 --term-pitch 0.02,0,0.01,0 --term-yaw 0.01,0.01,0.02,0.03
    --systematic 0.1,-0.2,0.05,0.01,0.02,-0.01,0.03 --random 0.05,0.04,0.03,0.01,0.02,0.005,0.02
-   --points p.las --trajectory t.txt --trajectory-format 1"
+   --points p.las --trajectory t.txt --trajectory-format 1
+   --las14 p14.las --csv p.csv --trajectory-csv tt.csv --coverage c.tif --coverage-png c.png --report r.json"
   "overall-text|--prf 4 --pattern elliptical --fov-along 10 --scan-frequency 35 --overall 0.1,0.2,0.3
    --points p.txt --trajectory t.txt --trajectory-format 3"
   "plain-parallel|--prf 5 --pattern parallel --orientation 30 --points p.las --trajectory t.txt --trajectory-format 2"
   "streamed|--stream --chunk-pulses 7000 --prf 4 --term-x 0.3,0.2,0.1,0.05 --term-pitch 0.02,0,0.01,0
-   --random 0.05,0.04,0.03,0.01,0.02,0.005,0.02 --points p.las --trajectory t.txt"
+   --random 0.05,0.04,0.03,0.01,0.02,0.005,0.02 --points p.las --trajectory t.txt
+   --las14 p14.las --csv p.csv --trajectory-csv tt.csv --trajectory-rate 50 --coverage c.tif --report r.json"
 )
 failed=0
 for row in "${scenes[@]}"; do
@@ -38,10 +40,15 @@ for row in "${scenes[@]}"; do
         if ! (cd "$dir" && mpirun --oversubscribe -np $np "$exe" "${opts[@]}" > summary.txt 2> err.txt); then
             echo "$name, $np processes: the run failed"; cat "$dir/err.txt"; failed=1; continue
         fi
-        for f in p.las p.txt t.txt run.log m.txt; do
+        for f in p.las p.txt t.txt run.log m.txt p14.las p.csv tt.csv c.tif c.png; do
             [ -e "$work/$name/1/$f" ] || continue
             if ! cmp "$work/$name/1/$f" "$dir/$f"; then echo "$name, $np processes: $f differs"; failed=1; fi
         done
+        # The report holds the seconds per stage too: the rest must agree.
+        if [ -e "$work/$name/1/r.json" ] &&
+           ! diff <(sed '/secondsPerStage/,/}/d' "$work/$name/1/r.json") <(sed '/secondsPerStage/,/}/d' "$dir/r.json"); then
+            echo "$name, $np processes: the report differs"; failed=1
+        fi
         # The summary's counts too (its seconds differ from run to run).
         if ! diff <(head -n 4 "$work/$name/1/summary.txt") <(head -n 4 "$dir/summary.txt"); then
             echo "$name, $np processes: the summary's counts differ"; failed=1
