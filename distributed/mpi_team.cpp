@@ -105,7 +105,13 @@ bool MpiTeam::allAgree(bool ok) {
 }
 
 void MpiTeam::fail(const std::string& reason) const {
-    std::cerr << "Error: process " << rank_ << " of " << size_ << ": " << reason << "\n" << std::flush;
+    // One write, so the launcher's own notes cannot cut the line.
+    const std::string line =
+        "Error: process " + std::to_string(rank_) + " of " + std::to_string(size_) + ": " + reason + "\n";
+    std::cerr.flush();
+    if (::write(STDERR_FILENO, line.data(), line.size()) < 0) {
+        // Nothing more to be done about a lost message.
+    }
     MPI_Abort(MPI_COMM_WORLD, 1);
     std::_Exit(1);
 }
