@@ -57,7 +57,7 @@ void obj_file_chosen(SimulationData& data, Progress& progress) {
     progress.showStatus(QStringLiteral("Loading file.."));
 }
 
-void load_obj_task(SimulationData& data, const QString& fileName, int verticalAxisAnswer, int unitChoice,
+ObjReadReport load_obj_task(SimulationData& data, const QString& fileName, int verticalAxisAnswer, int unitChoice,
                    Progress& progress) {
     data.modelPath = fileName;
     data.verticalAxisAnswer = verticalAxisAnswer;
@@ -91,6 +91,7 @@ void load_obj_task(SimulationData& data, const QString& fileName, int verticalAx
     }
     progress.showStatus(QStringLiteral("         Uploaded 3D model. Task completed.."));
     ++data.taskCount;
+    return report;
 }
 
 void save_mesh_task(SimulationData& data, const QString& fileName, Progress& progress) {

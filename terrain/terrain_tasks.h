@@ -2,6 +2,7 @@
 #include "app/progress.h"
 #include "app/simulation_data.h"
 #include "terrain/mesh.h"
+#include "terrain/obj_file.h"
 
 #include <QString>
 #include <cstddef>
@@ -36,8 +37,9 @@ void obj_file_chosen(SimulationData& data, Progress& progress);
 // 1 "Y Axis"; unitChoice as in obj_unit_divisor(). A name not ending in
 // ".obj" is not read. A load that yields no vertex throws InputError and
 // leaves no model. Skipped face lines are reported in the log after the
-// model's details.
-void load_obj_task(SimulationData& data, const QString& fileName, int verticalAxisAnswer, int unitChoice,
+// model's details; the returned report counts them, for a caller that also
+// shows them.
+ObjReadReport load_obj_task(SimulationData& data, const QString& fileName, int verticalAxisAnswer, int unitChoice,
                    Progress& progress);
 
 // "Save Extracted Mesh" once a file was chosen: writes the model as an ASCII
