@@ -15,7 +15,9 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QImage>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <new>
 
@@ -235,6 +237,30 @@ TEST_F(DesktopGaps, EachSaveDialogStartsFromItsOwnLastName) {
     savePoints("");  // cancelled: that dialog starts afresh next time
     savePoints("cloud3.txt");
     EXPECT_EQ(startedAt(), "");
+}
+
+}  // namespace
+
+namespace {
+
+// A picture in a tooltip is drawn at the height the tooltip shows it: scaled
+// on screen, its small print becomes unreadable.
+TEST(Pictures, EveryTooltipPictureHasTheHeightItIsShownAt) {
+    SimulationData data;
+    MainWindow window{data};
+    const QRegularExpression img(QStringLiteral("<img src='([^']+)' height='(\\d+)'>"));
+    QStringList seen;
+    for (const QWidget* widget : window.findChildren<QWidget*>()) {
+        const QRegularExpressionMatch m = img.match(widget->toolTip());
+        if (!m.hasMatch()) continue;
+        const QImage picture(m.captured(1));
+        ASSERT_FALSE(picture.isNull()) << m.captured(1).toStdString();
+        EXPECT_EQ(picture.height(), m.captured(2).toInt()) << m.captured(1).toStdString();
+        seen << m.captured(1);
+    }
+    seen.sort();
+    EXPECT_EQ(seen, (QStringList{":/Resources/flight_trajectory1.jpg", ":/Resources/real_trajectory.gif",
+                                 ":/Resources/software_chart2.jpg"}));
 }
 
 }  // namespace
