@@ -41,6 +41,7 @@ const char* const kAxisQuestion =
     "You can check axis by viewing the model in softwares like open3mod.";
 
 const char* const kTextFilter = "ASCII Format .txt files(*.txt)";
+const char* const kPointFilters = "ASCII Format .txt files(*.txt);; LAS 1.2 and Point Data Format 0(*.las)";
 
 // Running out of memory: what to lower, by task.
 const char* const kLoadOutOfMemory =
@@ -80,10 +81,10 @@ QString failure_message(const char* outOfMemory) {
     }
 }
 
-// Keeps a status-bar message until the next one. Qt shows an action's
-// status tip while the pointer is on its menu item, and an empty tip (every
-// action here has one) clears the message; no task message should go that
-// way, so the window takes no status tips at all.
+// Keeps a status-bar message until the next one. While the pointer is on a
+// menu item Qt sends the window the action's status tip, and an empty tip
+// (every action here has an empty one) clears the message. No task message
+// should go that way, so the window takes no status tips at all.
 class StatusTipFilter final : public QObject {
 public:
     using QObject::QObject;
@@ -91,7 +92,6 @@ public:
         return event->type() == QEvent::StatusTip || QObject::eventFilter(watched, event);
     }
 };
-const char* const kPointFilters = "ASCII Format .txt files(*.txt);; LAS 1.2 and Point Data Format 0(*.las)";
 
 }  // namespace
 
