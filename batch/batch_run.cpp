@@ -22,6 +22,7 @@
 #include "flight/flight_tasks.h"
 #include "lidar/lidar_tasks.h"
 #include "output/output_tasks.h"
+#include "output/writing_loop.h"
 #include "terminal_progress.h"
 #include "terrain/sample_scene.h"
 #include "terrain/terrain_tasks.h"
@@ -41,18 +42,26 @@ int truncate_to_int(double value) {
 }
 
 // Whether the file could be created or overwritten, without touching it.
+// A file is replaced through a new one made beside it, so its folder must
+// take new files; a device such as /dev/null is written directly.
 QString unwritable_reason(const std::string& path) {
     const QString name = file_name(path);
     const QFileInfo info(name);
     if (info.exists()) {
         if (info.isDir()) return QStringLiteral("is a folder");
-        if (::access(QFile::encodeName(name).constData(), W_OK) != 0) return QStringLiteral("is not writable");
-        return QString();
+        if (!info.isFile()) {
+            if (::access(QFile::encodeName(name).constData(), W_OK) != 0) return QStringLiteral("is not writable");
+            return QString();
+        }
     }
-    const QFileInfo folder(info.absolutePath());
+    // A link is followed to the file it names.
+    const QFileInfo folder(info.exists() ? QFileInfo(info.canonicalFilePath()).absolutePath() : info.absolutePath());
     if (!folder.exists() || !folder.isDir()) return QStringLiteral("is in a folder that does not exist");
     if (::access(QFile::encodeName(folder.absoluteFilePath()).constData(), W_OK | X_OK) != 0) {
         return QStringLiteral("is in a folder that is not writable");
+    }
+    if (info.exists() && ::access(QFile::encodeName(name).constData(), W_OK) != 0) {
+        return QStringLiteral("is not writable");
     }
     return QString();
 }
@@ -235,8 +244,8 @@ struct Run {
         end();
     }
 
-    // Runs one save; the core writers do not report a file they could not
-    // create, so its existence is checked afterwards.
+    // Runs one save; the core writers report a file they could not write
+    // (OutputError naming it and the system's reason).
     template <typename Save>
     void save(const char* stage, const char* label, const std::string& path, const QString& refusal, Save&& run) {
         if (!refusal.isEmpty()) return refused(refusal);
@@ -249,7 +258,6 @@ struct Run {
             return;
         }
         end();
-        if (!QFileInfo::exists(file_name(path))) failed(QStringLiteral("Could not write '%1'.").arg(file_name(path)));
     }
 
     // The wizard's Done and the actions after it, in the desktop program's
@@ -275,10 +283,13 @@ struct Run {
     }
 
     void writeLog() {
-        QFile file(file_name(options.logFile));
         const QByteArray text = data.logText.toUtf8();
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size()) {
-            failed(QStringLiteral("Could not write the log '%1'.").arg(file_name(options.logFile)));
+        try {
+            ChunkedFile file(file_name(options.logFile));
+            file.write_raw(text.constData(), static_cast<std::size_t>(text.size()));
+            file.close();
+        } catch (const OutputError& e) {
+            failed(QString::fromStdString(e.what()));
         }
     }
 
