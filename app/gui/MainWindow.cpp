@@ -40,6 +40,9 @@ const char* const kAxisQuestion =
     "Please specify the vertical/gravity axis below\n"
     "You can check axis by viewing the model in softwares like open3mod.";
 
+// What the status bar says while an OBJ import waits for its questions.
+const char* const kObjLoadingStatus = "Loading file..";
+
 const char* const kTextFilter = "ASCII Format .txt files(*.txt)";
 const char* const kPointFilters = "ASCII Format .txt files(*.txt);; LAS 1.2 and Point Data Format 0(*.las)";
 
@@ -220,7 +223,7 @@ void MainWindow::on_actionOpen_triggered() {
         }
         progress->setRange(0, 5);
         progress->setValue(0);
-        progress->showStatus(QStringLiteral("Loading file.."));
+        progress->showStatus(QString::fromLatin1(kObjLoadingStatus));
 
         // The model's vertical axis. The box has no escape button: only one
         // of the two answers closes it.
@@ -386,6 +389,9 @@ void MainWindow::obj_data_extract1() {
 void MainWindow::objImportCancelled() {
     if (!pendingImport.waiting) return;
     pendingImport.waiting = false;
+    // Another task may have run meanwhile (the dialog does not block): then
+    // the bars show its outcome, which stays.
+    if (ui->statusBar->currentMessage() != QLatin1String(kObjLoadingStatus)) return;
     progress->setRange(pendingImport.minimum, pendingImport.maximum);
     progress->setValue(pendingImport.value);
     progress->showStatus(pendingImport.status);

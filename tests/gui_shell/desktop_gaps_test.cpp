@@ -191,6 +191,13 @@ TEST_F(DesktopGaps, ClosingTheUnitDialogKeepsTheModelAndPutsBackTheBars) {
     EXPECT_EQ(status(), "         Uploaded 3D model. Task completed..");
     unit()->close();  // already closed by OK: nothing changes
     EXPECT_EQ(status(), "         Uploaded 3D model. Task completed..");
+
+    // A mesh opened while the dialog waits: its outcome stays on the bars.
+    startObj();
+    openMesh();
+    unit()->close();
+    EXPECT_EQ(status(), kMeshDone);
+    EXPECT_EQ(bar()->value(), 5);
 }
 
 TEST_F(DesktopGaps, StatusMessagesStayWhileThePointerCrossesTheMenus) {
