@@ -30,7 +30,9 @@ void open_obj_begin(SimulationData& data);
 
 // "Open 3D model" once a file was chosen: discards the working data (logging
 // it when a task has been completed before), progress range 0..5 at 0,
-// status "Loading file..".
+// status "Loading file..". The desktop program calls it on the unit
+// dialog's OK, right before load_obj_task, so that closing that dialog
+// without OK keeps the model in use.
 void obj_file_chosen(SimulationData& data, Progress& progress);
 
 // The load proper, after the unit dialog. verticalAxisAnswer 0 is "Z Axis",
