@@ -71,7 +71,8 @@ protected:
     }
     QStringList generateLasers() {
         action("actionFlight_Trajectory_Generation")->trigger();
-        return gui_test::click_catching_boxes(window.findChild<real_trajectory*>()->findChild<QPushButton*>("pushButton"));
+        auto* done = window.findChild<real_trajectory*>()->findChild<QPushButton*>("pushButton");
+        return gui_test::click_catching_boxes(done);
     }
 
     testing_support::TempDir dir;
@@ -89,7 +90,11 @@ TEST_F(DesktopGaps, RunningOutOfMemorySaysWhatToLowerInEveryTask) {
     const std::vector<std::tuple<const char*, const char*, std::function<QStringList()>, QString>> tasks = {
         {"Open Mesh", "File Details", [&] { return openMesh(); }, "Load a smaller model"},
         {"Open 3D model", "File Details", [&] { startObj(); return unitOk(); }, "Load a smaller model"},
-        {"Save Extracted Mesh", "mesh data saved", [&] { seam.names << path("m.txt"); return trigger("actionExit"); },
+        {"Save Extracted Mesh", "mesh data saved",
+         [&] {
+             seam.names << path("m.txt");
+             return trigger("actionExit");
+         },
          "the model is still in memory"},
         {"lasers", "Lasers origin Computed", [&] { return generateLasers(); }, fewerPulses},
         {"cast", "Intersection points", [&] { return trigger("actionLiDAR_Data_Simulation"); }, fewerLasers},
@@ -115,7 +120,8 @@ TEST_F(DesktopGaps, RunningOutOfMemorySaysWhatToLowerInEveryTask) {
         failAt = line;
         const QStringList boxes = run();
         ASSERT_EQ(boxes.size(), 1);
-        EXPECT_TRUE(boxes[0].startsWith("Error | There is not enough memory") && boxes[0].contains(advice)) << boxes[0].toStdString();
+        EXPECT_TRUE(boxes[0].startsWith("Error | There is not enough memory") && boxes[0].contains(advice))
+            << boxes[0].toStdString();
         EXPECT_FALSE(boxes[0].contains("bad_alloc"));
         EXPECT_TRUE(failAt.isEmpty());  // it did fail there
         failAt.clear();
