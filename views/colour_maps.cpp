@@ -94,9 +94,8 @@ const char* class_name(int pointClass) {
 Argb density_colour(double density, double target, double top) {
     if (!(density > 0.0)) return kGapColour;
     if (density < target) {
-        // Deep red near zero, pale salmon just below the target.
-        const double u = std::clamp(density / target, 0.0, 1.0);
-        const Stop stops[] = {{0.0, red_of(kGapColour), green_of(kGapColour), blue_of(kGapColour)},
+        const double u = 1.0 + std::log10(density / target) / 2.0;  // two decades below the target
+        const Stop stops[] = {{0.0, red_of(kSparseColour), green_of(kSparseColour), blue_of(kSparseColour)},
                               {1.0, red_of(kThinColour), green_of(kThinColour), blue_of(kThinColour)}};
         return ramp(stops, u);
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 PointAttributeSources point_attribute_sources(const SimulationData& /*data*/) {
@@ -117,10 +118,11 @@ void render_top_view(const PointIndex& index, const TopViewWindow& w, PointColou
         return;
     }
 
-    // Square splats as wide as the mean spacing of the returns.
+    // Square splats twice as wide as the mean spacing of the returns: the
+    // sweeps of a scanner lie further apart along the flight than across.
     const double area = std::max((index.maxX() - index.minX()) * (index.maxY() - index.minY()), 1e-6);
     const double spacingPx = std::sqrt(area / static_cast<double>(index.size())) / w.metresPerPixel;
-    const int splat = std::clamp(static_cast<int>(std::lround(spacingPx)), 1, 9);
+    const int splat = std::clamp(static_cast<int>(std::lround(2.0 * spacingPx)), 1, 12);
     const int before = (splat - 1) / 2;
 
     // Pixel coordinates of a point: px = (x - left) / mpp, py = (top - y) / mpp.
@@ -157,6 +159,36 @@ void render_top_view(const PointIndex& index, const TopViewWindow& w, PointColou
                             win[row + x] = i + 1;
                         }
                     }
+                }
+            }
+        }
+    }
+
+    // Close the holes between scan lines: an empty pixel with at least five
+    // of its eight neighbours drawn takes the highest of them. Two passes; a
+    // gap wider than that (two pixels with a straight edge) stays open.
+    std::vector<Argb> winBefore;
+    std::vector<float> depthBefore;
+    for (int pass = 0; pass < 2; ++pass) {
+        winBefore.assign(argb.begin(), argb.end());
+        depthBefore.assign(depth.begin(), depth.end());
+        for (int y = 1; y + 1 < w.height; ++y) {
+            for (int x = 1; x + 1 < w.width; ++x) {
+                const std::size_t at = static_cast<std::size_t>(y) * w.width + x;
+                if (winBefore[at] != 0) continue;
+                int drawn = 0;
+                std::size_t best = at;
+                for (int dy = -1; dy <= 1; ++dy) {
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const std::size_t n = at + static_cast<std::ptrdiff_t>(dy) * w.width + dx;
+                        if (winBefore[n] == 0) continue;
+                        ++drawn;
+                        if (best == at || depthBefore[n] > depthBefore[best]) best = n;
+                    }
+                }
+                if (drawn >= 5) {
+                    win[at] = winBefore[best];
+                    d[at] = depthBefore[best];
                 }
             }
         }

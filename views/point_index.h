@@ -89,8 +89,9 @@ struct TopViewWindow {
 
 // Draws the returns seen from above: in each pixel the highest return wins,
 // coloured by the chosen attribute and lit by the relief of the neighbouring
-// pixels. Points are drawn as squares as wide as their spacing in pixels
-// (at most 9), so a close view shows no holes. Pixels without a point get
+// pixels. Points are drawn as squares twice as wide as their mean spacing
+// in pixels (at most 12), and pixels mostly surrounded by points are filled
+// from them, so a close view shows no holes while real gaps stay open. Pixels without a point get
 // `background`. `argb` holds width * height values; `depth` is scratch.
 void render_top_view(const PointIndex& index, const TopViewWindow& window, PointColouring colouring,
                      Argb background, std::vector<Argb>& argb, std::vector<float>& depth);

@@ -249,7 +249,7 @@ TEST_F(ViewsTest, CoverageMarksCellsBelowTheTargetAndDescribesTheCellUnderTheMou
     ASSERT_TRUE(canvas->cellAt(canvas->toScreen(1500, kLine2Y), c, r));
     EXPECT_TRUE(canvas->describeCell(c, r).endsWith("Flight lines: 2"));
     EXPECT_GT(coverage->summary().emptyCoveredArea, 0.0);
-    EXPECT_TRUE(coverage->summaryText().contains("Empty covered area"));
+    EXPECT_TRUE(coverage->summaryText().contains("No return (gaps)"));
 
     // A target above every cell turns the whole plateau red.
     coverage->targetBox()->setValue(900.0);

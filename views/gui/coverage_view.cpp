@@ -142,7 +142,7 @@ void CoverageCanvas::drawMap(QPainter& p) {
 }
 
 void CoverageCanvas::drawLegend(QPainter& p) {
-    const QRectF box(10, height() - 62, 250, 52);
+    const QRectF box(10, height() - 68, 262, 58);
     p.save();
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(20, 22, 26, 205));
@@ -150,14 +150,19 @@ void CoverageCanvas::drawLegend(QPainter& p) {
     QFont small = p.font();
     small.setPointSizeF(std::max(6.5, small.pointSizeF() - 1.0));
     p.setFont(small);
-    // 0 .. target in reds, target .. top in the ramp; the target marked.
-    const QRectF bar(box.left() + 10, box.top() + 20, 230, 10);
-    const double targetAt = 0.35;  // share of the bar below the target
+    // No point, then up to the target in reds (log scale), then the ramp.
+    const QRectF gapKey(box.left() + 10, box.top() + 24, 12, 10);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor::fromRgb(kGapColour));
+    p.drawRect(gapKey);
+    const QRectF bar(box.left() + 26, box.top() + 24, 226, 10);
+    const double targetAt = 0.4;  // share of the bar below the target
     QLinearGradient g(bar.topLeft(), bar.topRight());
     for (int i = 0; i <= 20; ++i) {
         const double t = i / 20.0;
-        const double d = t < targetAt ? target_ * t / targetAt : target_ + (top_ - target_) * (t - targetAt) / (1 - targetAt);
-        g.setColorAt(t, QColor::fromRgb(density_colour(std::max(d, 1e-9), target_, top_)));
+        const double d = t < targetAt ? target_ * std::pow(10.0, 2.0 * (t / targetAt - 1.0))
+                                      : target_ + (top_ - target_) * (t - targetAt) / (1 - targetAt);
+        g.setColorAt(t, QColor::fromRgb(density_colour(d, target_, top_)));
     }
     p.setBrush(g);
     p.drawRect(bar);
@@ -165,10 +170,11 @@ void CoverageCanvas::drawLegend(QPainter& p) {
     p.setPen(QPen(Qt::white, 2));
     p.drawLine(QPointF(tx, bar.top() - 3), QPointF(tx, bar.bottom() + 3));
     p.setPen(QColor(230, 230, 230));
-    p.drawText(QRectF(bar.left(), box.top() + 3, bar.width(), 14), Qt::AlignLeft,
-               QStringLiteral("Points per m\u00b2"));
+    p.drawText(QRectF(gapKey.left(), box.top() + 4, 240, 16), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("Points per m\u00b2 (crimson: none)"));
     const QRectF labels(bar.left(), bar.bottom() + 3, bar.width(), 14);
-    p.drawText(labels, Qt::AlignLeft, QStringLiteral("0"));
+    p.drawText(QRectF(gapKey.left() - 4, labels.top(), 20, 14), Qt::AlignHCenter, QStringLiteral("0"));
+    p.drawText(labels, Qt::AlignLeft, number(target_ / 100.0, target_ < 10 ? 2 : 1));
     p.drawText(QRectF(tx - 60, labels.top(), 120, 14), Qt::AlignHCenter, QStringLiteral("target %1").arg(number(target_, 1)));
     p.drawText(labels, Qt::AlignRight, number(top_, 1));
     p.restore();
@@ -189,6 +195,9 @@ CoverageView::CoverageView(QWidget* parent)
     panel_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     panel_->setWordWrap(true);
     panel_->setMargin(8);
+    QFont font = panel_->font();
+    font.setPointSizeF(font.pointSizeF() * 0.9);
+    panel_->setFont(font);
     panel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* bar = new ViewToolbar(this);
@@ -200,7 +209,7 @@ CoverageView::CoverageView(QWidget* parent)
     auto* scroll = new QScrollArea(this);
     scroll->setWidget(panel_);
     scroll->setWidgetResizable(true);
-    scroll->setFixedWidth(230);
+    scroll->setFixedWidth(250);
     scroll->setFrameShape(QFrame::NoFrame);
     auto* body = new QHBoxLayout;
     body->setContentsMargins(0, 0, 0, 0);
@@ -247,25 +256,25 @@ void CoverageView::fillPanel() {
     }
     const CoverageSummary& s = summary_;
     auto row = [](const QString& name, const QString& value) {
-        return QStringLiteral("<tr><td style='padding-right:8px'>%1</td><td align='right'><b>%2</b></td></tr>").arg(name, value);
+        return QStringLiteral("<tr><td style='padding-right:6px; color:#444'>%1</td><td align='right' style='white-space:nowrap'><b>%2</b></td></tr>").arg(name, value);
     };
     const bool met = s.shareMeetingTarget >= 0.95;
-    QString html = QStringLiteral("<p style='font-size:large'><b style='color:%1'>%2 %</b> of the model meets %3 points/m\u00b2</p>")
+    QString html = QStringLiteral("<p><b style='color:%1; font-size:x-large'>%2 %</b><br/>of the model meets %3 points/m\u00b2</p>")
                        .arg(met ? QStringLiteral("#1a7f37") : QStringLiteral("#c8142a"),
                             number(100.0 * s.shareMeetingTarget, 1), number(s.targetDensity, 2));
     html += QStringLiteral("<table>");
     html += row(QStringLiteral("Mean density"), number(s.meanDensity, 2) + QStringLiteral(" /m\u00b2"));
     html += row(QStringLiteral("Median density"), number(s.medianDensity, 2) + QStringLiteral(" /m\u00b2"));
     html += row(QStringLiteral("5th percentile"), number(s.p5Density, 2) + QStringLiteral(" /m\u00b2"));
-    html += row(QStringLiteral("Nominal pulse spacing"),
+    html += row(QStringLiteral("Pulse spacing"),
                 std::isfinite(s.nominalPulseSpacing) ? number(s.nominalPulseSpacing, 2) + QStringLiteral(" m") : QStringLiteral("-"));
-    html += row(QStringLiteral("Empty covered area"), number(s.emptyCoveredArea, 0) + QStringLiteral(" m\u00b2"));
+    html += row(QStringLiteral("No return (gaps)"), number(s.emptyCoveredArea, 0) + QStringLiteral(" m\u00b2"));
     html += row(QStringLiteral("Covered area"), number(s.coveredArea / 1e6, 3) + QStringLiteral(" km\u00b2"));
     html += row(QStringLiteral("Cell size"), number(grid_.cell, grid_.cell < 1 ? 2 : 0) + QStringLiteral(" m"));
     html += row(QStringLiteral("Returns"), QLocale().toString(qulonglong(s.returns)));
     html += QStringLiteral("</table>");
     if (!s.overlaps.empty()) {
-        html += QStringLiteral("<p><b>Side overlap reached</b><br/><span style='color:#666'>least / mean, share of the swath</span></p><table>");
+        html += QStringLiteral("<p><b>Side overlap reached</b><br/><span style='color:#666'>least / mean, of the swath</span></p><table>");
         for (const LineOverlap& o : s.overlaps) {
             const bool gap = o.share < 0.0;
             QString value = QStringLiteral("<span style='color:%1'>%2 %</span> / %3 %")

@@ -96,9 +96,9 @@ void PointsCanvas::drawLegend(QPainter& p) {
     };
     if (colouring_ == PointColouring::Height || colouring_ == PointColouring::Intensity) {
         const bool height = colouring_ == PointColouring::Height;
-        const QRectF box(10, this->height() - 52, 170, 42);
+        const QRectF box(10, this->height() - 52, 230, 42);
         panel(box);
-        const QRectF bar(box.left() + 10, box.top() + 8, 150, 10);
+        const QRectF bar(box.left() + 10, box.top() + 8, 210, 10);
         QLinearGradient g(bar.topLeft(), bar.topRight());
         for (int i = 0; i <= 10; ++i)
             g.setColorAt(i / 10.0, QColor::fromRgb(height ? height_colour(i / 10.0) : intensity_colour(i / 10.0)));
