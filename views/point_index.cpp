@@ -7,6 +7,16 @@
 #include <cstddef>
 #include <limits>
 
+namespace {
+
+// floor() for values well inside the int range, without a library call.
+inline int floor_int(double v) {
+    const int i = static_cast<int>(v);
+    return i - (v < i);
+}
+
+}  // namespace
+
 PointAttributeSources point_attribute_sources(const SimulationData& /*data*/) {
     // Hook: the survey products put a class per face and an intensity per
     // record into the working data; hand them over here once they exist.
@@ -144,10 +154,26 @@ void render_top_view(const PointIndex& index, const TopViewWindow& w, PointColou
     for (int ty = ty0; ty <= ty1; ++ty) {
         for (int tx = tx0; tx <= tx1; ++tx) {
             const std::size_t t = static_cast<std::size_t>(ty) * static_cast<std::size_t>(index.tilesX()) + tx;
+            if (splat == 1) {
+                // One pixel per point: the common case of a whole survey.
+                for (std::uint32_t i = start[t]; i < start[t + 1]; ++i) {
+                    const ViewPoint& p = pts[i];
+                    const int px = floor_int(p.x * inv + offX), py = floor_int(offY - p.y * inv);
+                    if (static_cast<unsigned>(px) >= static_cast<unsigned>(w.width) ||
+                        static_cast<unsigned>(py) >= static_cast<unsigned>(w.height))
+                        continue;
+                    const std::size_t at = static_cast<std::size_t>(py) * static_cast<std::size_t>(w.width) + px;
+                    if (p.z > d[at]) {
+                        d[at] = p.z;
+                        win[at] = i + 1;
+                    }
+                }
+                continue;
+            }
             for (std::uint32_t i = start[t]; i < start[t + 1]; ++i) {
                 const ViewPoint& p = pts[i];
-                const int px = static_cast<int>(std::floor(p.x * inv + offX)) - before;
-                const int py = static_cast<int>(std::floor(offY - p.y * inv)) - before;
+                const int px = floor_int(p.x * inv + offX) - before;
+                const int py = floor_int(offY - p.y * inv) - before;
                 if (px >= w.width || py >= w.height || px + splat <= 0 || py + splat <= 0) continue;
                 const int xa = std::max(px, 0), xb = std::min(px + splat, w.width);
                 const int ya = std::max(py, 0), yb = std::min(py + splat, w.height);
@@ -164,12 +190,13 @@ void render_top_view(const PointIndex& index, const TopViewWindow& w, PointColou
         }
     }
 
-    // Close the holes between scan lines: an empty pixel with at least five
-    // of its eight neighbours drawn takes the highest of them. Two passes; a
-    // gap wider than that (two pixels with a straight edge) stays open.
+    // Close the holes between scan lines where the splats are small: an
+    // empty pixel with at least five of its eight neighbours drawn takes the
+    // highest of them. Two passes; a gap wider than that (two pixels with a
+    // straight edge) stays open.
     std::vector<Argb> winBefore;
     std::vector<float> depthBefore;
-    for (int pass = 0; pass < 2; ++pass) {
+    for (int pass = 0; pass < (splat <= 2 ? 2 : 0); ++pass) {
         winBefore.assign(argb.begin(), argb.end());
         depthBefore.assign(depth.begin(), depth.end());
         for (int y = 1; y + 1 < w.height; ++y) {
