@@ -9,6 +9,8 @@
 #include "support/test_support.h"
 #include "terrain/sample_scene.h"
 #include "terrain/terrain_tasks.h"
+#include "app/window_placement.h"
+#include "calculator/gui/Calculator.h"
 #include "views/colour_maps.h"
 #include "views/gui/coverage_view.h"
 #include "views/gui/plan_view.h"
@@ -16,12 +18,14 @@
 #include "views/gui/points_view.h"
 #include "views/gui/view_area.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStandardItemModel>
 #include <QTabBar>
 
@@ -121,6 +125,26 @@ TEST_F(ViewsTest, WindowStartsAtItsFormSizeResizesAndHoldsTheLogAsFirstTab) {
     EXPECT_EQ(views->width() - before.width(), 380);
     EXPECT_EQ(views->height() - before.height(), 373);
     EXPECT_EQ(fresh.findChild<QWidget*>("progressRow")->width() - barBefore, 380);
+}
+
+TEST_F(ViewsTest, DialogsOpenClearOfTheViewAreaAndTheProgressRow) {
+    window.resize(820, 427);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    window.findChild<QAction*>("actionCalculate_Parameters")->trigger();
+    auto* dialog = window.findChild<Calculator*>();
+    ASSERT_TRUE(dialog->isVisible());
+    auto global = [](QWidget* w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); };
+    const QRect keep = global(area()).united(global(window.findChild<QWidget*>("progressRow")));
+    const QRect screen = window.screen()->availableGeometry();
+    const QRect frame = dialog->frameGeometry();
+    EXPECT_EQ(frame.topLeft(), place_clear_of(screen, keep, frame.size()));
+    // Where the screen has room (1280 x 1024 has), nothing of them is hidden.
+    if (screen.height() - keep.bottom() > frame.height()) {
+        EXPECT_FALSE(frame.intersects(keep));
+    }
+    dialog->hide();
+    window.hide();
 }
 
 TEST_F(ViewsTest, PlanShowsTheModelTheNumberedLinesAndTheGroundNoSwathReaches) {
@@ -293,7 +317,13 @@ TEST_F(ViewsTest, TheDemoSceneLooksRightInEveryTab) {
     EXPECT_GT(area()->plan()->canvas()->gapArea(), 0.0);  // the demo's known gap
     show(area()->points(), area()->points()->canvas(), "demo-points");
     show(area()->coverage(), area()->coverage()->canvas(), "demo-coverage");
+    area()->setCurrentWidget(area()->points());
+    area()->points()->show3D(true);
+    keep(window.grab().toImage(), "demo-3d");
+    area()->points()->show3D(false);
     show(window.centralWidget()->findChild<QPlainTextEdit*>("Logs"), area(), "demo-log");
+    window.resize(window.minimumSize());  // the size the program starts at
+    show(area()->plan(), area()->plan()->canvas(), "demo-plan-start-size");
 }
 
 }  // namespace

@@ -46,14 +46,16 @@ void MapCanvas::fitToBounds() {
         emit viewChanged();
         return;
     }
-    // A margin of 28 pixels round the map, 76 at the bottom for the legend
-    // and the scale bar.
-    const double w = std::max(1, width() - 56), h = std::max(1, height() - 104);
+    // A margin round the map, more at the bottom for the legend and the
+    // scale bar (28 and 76 pixels, less on a small canvas).
+    const double side = std::min(28.0, 0.05 * width());
+    const double top = std::min(28.0, 0.06 * height()), bottom = std::min(76.0, 0.14 * height());
+    const double w = std::max(1.0, width() - 2 * side), h = std::max(1.0, height() - top - bottom);
     mpp_ = std::max(bounds_.width() / w, bounds_.height() / h);
     if (!(mpp_ > 0.0)) mpp_ = 1.0;
     const QPointF c = bounds_.center();
     left_ = c.x() - (width() / 2.0) * mpp_;
-    top_ = c.y() + ((height() - 104) / 2.0 + 28.0) * mpp_;
+    top_ = c.y() + (h / 2.0 + top) * mpp_;
     update();
     emit viewChanged();
 }

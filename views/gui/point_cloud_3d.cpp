@@ -1,9 +1,7 @@
 #include "views/gui/point_cloud_3d.h"
 
-#include <QLocale>
 #include <QMouseEvent>
 #include <QOpenGLContext>
-#include <QPainter>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -132,13 +130,6 @@ void PointCloud3D::paintGL() {
         buffer_.release();
         glDisable(GL_DEPTH_TEST);
     }
-    QPainter painter(this);
-    painter.setPen(QColor(200, 205, 212));
-    QString text = QStringLiteral("Drag to orbit, wheel to zoom, double-click to reset");
-    if (total_ > vertices_.size())
-        text += QStringLiteral("   |   %1 of %2 points shown, evenly thinned")
-                    .arg(QLocale().toString(qulonglong(vertices_.size())), QLocale().toString(qulonglong(total_)));
-    painter.drawText(rect().adjusted(10, 6, -10, -6), Qt::AlignLeft | Qt::AlignBottom, text);
 }
 
 void PointCloud3D::mousePressEvent(QMouseEvent* event) { lastMouse_ = event->pos(); }

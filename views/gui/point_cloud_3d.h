@@ -32,6 +32,8 @@ public:
     void orbit(double dYaw, double dPitch);
     void zoom(double factor);
     QMatrix4x4 viewProjection() const;
+    // Returns in the whole survey (the set shown may be thinned).
+    std::size_t total() const { return total_; }
 
 protected:
     void initializeGL() override;

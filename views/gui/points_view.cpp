@@ -210,9 +210,8 @@ void PointsView::showSurvey(const SimulationData& survey) {
         item->setToolTip(offered[i] ? QString() : QStringLiteral("This survey has no values for it"));
     }
     if (!offered[colouring_->currentIndex()]) colouring_->setCurrentIndex(0);
-    count_->setText(index_.empty() ? QStringLiteral("No points")
-                                   : QStringLiteral("%1 points").arg(QLocale().toString(qulonglong(index_.size()))));
     canvas_->setIndex(&index_);
+    updateCount();
     cloud3DStale_ = true;
     if (showing3D()) make3D();
 }
@@ -230,6 +229,21 @@ void PointsView::show3D(bool on) {
     threeDButton_->setChecked(on);
     stack_->setCurrentWidget(on ? page3D_ : static_cast<QWidget*>(canvas_));
     if (on) make3D();
+    updateCount();
+}
+
+void PointsView::updateCount() {
+    const QLocale locale;
+    QString text = index_.empty() ? QStringLiteral("No points")
+                                  : QStringLiteral("%1 points").arg(locale.toString(qulonglong(index_.size())));
+    if (showing3D() && cloud3D_) {
+        if (index_.size() > k3DPoints)
+            text += QStringLiteral(", %1 shown in 3D (evenly thinned)").arg(locale.toString(qulonglong(k3DPoints)));
+        text += QStringLiteral("   |   drag to orbit, wheel to zoom, double-click to reset");
+    } else if (!index_.empty() && !showing3D()) {
+        text += QStringLiteral("   |   wheel to zoom, drag to pan, double-click to fit");
+    }
+    count_->setText(text);
 }
 
 void PointsView::make3D() {

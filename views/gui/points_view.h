@@ -70,6 +70,7 @@ private:
     void colouringChanged();
     void save();
     void make3D();
+    void updateCount();
 
     PointIndex index_;
     PointsCanvas* canvas_;
