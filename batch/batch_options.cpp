@@ -44,6 +44,8 @@ struct RawOptions {
     std::string terms[6];
     std::string systematic, random, overall;
     std::string points, trajectory, trajectoryFormat, saveMesh, log;
+    std::string coverage, coveragePng, report, targetDensity, cell;
+    bool planAboveGround = false;
     std::string seed, threads;
     bool quiet = false;
 };
@@ -150,6 +152,9 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
     app.add_option("--height", raw.height, "Mean flying height (default: the wizard's suggestion)")
         ->type_name("M")
         ->group(flight);
+    app.add_flag("--plan-above-ground", raw.planAboveGround,
+                 "Space the lines for the flying height above the model's top, not above z = 0")
+        ->group(flight);
 
     const std::string scanner = "Scanner";
     app.add_option("--prf", raw.prf, "Pulse repetition frequency (default 10)")->type_name("KHZ")->group(scanner);
@@ -198,6 +203,21 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
         ->group(output);
     app.add_option("--save-mesh", raw.saveMesh, "Write the model as an ASCII mesh")->type_name("FILE")->group(output);
     app.add_option("--log", raw.log, "Write the text of the log panel")->type_name("FILE")->group(output);
+
+    const std::string coverage = "Coverage (the summary also goes to stdout)";
+    app.add_option("--coverage", raw.coverage, "Density raster as a float32 GeoTIFF, points per m2")
+        ->type_name("FILE.tif")
+        ->group(coverage);
+    app.add_option("--coverage-png", raw.coveragePng, "Density map with legend and scale bar")
+        ->type_name("FILE.png")
+        ->group(coverage);
+    app.add_option("--report", raw.report, "Coverage summary, run parameters and stage timings as JSON")
+        ->type_name("FILE.json")
+        ->group(coverage);
+    app.add_option("--target-density", raw.targetDensity, "Points per m2 a cell should reach (default 2)")
+        ->type_name("D")
+        ->group(coverage);
+    app.add_option("--cell", raw.cell, "Cell size of the raster (default: automatic)")->type_name("M")->group(coverage);
 
     const std::string run = "Run";
     app.add_option("--seed", raw.seed,
@@ -315,6 +335,19 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
         }
         if (given("--save-mesh")) options.saveMeshFile = raw.saveMesh;
         if (given("--log")) options.logFile = raw.log;
+        if (given("--coverage")) options.coverageFile = raw.coverage;
+        if (given("--coverage-png")) options.coveragePngFile = raw.coveragePng;
+        if (given("--report")) options.reportFile = raw.report;
+        if (given("--target-density")) {
+            options.targetDensity = parse_number(raw.targetDensity, "--target-density");
+            if (options.targetDensity < 0)
+                throw OptionError("--target-density: " + (quoted)(raw.targetDensity) + " is below 0.");
+        }
+        if (given("--cell")) {
+            options.coverageCell = parse_number(raw.cell, "--cell");
+            if (!(options.coverageCell > 0)) throw OptionError("--cell: " + (quoted)(raw.cell) + " is not above 0.");
+        }
+        options.planAboveGround = raw.planAboveGround;
 
         if (given("--seed")) {
             options.seed =
@@ -328,7 +361,10 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
                                          {"--points", &raw.points},
                                          {"--trajectory", &raw.trajectory},
                                          {"--save-mesh", &raw.saveMesh},
-                                         {"--log", &raw.log}}) {
+                                         {"--log", &raw.log},
+                                         {"--coverage", &raw.coverage},
+                                         {"--coverage-png", &raw.coveragePng},
+                                         {"--report", &raw.report}}) {
             if (given(name) && file->empty()) throw OptionError(std::string(name) + ": the file name is empty.");
         }
     } catch (const OptionError& e) {

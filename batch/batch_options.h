@@ -46,6 +46,17 @@ struct BatchOptions {
     std::string saveMeshFile;
     std::string logFile;
 
+    // Coverage: the density raster of the returns and what is made of it;
+    // the summary always goes to stdout after the run's own.
+    std::string coverageFile;     // GeoTIFF, float32 points per m2
+    std::string coveragePngFile;  // picture with legend and scale bar
+    std::string reportFile;       // JSON: summary, parameters, stage timings
+    double targetDensity = 2.0;   // points per m2
+    double coverageCell = 0.0;    // m; 0 = automatic
+    // Line spacing from the flying height above the model's top instead of
+    // above z = 0.
+    bool planAboveGround = false;
+
     // Run
     std::optional<std::uint32_t> seed;
     unsigned threads = 0;  // 0 = all cores

@@ -16,12 +16,14 @@
 #include "app/failure.h"
 #include "app/simulation_data.h"
 #include "app/uniform_source.h"
+#include "batch_coverage.h"
 #include "batch_options.h"
 #include "errors/error_model.h"
 #include "errors/error_tasks.h"
 #include "flight/flight_tasks.h"
 #include "lidar/lidar_tasks.h"
 #include "output/output_tasks.h"
+#include "output/writing_loop.h"
 #include "terminal_progress.h"
 #include "terrain/sample_scene.h"
 #include "terrain/terrain_tasks.h"
@@ -41,18 +43,26 @@ int truncate_to_int(double value) {
 }
 
 // Whether the file could be created or overwritten, without touching it.
+// A file is replaced through a new one made beside it, so its folder must
+// take new files; a device such as /dev/null is written directly.
 QString unwritable_reason(const std::string& path) {
     const QString name = file_name(path);
     const QFileInfo info(name);
     if (info.exists()) {
         if (info.isDir()) return QStringLiteral("is a folder");
-        if (::access(QFile::encodeName(name).constData(), W_OK) != 0) return QStringLiteral("is not writable");
-        return QString();
+        if (!info.isFile()) {
+            if (::access(QFile::encodeName(name).constData(), W_OK) != 0) return QStringLiteral("is not writable");
+            return QString();
+        }
     }
-    const QFileInfo folder(info.absolutePath());
+    // A link is followed to the file it names.
+    const QFileInfo folder(info.exists() ? QFileInfo(info.canonicalFilePath()).absolutePath() : info.absolutePath());
     if (!folder.exists() || !folder.isDir()) return QStringLiteral("is in a folder that does not exist");
     if (::access(QFile::encodeName(folder.absoluteFilePath()).constData(), W_OK | X_OK) != 0) {
         return QStringLiteral("is in a folder that is not writable");
+    }
+    if (info.exists() && ::access(QFile::encodeName(name).constData(), W_OK) != 0) {
+        return QStringLiteral("is not writable");
     }
     return QString();
 }
@@ -99,9 +109,11 @@ struct Run {
     StageClock clock;
     int status = kBatchOk;
     int expectedHits = 0;
+    bool cast = false;
+    BatchCoverage coverage;
 
     Run(const BatchOptions& o, std::ostream& outStream, std::ostream& errStream, bool bars)
-        : options(o), out(outStream), err(errStream), progress(errStream, bars) {}
+        : options(o), out(outStream), err(errStream), progress(errStream, bars), coverage(o) {}
 
     void message(const QString& text) {
         progress.endStage();
@@ -165,6 +177,7 @@ struct Run {
         values.scanner = options.scanner;
         values.realisticTrajectory = options.realisticTrajectory;
         values.trajectoryTerms = options.trajectoryTerms;
+        if (options.planAboveGround) values.flight.spacingGround = data.maxZ;
         return values;
     }
 
@@ -173,12 +186,14 @@ struct Run {
         QString text = validate_flight_values(values.flight, data.maxZ);
         if (text.isEmpty()) text = validate_scanner_values(values.scanner);
         if (text.isEmpty() && options.errorStep) text = validate_error_settings(options.errors);
+        if (text.isEmpty()) text = coverage.refusal(data);
         return text;
     }
 
     QString checkOutputs() const {
         for (const std::string* path :
-             {&options.pointsFile, &options.trajectoryFile, &options.saveMeshFile, &options.logFile}) {
+             {&options.pointsFile, &options.trajectoryFile, &options.saveMeshFile, &options.logFile,
+              &options.coverageFile, &options.coveragePngFile, &options.reportFile}) {
             if (path->empty()) continue;
             const QString reason = unwritable_reason(*path);
             if (!reason.isEmpty()) return QStringLiteral("Cannot write '%1': it %2.").arg(file_name(*path), reason);
@@ -221,6 +236,7 @@ struct Run {
         begin("cast", "Casting lasers");
         try {
             simulate_lidar_task(data, progress, options.threads);
+            cast = true;
         } catch (const Refused& e) {
             refused(QString::fromStdString(e.what()));
         }
@@ -235,8 +251,8 @@ struct Run {
         end();
     }
 
-    // Runs one save; the core writers do not report a file they could not
-    // create, so its existence is checked afterwards.
+    // Runs one save; the core writers report a file they could not write
+    // (OutputError naming it and the system's reason).
     template <typename Save>
     void save(const char* stage, const char* label, const std::string& path, const QString& refusal, Save&& run) {
         if (!refusal.isEmpty()) return refused(refusal);
@@ -249,7 +265,6 @@ struct Run {
             return;
         }
         end();
-        if (!QFileInfo::exists(file_name(path))) failed(QStringLiteral("Could not write '%1'.").arg(file_name(path)));
     }
 
     // The wizard's Done and the actions after it, in the desktop program's
@@ -258,6 +273,7 @@ struct Run {
         if (!generateLasers(values)) return;
         simulate();
         if (options.errorStep) introduceErrors();
+        if (cast) analyseCoverage();
         if (!options.pointsFile.empty()) {
             save("points", "Saving points", options.pointsFile, refusal_save_points(data),
                  [this](const QString& path) { save_points_task(data, path, progress); });
@@ -274,11 +290,37 @@ struct Run {
         }
     }
 
+    // The coverage raster, its GeoTIFF and picture; timed for the report
+    // only, so the summary's stage table stays as it was.
+    std::vector<std::pair<const char*, double>> coverageStages;
+    void analyseCoverage() {
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            coverage.analyse(data);
+        } catch (const OutputError& e) {
+            failed(QString::fromStdString(e.what()));
+        }
+        coverageStages.emplace_back("coverage",
+                                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    void writeReport() {
+        std::vector<std::pair<const char*, double>> stages = clock.stages;
+        stages.insert(stages.end(), coverageStages.begin(), coverageStages.end());
+        try {
+            coverage.writeReport(data, expectedHits, stages);
+        } catch (const OutputError& e) {
+            failed(QString::fromStdString(e.what()));
+        }
+    }
+
     void writeLog() {
-        QFile file(file_name(options.logFile));
         const QByteArray text = data.logText.toUtf8();
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size()) {
-            failed(QStringLiteral("Could not write the log '%1'.").arg(file_name(options.logFile)));
+        try {
+            ChunkedFile file(file_name(options.logFile));
+            file.write_raw(text.constData(), static_cast<std::size_t>(text.size()));
+            file.close();
+        } catch (const OutputError& e) {
+            failed(QString::fromStdString(e.what()));
         }
     }
 
@@ -333,8 +375,12 @@ int run_batch_steps(const std::vector<std::string>& args, std::ostream& out, std
     run.survey(values);
     if (run.status == kBatchBadUsage) return kBatchBadUsage;
     if (!options.logFile.empty()) run.writeLog();
+    if (!options.reportFile.empty()) run.writeReport();
     run.progress.endStage();
-    if (!options.quiet) run.summary();
+    if (!options.quiet) {
+        run.summary();
+        run.coverage.printSummary(out);
+    }
     return run.status;
 }
 

@@ -88,6 +88,7 @@ double expected_pulse_density(const SimulationData& data, std::uint64_t pulseCou
 
 void CoverageSink::begin(const SurveyContext& context) {
     const SimulationData& data = *context.data;
+    data_ = context.data;
     grid_ = CoverageGrid();
     const double cell = coverage_cell_size(requestedCell_, data.maxX - data.minX, data.maxY - data.minY,
                                            expected_pulse_density(data, context.pulseCount));
@@ -141,7 +142,9 @@ void CoverageSink::begin(const SurveyContext& context) {
 void CoverageSink::consume(const PulseChunk& chunk) {
     CoverageGrid& g = grid_;
     SwathProfile& s = g.swaths;
-    const double ox = g.originX, oy = g.originY, inverse = 1.0 / g.cell;
+    // Divided, not multiplied by an inverse: a return on a cell edge falls
+    // in the cell that starts there, as any other count puts it.
+    const double ox = g.originX, oy = g.originY, cell = g.cell;
     const double columns = g.columns, rows = g.rows;
     const double inverseStrip = 1.0 / s.stripWidth;
     const double strips = s.strips;
@@ -175,8 +178,8 @@ void CoverageSink::consume(const PulseChunk& chunk) {
         const LaserLine& laser = chunk.lasers[i];
         if (laser.hitFaceIndex < 0) continue;
         const double x = laser.hitPoint.x, y = laser.hitPoint.y;
-        const double fc = std::floor((x - ox) * inverse);
-        const double fr = std::floor((y - oy) * inverse);
+        const double fc = std::floor((x - ox) / cell);
+        const double fr = std::floor((y - oy) / cell);
         if (!(fc >= 0.0 && fc < columns && fr >= 0.0 && fr < rows)) {
             ++g.outside;
             continue;
@@ -237,7 +240,8 @@ bool line_overlap(const SwathProfile& s, int a, LineOverlap& out) {
         return widths[widths.size() / 2];
     };
     const float halfA = median_width(baseA) / 2, halfB = median_width(baseB) / 2;
-    double least = std::numeric_limits<double>::infinity(), sum = 0.0;
+    std::vector<double> shares;
+    double sum = 0.0;
     int strips = 0, gaps = 0;
     for (int i = 0; i < s.strips; ++i) {
         const float lowA = s.low[baseA + i], highA = s.high[baseA + i];
@@ -246,7 +250,7 @@ bool line_overlap(const SwathProfile& s, int a, LineOverlap& out) {
         if (!(widthA > 0 && widthB > 0 && widthA >= halfA && widthB >= halfB)) continue;
         const double shared = double(std::min(highA, highB)) - double(std::max(lowA, lowB));
         const double share = shared / double(std::max(widthA, widthB));
-        least = std::min(least, share);
+        shares.push_back(share);
         sum += share;
         ++strips;
         if (shared < 0.0) ++gaps;
@@ -254,7 +258,11 @@ bool line_overlap(const SwathProfile& s, int a, LineOverlap& out) {
     if (strips == 0) return false;
     out.lineA = a;
     out.lineB = a + 1;
-    out.share = least;
+    // The weak end of the strips without the odd strip where an irregular
+    // model edge or a roof cuts one swath short: the 5th percentile.
+    const std::size_t rank = std::size_t(std::ceil(0.05 * double(shares.size()))) - 1;
+    std::nth_element(shares.begin(), shares.begin() + rank, shares.end());
+    out.share = shares[rank];
     out.meanShare = sum / strips;
     out.gapLength = gaps * s.stripWidth;
     return true;

@@ -52,7 +52,7 @@ struct CoverageGrid {
 // divided by the wider of the two swaths there.
 struct LineOverlap {
     int lineA = 0, lineB = 0;  // 1-based, lineB = lineA + 1
-    double share = 0.0;        // the smallest over the strips: where the plan is weakest (negative: a gap)
+    double share = 0.0;        // 5th percentile over the strips: where the plan is weakest (negative: a gap)
     double meanShare = 0.0;    // mean over the strips
     double gapLength = 0.0;    // m along the flight where the two swaths leave a gap
 };

@@ -23,6 +23,8 @@ public:
     void finish() override;
     void abandon() noexcept override {}
 
+    // The survey of the last begin (its model and plan).
+    const SimulationData* data() const { return data_; }
     const CoverageGrid& grid() const { return grid_; }
     CoverageGrid& grid() { return grid_; }
 
@@ -30,6 +32,7 @@ private:
     double requestedCell_;
     std::vector<Product> products_;
     CoverageGrid grid_;
+    const SimulationData* data_ = nullptr;
     const std::vector<std::size_t>* lineStarts_ = nullptr;
     std::size_t nextLine_ = 0;  // flight lines (0-based) that start at or before the pulse in hand
     double cosO_ = 1.0, sinO_ = 0.0;

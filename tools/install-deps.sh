@@ -7,9 +7,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libcli11-dev
-          libgtest-dev libgmock-dev libbenchmark-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev libgdal-dev fonts-dejavu-core)
 if [ "${1:-}" = "--tests" ]; then
-  packages+=(xvfb xauth)
+  # gdal-bin and numpy read the coverage raster and the points independently.
+  packages+=(xvfb xauth gdal-bin python3-numpy)
 fi
 
 apt-get update -qq
