@@ -90,17 +90,3 @@ const char* class_name(int pointClass) {
     default: return nullptr;
     }
 }
-
-Argb density_colour(double density, double target, double top) {
-    if (!(density > 0.0)) return kGapColour;
-    if (density < target) {
-        const double u = 1.0 + std::log10(density / target) / 2.0;  // two decades below the target
-        const Stop stops[] = {{0.0, red_of(kSparseColour), green_of(kSparseColour), blue_of(kSparseColour)},
-                              {1.0, red_of(kThinColour), green_of(kThinColour), blue_of(kThinColour)}};
-        return ramp(stops, u);
-    }
-    static const Stop stops[] = {{0.0, 30, 90, 120}, {0.35, 25, 150, 140}, {0.7, 120, 200, 90},
-                                 {1.0, 245, 230, 60}};
-    const double span = top > target ? top - target : 1.0;
-    return ramp(stops, (density - target) / span);
-}

@@ -28,12 +28,3 @@ Argb line_colour(int line);
 Argb class_colour(int pointClass);
 // Name of a LAS point class for legends ("Class 12" for those without one).
 const char* class_name(int pointClass);
-
-// Coverage: cells at or above the target density run from teal to yellow
-// over [target, top]; cells below it run from red (a hundredth of the
-// target or less) to pale orange (just below it) on a log scale; a cell
-// without any point is crimson (kGapColour), whatever the target.
-constexpr Argb kGapColour = argb(150, 0, 45);
-constexpr Argb kThinColour = argb(253, 190, 120);  // just below the target
-constexpr Argb kSparseColour = argb(215, 40, 40);  // a hundredth of the target
-Argb density_colour(double density, double target, double top);

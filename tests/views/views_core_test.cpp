@@ -163,13 +163,4 @@ TEST(DialogPlacement, DialogsOpenClearOfTheLogOnA1280By1024Screen) {
     EXPECT_EQ(at, QPoint(0, 724));  // below, pushed up onto the screen
 }
 
-TEST(ColourMaps, DensityColoursSplitAtTheTarget) {
-    EXPECT_EQ(density_colour(0.0, 2.0, 8.0), kGapColour);
-    EXPECT_EQ(density_colour(0.02, 2.0, 8.0), kSparseColour);
-    EXPECT_EQ(density_colour(1.9999, 2.0, 8.0) & 0xfff0f0f0, kThinColour & 0xfff0f0f0);
-    const Argb above = density_colour(2.0, 2.0, 8.0);
-    EXPECT_GT(green_of(above), red_of(above));  // teal from the target on
-    EXPECT_EQ(density_colour(80.0, 2.0, 8.0), density_colour(8.0, 2.0, 8.0));
-}
-
 }  // namespace

@@ -1,6 +1,7 @@
 #include "views/gui/coverage_view.h"
 
 #include "app/simulation_data.h"
+#include "coverage/picture/coverage_picture.h"
 #include "views/colour_maps.h"
 #include "views/gui/view_toolbar.h"
 
@@ -47,31 +48,16 @@ void CoverageCanvas::colour() {
     image_ = QImage();
     if (!grid_) return;
     const CoverageGrid& g = *grid_;
-    // The ramp runs from the target to twice the larger of the target and
-    // the mean density of the covered cells.
-    double sum = 0.0;
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < g.points.size(); ++i) {
-        if (!g.covered[i]) continue;
-        sum += g.density(i);
-        ++n;
-    }
-    top_ = 2.0 * std::max(target_, n ? sum / n : 0.0);
-    if (!(top_ > target_)) top_ = target_ + 1.0;
+    // The colours of the batch runner's coverage picture, so that the two
+    // read alike; off the model (and without returns) the map shows through.
+    top_ = coverage_scale_top(g, target_);
     image_ = QImage(g.columns, g.rows, QImage::Format_ARGB32);
     for (int r = 0; r < g.rows; ++r) {
         auto* line = reinterpret_cast<QRgb*>(image_.scanLine(g.rows - 1 - r));
         for (int c = 0; c < g.columns; ++c) {
             const std::size_t i = g.index(c, r);
-            if (g.covered[i]) {
-                line[c] = density_colour(g.density(i), target_, top_);
-            } else if (g.points[i] != 0) {
-                // Returns off the model's footprint (walls, error step): faint.
-                const Argb colour = density_colour(g.density(i), target_, top_);
-                line[c] = qRgba(red_of(colour), green_of(colour), blue_of(colour), 110);
-            } else {
-                line[c] = 0;
-            }
+            const bool covered = g.covered[i] != 0;
+            line[c] = covered || g.points[i] != 0 ? coverage_colour(g.density(i), covered, target_, top_).rgb() : 0u;
         }
     }
 }
@@ -142,7 +128,7 @@ void CoverageCanvas::drawMap(QPainter& p) {
 }
 
 void CoverageCanvas::drawLegend(QPainter& p) {
-    const QRectF box(10, height() - 68, 262, 58);
+    const QRectF box(10, height() - 84, 290, 74);
     p.save();
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(20, 22, 26, 205));
@@ -150,33 +136,37 @@ void CoverageCanvas::drawLegend(QPainter& p) {
     QFont small = p.font();
     small.setPointSizeF(std::max(6.5, small.pointSizeF() - 1.0));
     p.setFont(small);
-    // No point, then up to the target in reds (log scale), then the ramp.
-    const QRectF gapKey(box.left() + 10, box.top() + 24, 12, 10);
+    // No point, then up to the target in reds, then the ramp to the top.
+    const QRectF gapKey(box.left() + 10, box.top() + 44, 12, 10);
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor::fromRgb(kGapColour));
+    p.setBrush(coverage_colour(0.0, true, target_, top_));
     p.drawRect(gapKey);
-    const QRectF bar(box.left() + 26, box.top() + 24, 226, 10);
-    const double targetAt = 0.4;  // share of the bar below the target
+    const QRectF bar(box.left() + 26, box.top() + 44, 254, 10);
+    const double targetAt = target_ / top_;  // a linear scale from 0 to the top
     QLinearGradient g(bar.topLeft(), bar.topRight());
-    for (int i = 0; i <= 20; ++i) {
-        const double t = i / 20.0;
-        const double d = t < targetAt ? target_ * std::pow(10.0, 2.0 * (t / targetAt - 1.0))
-                                      : target_ + (top_ - target_) * (t - targetAt) / (1 - targetAt);
-        g.setColorAt(t, QColor::fromRgb(density_colour(d, target_, top_)));
+    for (int i = 0; i <= 40; ++i) {
+        const double t = i / 40.0;
+        g.setColorAt(t, coverage_colour(std::max(t * top_, 1e-9 * top_), true, target_, top_));
     }
+    // Sharp at the target, where the reds end.
+    g.setColorAt(std::max(0.0, targetAt - 1e-6), coverage_colour(target_ * (1 - 1e-9), true, target_, top_));
+    g.setColorAt(targetAt, coverage_colour(target_, true, target_, top_));
     p.setBrush(g);
     p.drawRect(bar);
     const double tx = bar.left() + bar.width() * targetAt;
     p.setPen(QPen(Qt::white, 2));
     p.drawLine(QPointF(tx, bar.top() - 3), QPointF(tx, bar.bottom() + 3));
     p.setPen(QColor(230, 230, 230));
-    p.drawText(QRectF(gapKey.left(), box.top() + 4, 240, 16), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Points per m\u00b2 (crimson: none)"));
-    const QRectF labels(bar.left(), bar.bottom() + 3, bar.width(), 14);
-    p.drawText(QRectF(gapKey.left() - 4, labels.top(), 20, 14), Qt::AlignHCenter, QStringLiteral("0"));
-    p.drawText(labels, Qt::AlignLeft, number(target_ / 100.0, target_ < 10 ? 2 : 1));
-    p.drawText(QRectF(tx - 60, labels.top(), 120, 14), Qt::AlignHCenter, QStringLiteral("target %1").arg(number(target_, 1)));
-    p.drawText(labels, Qt::AlignRight, number(top_, 1));
+    p.drawText(QRectF(gapKey.left(), box.top() + 3, 270, 18), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("Points per m\u00b2, darkest red: none"));
+    const QRectF labels(bar.left(), bar.bottom() + 2, bar.width(), 16);
+    p.drawText(labels, Qt::AlignLeft, QStringLiteral("0"));
+    // The target above its tick.
+    const double decimals = target_ < 0.1 ? 3 : target_ < 10 ? 1 : 0;
+    p.drawText(QRectF(std::clamp(tx - 60, bar.left() - 16, bar.right() - 120), box.top() + 23, 120, 18),
+               tx - 60 < bar.left() - 16 ? Qt::AlignLeft : tx + 60 > bar.right() ? Qt::AlignRight : Qt::AlignHCenter,
+               QStringLiteral("target %1").arg(number(target_, int(decimals))));
+    p.drawText(labels, Qt::AlignRight, number(top_, top_ < 1 ? 2 : top_ < 10 ? 1 : 0));
     p.restore();
 }
 
@@ -209,7 +199,8 @@ CoverageView::CoverageView(QWidget* parent)
     auto* scroll = new QScrollArea(this);
     scroll->setWidget(panel_);
     scroll->setWidgetResizable(true);
-    scroll->setFixedWidth(250);
+    scroll->setFixedWidth(290);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setFrameShape(QFrame::NoFrame);
     auto* body = new QHBoxLayout;
     body->setContentsMargins(0, 0, 0, 0);
@@ -281,7 +272,7 @@ void CoverageView::fillPanel() {
                                 .arg(gap ? QStringLiteral("#c8142a") : QStringLiteral("#222"), number(100.0 * o.share, 0),
                                      number(100.0 * o.meanShare, 0));
             if (o.gapLength > 0.0) value += QStringLiteral("<br/><span style='color:#c8142a'>gap along %1 m</span>").arg(number(o.gapLength, 0));
-            html += row(QStringLiteral("Lines %1\u2013%2").arg(o.lineA).arg(o.lineB), value);
+            html += row(QStringLiteral("Lines&nbsp;%1\u2013%2").arg(o.lineA).arg(o.lineB), value);
         }
         html += QStringLiteral("</table>");
     }

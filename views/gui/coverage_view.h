@@ -8,8 +8,9 @@
 
 class SimulationData;
 
-// The density raster: cells at or above the target in a teal-to-yellow
-// ramp, cells below it in reds, empty covered cells in the deepest red.
+// The density raster in the colours of the batch runner's coverage picture:
+// reds below the target density, the darkest red where a covered cell has
+// no return, greens to blues at and above it.
 // Hovering a cell shows its density, returns, heights and flight lines.
 class CoverageCanvas : public MapCanvas {
     Q_OBJECT
