@@ -254,6 +254,14 @@ TEST_F(ViewsTest, PointsTopViewColoursByLineAndZoomAndPanMoveTheMapping) {
     }
     keep(window.grab().toImage(), "points-3d");
     points->show3D(false);
+
+    // A change while the tab is hidden lets the points go; the tab rebuilds them.
+    const std::size_t returns = points->index().size();
+    area()->setCurrentIndex(0);
+    area()->surveyChanged(ViewArea::PointsChanged);
+    EXPECT_TRUE(points->index().empty());
+    area()->setCurrentWidget(points);
+    EXPECT_EQ(points->index().size(), returns);
 }
 
 TEST_F(ViewsTest, CoverageMarksCellsBelowTheTargetAndDescribesTheCellUnderTheMouse) {

@@ -234,6 +234,13 @@ void CoverageView::showSurvey(const SimulationData& survey) {
     fillPanel();
 }
 
+void CoverageView::release() {
+    grid_ = CoverageGrid();
+    summary_ = CoverageSummary();
+    canvas_->setCoverage(nullptr, target_->value());
+    fillPanel();
+}
+
 void CoverageView::targetChanged() {
     if (data_ && grid_.columns > 0) summary_ = summarise_coverage(grid_, *data_, target_->value());
     canvas_->setTarget(target_->value());

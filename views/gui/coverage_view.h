@@ -48,6 +48,8 @@ public:
     explicit CoverageView(QWidget* parent = nullptr);
 
     void showSurvey(const SimulationData& survey);
+    // Lets go of the raster (the survey changed while the tab is hidden).
+    void release();
     CoverageCanvas* canvas() const { return canvas_; }
     QDoubleSpinBox* targetBox() const { return target_; }
     const CoverageSummary& summary() const { return summary_; }

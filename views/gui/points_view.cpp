@@ -216,6 +216,14 @@ void PointsView::showSurvey(const SimulationData& survey) {
     if (showing3D()) make3D();
 }
 
+void PointsView::release() {
+    index_.clear();
+    canvas_->setIndex(&index_);
+    if (cloud3D_) cloud3D_->setPoints({}, index_, canvas_->colouring(), 0);
+    cloud3DStale_ = true;
+    updateCount();
+}
+
 void PointsView::colouringChanged() {
     canvas_->setColouring(static_cast<PointColouring>(colouring_->currentIndex()));
     cloud3DStale_ = true;

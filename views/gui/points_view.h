@@ -55,6 +55,8 @@ public:
     ~PointsView() override;
 
     void showSurvey(const SimulationData& survey);
+    // Lets go of the points (the survey changed while the tab is hidden).
+    void release();
     const PointIndex& index() const { return index_; }
     PointsCanvas* canvas() const { return canvas_; }
     QComboBox* colouringBox() const { return colouring_; }

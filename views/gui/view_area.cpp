@@ -71,7 +71,12 @@ ViewArea::ViewArea(SimulationData& survey, QWidget* logPanel, QWidget* parent)
 
 void ViewArea::surveyChanged(int changes) {
     if (changes & (ModelChanged | PlanChanged)) stale_ |= kPlan;
-    if (changes & (ModelChanged | PlanChanged | PointsChanged)) stale_ |= kPoints | kCoverage;
+    if (changes & (ModelChanged | PlanChanged | PointsChanged)) {
+        stale_ |= kPoints | kCoverage;
+        // The hidden views let go of their copies at once: 16 bytes a return.
+        if (currentWidget() != points_) points_->release();
+        if (currentWidget() != coverage_) coverage_->release();
+    }
     refreshCurrent();
 }
 
