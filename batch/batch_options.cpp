@@ -1,5 +1,10 @@
 #include "batch_options.h"
 
+#include "app/failure.h"
+#include "products/product_tasks.h"
+
+#include <QString>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
@@ -46,6 +51,7 @@ struct RawOptions {
     std::string points, trajectory, trajectoryFormat, saveMesh, log;
     std::string coverage, coveragePng, report, targetDensity, cell;
     bool planAboveGround = false;
+    std::string las14, csv, trajectoryCsv, trajectoryRate, crs, startTime, classes, intensity;
     std::string seed, threads;
     bool quiet = false;
 };
@@ -219,6 +225,35 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
         ->group(coverage);
     app.add_option("--cell", raw.cell, "Cell size of the raster (default: automatic)")->type_name("M")->group(coverage);
 
+    const std::string products = "Survey products (beside the outputs above)";
+    app.add_option("--las14", raw.las14,
+                   "LAS 1.4 point file (format 6: GPS time, scan angle, flight line, intensity, class)")
+        ->type_name("FILE")
+        ->group(products);
+    app.add_option("--csv", raw.csv, "The returns as text: x,y,z to 1 mm, gps_time, intensity, class, line, ...")
+        ->type_name("FILE")
+        ->group(products);
+    app.add_option("--trajectory-csv", raw.trajectoryCsv, "Timed trajectory: time,x,y,z,roll,pitch,yaw")
+        ->type_name("FILE")
+        ->group(products);
+    app.add_option("--trajectory-rate", raw.trajectoryRate,
+                   "Trajectory samples per second, interpolated (default: one line per pulse)")
+        ->type_name("HZ")
+        ->group(products);
+    app.add_option("--crs", raw.crs, "Coordinate reference system of the LAS 1.4 file: EPSG:NNNN or a WKT file")
+        ->type_name("CODE")
+        ->group(products);
+    app.add_option("--start-time", raw.startTime,
+                   std::string("UTC time of the first pulse, ISO 8601 (default ") + kDefaultStartTime + ")")
+        ->type_name("ISO")
+        ->group(products);
+    app.add_option("--classes", raw.classes, "Keyword table for the model's class labels: lines \"keyword class\"")
+        ->type_name("FILE")
+        ->group(products);
+    app.add_option("--intensity", raw.intensity, "Intensity from the radiometric model, or 0 (default on)")
+        ->type_name("on|off")
+        ->group(products);
+
     const std::string run = "Run";
     app.add_option("--seed", raw.seed,
                    "Seed of the random source (default 1) and of the trajectory signs (default: the clock)")
@@ -349,6 +384,32 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
         }
         options.planAboveGround = raw.planAboveGround;
 
+        if (given("--las14")) options.las14File = raw.las14;
+        if (given("--csv")) options.csvFile = raw.csv;
+        if (given("--trajectory-csv")) options.trajectoryCsvFile = raw.trajectoryCsv;
+        double rate = 0.0;
+        if (given("--trajectory-rate")) {
+            rate = parse_number(raw.trajectoryRate, "--trajectory-rate");
+            if (!(rate > 0.0)) throw OptionError(std::string("--trajectory-rate: '") + raw.trajectoryRate + "' is not above 0.");
+        }
+        bool intensity = true;
+        if (given("--intensity")) intensity = parse_choice(raw.intensity, "--intensity", {"on", "off"}) == 0;
+        // Refused here, before anything runs.
+        auto checked = [](const char* option, auto&& read) {
+            try {
+                read();
+            } catch (const InputError& e) {
+                throw OptionError(std::string(option) + ": " + e.what());
+            }
+        };
+        checked("--start-time", [&] { options.products = product_settings("", raw.startTime, intensity, rate); });
+        checked("--crs", [&] {
+            if (given("--crs")) options.products.crs = resolve_crs(raw.crs);
+        });
+        checked("--classes", [&] {
+            if (given("--classes")) options.classTable = read_class_table(QString::fromLocal8Bit(raw.classes.c_str()));
+        });
+
         if (given("--seed")) {
             options.seed =
                 static_cast<std::uint32_t>(parse_count(raw.seed, "--seed", std::numeric_limits<std::uint32_t>::max()));
@@ -364,7 +425,10 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
                                          {"--log", &raw.log},
                                          {"--coverage", &raw.coverage},
                                          {"--coverage-png", &raw.coveragePng},
-                                         {"--report", &raw.report}}) {
+                                         {"--report", &raw.report},
+                                         {"--las14", &raw.las14},
+                                         {"--csv", &raw.csv},
+                                         {"--trajectory-csv", &raw.trajectoryCsv}}) {
             if (given(name) && file->empty()) throw OptionError(std::string(name) + ": the file name is empty.");
         }
     } catch (const OptionError& e) {

@@ -9,6 +9,8 @@
 
 #include "errors/error_settings.h"
 #include "flight/parameters.h"
+#include "products/product_settings.h"
+#include "terrain/surface_classes.h"
 
 // The command line of pointfall-batch, read into the values the desktop
 // program's dialogs would hold.
@@ -56,6 +58,14 @@ struct BatchOptions {
     // Line spacing from the flying height above the model's top instead of
     // above z = 0.
     bool planAboveGround = false;
+
+    // Survey products (LAS 1.4, full-precision text, timed trajectory); the
+    // CRS and start time already checked and resolved.
+    std::string las14File;
+    std::string csvFile;
+    std::string trajectoryCsvFile;
+    ProductSettings products;
+    ClassTable classTable;  // from --classes; empty: the default keywords
 
     // Run
     std::optional<std::uint32_t> seed;

@@ -24,6 +24,7 @@
 #include "lidar/lidar_tasks.h"
 #include "output/output_tasks.h"
 #include "output/writing_loop.h"
+#include "products/product_tasks.h"
 #include "terminal_progress.h"
 #include "terrain/sample_scene.h"
 #include "terrain/terrain_tasks.h"
@@ -91,7 +92,7 @@ private:
 void load_sample_scene(SimulationData& data, std::size_t triangles, Progress& progress) {
     open_mesh_begin(data);
     progress.showStatus(QStringLiteral("Loading file.."));
-    make_sample_scene(data.vertices, data.faces, triangles);
+    make_sample_scene(data.vertices, data.faces, triangles, data.faceClasses);
     progress.setRange(0, 5);
     progress.setValue(0);
     progress.setValue(1);
@@ -144,6 +145,7 @@ struct Run {
             failed(QStringLiteral("Cannot read '%1': it is a folder.").arg(file_name(options.modelFile)));
             return false;
         }
+        data.classTable = options.classTable;
         try {
             switch (options.model) {
             case ModelKind::SampleScene:
@@ -193,7 +195,8 @@ struct Run {
     QString checkOutputs() const {
         for (const std::string* path :
              {&options.pointsFile, &options.trajectoryFile, &options.saveMeshFile, &options.logFile,
-              &options.coverageFile, &options.coveragePngFile, &options.reportFile}) {
+              &options.coverageFile, &options.coveragePngFile, &options.reportFile,
+              &options.las14File, &options.csvFile, &options.trajectoryCsvFile}) {
             if (path->empty()) continue;
             const QString reason = unwritable_reason(*path);
             if (!reason.isEmpty()) return QStringLiteral("Cannot write '%1': it %2.").arg(file_name(*path), reason);
@@ -288,6 +291,31 @@ struct Run {
             save("mesh", "Saving mesh", options.saveMeshFile, refusal_save_mesh(data),
                  [this](const QString& path) { save_mesh_task(data, path, progress); });
         }
+        saveSurveyProducts();
+    }
+
+    // The survey products (LAS 1.4, text, timed trajectory) as sinks fed
+    // with the whole in-memory survey in one chunk.
+    void saveSurveyProducts() {
+        SurveyProductFiles files;
+        files.las14 = options.las14File.empty() ? QString() : file_name(options.las14File);
+        files.csv = options.csvFile.empty() ? QString() : file_name(options.csvFile);
+        files.trajectoryCsv = options.trajectoryCsvFile.empty() ? QString() : file_name(options.trajectoryCsvFile);
+        if (!files.any()) return;
+        const QString pointRefusal = refusal_save_points(data);
+        if (!pointRefusal.isEmpty() && (!files.las14.isEmpty() || !files.csv.isEmpty())) return refused(pointRefusal);
+        const QString trajectoryRefusal = refusal_save_trajectory(data);
+        if (!trajectoryRefusal.isEmpty() && !files.trajectoryCsv.isEmpty()) return refused(trajectoryRefusal);
+        begin("products", "Saving survey products");
+        try {
+            std::vector<std::unique_ptr<SurveySink>> sinks = make_product_sinks(files, options.products, &progress);
+            feed_survey(data, sinks);
+        } catch (const OutputError& e) {
+            failed(QString::fromStdString(e.what()));
+            clock.stop();
+            return;
+        }
+        end();
     }
 
     // The coverage raster, its GeoTIFF and picture; timed for the report

@@ -1,6 +1,6 @@
 #include "views/point_index.h"
 
-#include "app/simulation_data.h"
+#include "products/return_attributes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,37 +17,27 @@ inline int floor_int(double v) {
 
 }  // namespace
 
-PointAttributeSources point_attribute_sources(const SimulationData& /*data*/) {
-    // Hook: the survey products put a class per face and an intensity per
-    // record into the working data; hand them over here once they exist.
-    return {};
-}
-
 void PointIndex::clear() { *this = PointIndex(); }
 
 void PointIndex::build(const std::vector<LaserLine>& lasers, const std::vector<std::size_t>& lineStarts,
                        const PointAttributeSources& sources) {
     clear();
-    // Pass 1: how many returns, their bounds and the intensity range.
+    // Pass 1: how many returns and their bounds.
     std::size_t count = 0;
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0, z0 = 0, z1 = 0;
-    std::uint16_t i0 = 0, i1 = 0;
     for (std::size_t k = 0; k < lasers.size(); ++k) {
         const LaserLine& l = lasers[k];
         if (l.hitFaceIndex == -1) continue;
         const Vec3& p = l.hitPoint;
         if (!std::isfinite(p.x + p.y + p.z)) continue;
-        const std::uint16_t in = sources.intensity ? sources.intensity[k] : 0;
         if (count == 0) {
             x0 = x1 = p.x;
             y0 = y1 = p.y;
             z0 = z1 = p.z;
-            i0 = i1 = in;
         }
         x0 = std::min(x0, p.x), x1 = std::max(x1, p.x);
         y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
         z0 = std::min(z0, p.z), z1 = std::max(z1, p.z);
-        i0 = std::min(i0, in), i1 = std::max(i1, in);
         ++count;
     }
     lineCount_ = static_cast<int>(lineStarts.size());
@@ -59,7 +49,7 @@ void PointIndex::build(const std::vector<LaserLine>& lasers, const std::vector<s
     spanY_ = y1 - y0;
     minZ_ = static_cast<float>(z0);
     maxZ_ = static_cast<float>(z1);
-    hasClasses_ = sources.faceClass != nullptr;
+    hasClasses_ = sources.classes != nullptr;
     hasIntensity_ = sources.intensity != nullptr;
     // About 64 points per tile, at most 512 tiles a side.
     const double area = std::max(spanX_ * spanY_, 1e-6);
@@ -87,7 +77,6 @@ void PointIndex::build(const std::vector<LaserLine>& lasers, const std::vector<s
     // Pass 3: place every return in its tile, in survey order.
     points_.resize(count);
     std::vector<std::uint32_t> next(tileStart_.begin(), tileStart_.end() - 1);
-    const double intensitySpan = i1 > i0 ? static_cast<double>(i1 - i0) : 1.0;
     std::size_t line = 0;  // 0-based line of record k
     for (std::size_t k = 0; k < lasers.size(); ++k) {
         while (line + 1 < lineStarts.size() && k >= lineStarts[line + 1]) ++line;
@@ -98,12 +87,11 @@ void PointIndex::build(const std::vector<LaserLine>& lasers, const std::vector<s
         v.y = static_cast<float>(l.hitPoint.y - originY_);
         v.z = static_cast<float>(l.hitPoint.z);
         v.line = lineStarts.empty() ? 0 : static_cast<std::uint16_t>(std::min<std::size_t>(line + 1, 65535));
-        if (sources.faceClass && l.hitFaceIndex >= 0 && std::size_t(l.hitFaceIndex) < sources.faceCount) {
-            v.pointClass = sources.faceClass[l.hitFaceIndex];
+        if (sources.classes) {
+            v.pointClass = sources.classes->classification(l.hitFaceIndex);
             classSeen_[v.pointClass / 64] |= std::uint64_t(1) << (v.pointClass % 64);
         }
-        if (sources.intensity)
-            v.intensity = static_cast<std::uint8_t>(std::lround((sources.intensity[k] - i0) * 255.0 / intensitySpan));
+        if (sources.intensity) v.intensity = static_cast<std::uint8_t>(sources.intensity->intensity(l, v.pointClass) >> 8);
     }
 }
 

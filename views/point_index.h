@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-class SimulationData;
+class ReturnAttributes;
 
 // One return as the views keep it: 16 bytes, position relative to the
 // index origin.
@@ -14,20 +14,16 @@ struct ViewPoint {
     float x = 0.0f, y = 0.0f, z = 0.0f;
     std::uint16_t line = 0;      // flight line, 1-based (0: unknown)
     std::uint8_t pointClass = 0; // LAS class (0 when the survey has none)
-    std::uint8_t intensity = 0;  // 0..255 over the survey's range
+    std::uint8_t intensity = 0;  // the 16-bit intensity / 256
 };
 
-// What a survey offers beside the positions of its returns. A null source
-// is simply not offered: the Points view then greys out that colouring.
+// What a survey offers beside the positions of its returns: the class and
+// the intensity that the survey products give each return. A null source is
+// not offered: the Points view then greys out that colouring.
 struct PointAttributeSources {
-    const std::uint8_t* faceClass = nullptr;  // class of each face, by hitFaceIndex
-    std::size_t faceCount = 0;
-    const std::uint16_t* intensity = nullptr;  // intensity of each laser record
+    const ReturnAttributes* classes = nullptr;
+    const ReturnAttributes* intensity = nullptr;
 };
-
-// The sources the working data holds today: classes and intensities come
-// with the products that compute them; until then both are null.
-PointAttributeSources point_attribute_sources(const SimulationData& data);
 
 // The returns of a survey sorted into square tiles, built once per change of
 // the data, so that a view of any window visits only the tiles it shows.

@@ -14,6 +14,7 @@
 #include "lidar/lidar_tasks.h"
 #include "output/gui/formatting_options.h"
 #include "output/output_tasks.h"
+#include "products/gui/export_survey_action.h"
 #include "terrain/gui/Dialog_unit.h"
 #include "terrain/terrain_tasks.h"
 #include "ui_mainwindow.h"
@@ -67,6 +68,7 @@ MainWindow::MainWindow(SimulationData& simulationData)
     // Builds the widgets and binds every on_<action>_triggered slot by name.
     ui->setupUi(this);
     progress = std::make_unique<BarProgress>(ui->progressBar, ui->statusBar);
+    install_export_survey_action(this, data, *progress, [this] { showProgressBar(); });
     views = install_view_area(*this, data);
 
     ui->flowchart->setToolTip(QStringLiteral("<img src=':/Resources/software_chart2.jpg' height='500'>"));

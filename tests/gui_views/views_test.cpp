@@ -206,10 +206,10 @@ TEST_F(ViewsTest, PointsTopViewColoursByLineAndZoomAndPanMoveTheMapping) {
     EXPECT_NE(at(image, 1500, kLine2Y), kMapBackground.rgb());
     EXPECT_EQ(at(image, 1500, kGapY), kMapBackground.rgb());  // no return in the gap
 
-    // Only the colourings the survey offers can be picked.
+    // The survey products give every return a class and an intensity.
     auto* items = qobject_cast<QStandardItemModel*>(points->colouringBox()->model());
-    EXPECT_TRUE(items->item(0)->isEnabled() && items->item(2)->isEnabled());
-    EXPECT_FALSE(items->item(1)->isEnabled() || items->item(3)->isEnabled());
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(items->item(i)->isEnabled()) << i;
+    EXPECT_TRUE(points->index().hasClass(1));  // a model without labels: unclassified
     points->colouringBox()->setCurrentIndex(2);
     image = show(points, canvas, "points-lines");
     // A flat plateau is lit evenly: the line colours come through unchanged.
@@ -315,7 +315,7 @@ TEST_F(ViewsTest, TheDemoSceneLooksRightInEveryTab) {
     // look at (kept when POINTFALL_VIEW_SHOTS is set); it must not fail.
     NullProgress progress;
     open_mesh_begin(data);
-    make_sample_scene(data.vertices, data.faces, 60000);
+    make_sample_scene(data.vertices, data.faces, 60000, data.faceClasses);
     prepare_model(data, AsciiMesh, QStringLiteral("z axis"), progress);
     WizardValues v = plateau_plan(30.0);
     v.scanner.prf = 4000.0;
@@ -325,6 +325,11 @@ TEST_F(ViewsTest, TheDemoSceneLooksRightInEveryTab) {
     show(area()->plan(), area()->plan()->canvas(), "demo-plan");
     EXPECT_GT(area()->plan()->canvas()->gapArea(), 0.0);  // the demo's known gap
     show(area()->points(), area()->points()->canvas(), "demo-points");
+    for (const auto& [colouring, name] : {std::pair{1, "demo-points-class"}, {3, "demo-points-intensity"}}) {
+        area()->points()->colouringBox()->setCurrentIndex(colouring);
+        show(area()->points(), area()->points()->canvas(), name);
+    }
+    area()->points()->colouringBox()->setCurrentIndex(0);
     show(area()->coverage(), area()->coverage()->canvas(), "demo-coverage");
     area()->setCurrentWidget(area()->points());
     area()->points()->show3D(true);

@@ -1,6 +1,8 @@
 // The view core: height raster, swath outlines, point index, top-view
 // drawing, thinning, and where the dialogs open.
+#include "app/simulation_data.h"
 #include "app/window_placement.h"
+#include "products/return_attributes.h"
 #include "views/colour_maps.h"
 #include "views/height_raster.h"
 #include "views/point_index.h"
@@ -75,22 +77,36 @@ TEST(SwathPlan, EdgeRaysStopAtTheGroundOrTheFloor) {
     EXPECT_EQ(lines[1].left.size(), 2u);
 }
 
-TEST(PointIndex, KeepsReturnsInTheirTilesWithTheirLinesAndClasses) {
+TEST(PointIndex, KeepsReturnsInTheirTilesWithTheirLinesClassesAndIntensities) {
+    // Three flat faces labelled ground, building and high vegetation; every
+    // return straight down from the nominal height of 100 m onto z = 0.
+    SimulationData data;
+    data.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    Face f;
+    f.v[0] = 1, f.v[1] = 2, f.v[2] = 3;
+    data.faces = {f, f, f};
+    data.faceClasses = {2, 6, 5};
+    data.flight.meanHeight = 100.0;
     std::vector<LaserLine> lasers;
     for (int i = 0; i < 1000; ++i) {
-        lasers.push_back(hit(i % 40 * 2.5, i / 40 * 4.0, i * 0.01, i % 3));
+        LaserLine l = hit(i % 40 * 2.5, i / 40 * 4.0, i * 0.01, i % 3);
+        l.origin = {l.hitPoint.x, l.hitPoint.y, 100.0 + l.hitPoint.z};
+        l.direction = {0, 0, -1};
+        l.range = 100.0;
+        lasers.push_back(l);
         if (i % 7 == 0) lasers.push_back(LaserLine());  // no return
     }
-    const std::vector<std::uint8_t> classes = {2, 6, 5};
+    const ReturnAttributes returns(data, true, 2);
     PointAttributeSources sources;
-    sources.faceClass = classes.data();
-    sources.faceCount = classes.size();
+    sources.classes = &returns;
+    sources.intensity = &returns;
     PointIndex index;
     index.build(lasers, {0, 600}, sources);
     ASSERT_EQ(index.size(), 1000u);
     EXPECT_EQ(index.lineCount(), 2);
     EXPECT_TRUE(index.hasClasses() && index.hasClass(6) && !index.hasClass(1));
-    EXPECT_FALSE(index.hasIntensity());
+    EXPECT_TRUE(index.hasIntensity());
+    const std::vector<std::uint8_t>& classes = data.faceClasses;
     std::size_t line1 = 0;
     for (int t = 0; t + 1 < static_cast<int>(index.tileStart().size()); ++t) {
         for (std::uint32_t i = index.tileStart()[t]; i < index.tileStart()[t + 1]; ++i) {
@@ -100,6 +116,10 @@ TEST(PointIndex, KeepsReturnsInTheirTilesWithTheirLinesAndClasses) {
             // z = 0.01 * survey order; the class follows the face (order % 3).
             const int order = static_cast<int>(std::lround(p.z * 100));
             EXPECT_EQ(p.pointClass, classes[order % 3]);
+            // 131072 * reflectance at nadir from the nominal height, / 256:
+            // ground and building 0.25 and 0.30, vegetation 0.45.
+            const int expected[] = {128, 153, 230};
+            EXPECT_EQ(p.intensity, expected[order % 3]);
         }
     }
     // Records 0..599 (with their no-return fillers) are line 1.

@@ -1,6 +1,7 @@
 #include "views/gui/points_view.h"
 
 #include "app/simulation_data.h"
+#include "products/return_attributes.h"
 #include "views/gui/point_cloud_3d.h"
 #include "views/gui/view_toolbar.h"
 
@@ -107,10 +108,10 @@ void PointsCanvas::drawLegend(QPainter& p) {
         p.setPen(text);
         const QRectF labels(bar.left(), bar.bottom() + 2, bar.width(), 14);
         p.drawText(labels, Qt::AlignLeft, height ? QStringLiteral("%1 m").arg(std::lround(index_->minZ()))
-                                                  : QStringLiteral("low"));
+                                                  : QStringLiteral("0"));
         p.drawText(labels, Qt::AlignHCenter, height ? QStringLiteral("Height") : QStringLiteral("Intensity"));
         p.drawText(labels, Qt::AlignRight, height ? QStringLiteral("%1 m").arg(std::lround(index_->maxZ()))
-                                                   : QStringLiteral("high"));
+                                                   : QStringLiteral("65535"));
     } else {
         // Colour chips: the flight lines (at most 12, then "...") or the classes present.
         QVector<QPair<QColor, QString>> keys;
@@ -200,7 +201,12 @@ PointsView::PointsView(QWidget* parent)
 PointsView::~PointsView() = default;
 
 void PointsView::showSurvey(const SimulationData& survey) {
-    index_.build(survey.lasers(), survey.laserlines.lineStarts, point_attribute_sources(survey));
+    // The class and intensity that the survey products give each return.
+    const ReturnAttributes returns(survey, true, survey.laserlines.lineStarts.size());
+    PointAttributeSources sources;
+    sources.classes = &returns;
+    sources.intensity = &returns;
+    index_.build(survey.lasers(), survey.laserlines.lineStarts, sources);
     // Colourings the survey does not offer stay in the list, greyed out.
     auto* model = qobject_cast<QStandardItemModel*>(colouring_->model());
     const bool offered[] = {true, index_.hasClasses(), index_.lineCount() > 0, index_.hasIntensity()};
