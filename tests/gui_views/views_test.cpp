@@ -264,6 +264,25 @@ TEST_F(ViewsTest, PointsTopViewColoursByLineAndZoomAndPanMoveTheMapping) {
     EXPECT_EQ(points->index().size(), returns);
 }
 
+TEST(PointCloud3DCamera, OrbitTurnsAboutTheCentreAndZoomEnlarges) {
+    // The camera needs no OpenGL: a widget that is never shown.
+    PointCloud3D cloud;
+    cloud.resize(400, 400);
+    auto project = [&](const QVector3D& p) {
+        const QVector4D clip = cloud.viewProjection() * QVector4D(p, 1.0f);
+        return QPointF(clip.x() / clip.w(), clip.y() / clip.w());
+    };
+    EXPECT_NEAR(project({0, 0, 0}).manhattanLength(), 0.0, 1e-6);  // the centre stays in the middle
+    const QPointF east = project({1, 0, 0}), west = project({-1, 0, 0});
+    cloud.zoom(2.0);
+    EXPECT_GT(QLineF(QPointF(), project({1, 0, 0})).length(), 1.5 * QLineF(QPointF(), east).length());
+    cloud.resetView();
+    cloud.orbit(180.0, 0.0);  // half a turn: east shows where west was
+    EXPECT_NEAR((project({1, 0, 0}) - west).manhattanLength(), 0.0, 1e-4);
+    cloud.orbit(0.0, 500.0);
+    EXPECT_EQ(cloud.pitch(), 89.0);  // never over the top
+}
+
 TEST_F(ViewsTest, CoverageMarksCellsBelowTheTargetAndDescribesTheCellUnderTheMouse) {
     load_plateau(data);
     survey(30.0, true);
