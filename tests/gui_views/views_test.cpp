@@ -42,9 +42,9 @@ namespace {
 constexpr double kLine2Y = 1975.5;
 constexpr double kGapY = 2466.0;
 
-WizardValues plateau_plan(double overlap) {
+WizardValues plateau_plan(double overlap, double orientation = 0.0) {
     WizardValues v;
-    v.flight.orientation = 0.0;
+    v.flight.orientation = orientation;
     v.flight.velocity = 100.0;
     v.flight.overlap = overlap;
     v.flight.meanHeight = 1000.0;
@@ -80,9 +80,9 @@ protected:
 
     ViewArea* area() { return window.findChild<ViewArea*>(); }
     // Lays the lines (and casts them) as the wizard and the simulation do.
-    void survey(double overlap, bool cast) {
+    void survey(double overlap, bool cast, double orientation = 0.0) {
         NullProgress progress;
-        generate_lasers_task(data, plateau_plan(overlap), 1, progress);
+        generate_lasers_task(data, plateau_plan(overlap, orientation), 1, progress);
         if (cast) simulate_lidar_task(data, progress, 1);
         area()->surveyChanged(ViewArea::Everything);
     }
@@ -193,6 +193,15 @@ TEST_F(ViewsTest, PlanShowsTheModelTheNumberedLinesAndTheGroundNoSwathReaches) {
     image = show(plan, canvas, "plan-closed");
     EXPECT_EQ(canvas->gapArea(), 0.0);
     EXPECT_FALSE(reddish(pixel(1500, kGapY)));
+
+    // Flown north-south the lines lie at x = 231, 1212, 2193, 3174: the
+    // first gap is the strip x = 635 .. 808, across the plateau.
+    survey(30.0, false, 90.0);
+    image = show(plan, canvas, "plan-north-south");
+    EXPECT_TRUE(reddish(pixel(721, 1500)));
+    EXPECT_FALSE(reddish(pixel(1000, 1500)));
+    EXPECT_FALSE(reddish(pixel(1500, kGapY)));
+    EXPECT_EQ(canvas->labelRects().size(), 4);
 }
 
 TEST_F(ViewsTest, PointsTopViewColoursByLineAndZoomAndPanMoveTheMapping) {
@@ -231,6 +240,12 @@ TEST_F(ViewsTest, PointsTopViewColoursByLineAndZoomAndPanMoveTheMapping) {
     QApplication::sendEvent(canvas, &move);
     QTest::mouseRelease(canvas, Qt::LeftButton, Qt::NoModifier, from + QPoint(40, -25));
     EXPECT_NEAR((canvas->toScreen(1500, kLine2Y) - anchor - QPointF(40, -25)).manhattanLength(), 0.0, 1e-6);
+    // Zooming stops at a centimetre per pixel.
+    const double scale = canvas->metresPerPixel();
+    canvas->zoomBy(1e9, anchor);
+    EXPECT_DOUBLE_EQ(canvas->metresPerPixel(), 0.01);
+    canvas->zoomBy(0.01 / scale, anchor);
+    EXPECT_NEAR(canvas->metresPerPixel(), scale, 1e-9);
     // The zoomed picture is drawn anew from the index, still right.
     const int renders = canvas->renders();
     image = show(points, canvas, "points-zoomed");
