@@ -131,6 +131,22 @@ void ChunkedFile::write_raw(const void* data, std::size_t size) {
     }
 }
 
+void ChunkedFile::write_at(std::uint64_t offset, const void* data, std::size_t size) {
+    if (fd_ < 0) fail(EBADF);
+    const char* p = static_cast<const char*>(data);
+    while (size != 0) {
+        const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail(errno);
+        }
+        if (n == 0) fail(ENOSPC);
+        p += n;
+        offset += static_cast<std::uint64_t>(n);
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
 bool ChunkedFile::close() {
     if (fd_ < 0) return true;
     const int fd = fd_;

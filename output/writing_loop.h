@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -71,6 +72,10 @@ public:
 
     // Appends bytes; a failed write abandons the file and throws OutputError.
     void write_raw(const void* data, std::size_t size);
+    // Overwrites bytes written before, at `offset` from the start (a header
+    // completed at the end); the end of the file stays where it was. A
+    // failure abandons the file and throws OutputError.
+    void write_at(std::uint64_t offset, const void* data, std::size_t size);
     // Closes the file and puts it in place under the final name; a failure
     // abandons it and throws OutputError. Returns true (callers written
     // against the older reporting test it). Closing again does nothing.

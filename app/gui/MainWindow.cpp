@@ -14,9 +14,11 @@
 #include "lidar/lidar_tasks.h"
 #include "output/gui/formatting_options.h"
 #include "output/output_tasks.h"
+#include "products/gui/export_survey_action.h"
 #include "terrain/gui/Dialog_unit.h"
 #include "terrain/terrain_tasks.h"
 #include "ui_mainwindow.h"
+#include "views/gui/view_area.h"
 
 #include <QApplication>
 #include <QDir>
@@ -122,6 +124,8 @@ MainWindow::MainWindow(SimulationData& simulationData)
     // Builds the widgets and binds every on_<action>_triggered slot by name.
     ui->setupUi(this);
     progress = std::make_unique<BarProgress>(ui->progressBar, ui->statusBar);
+    install_export_survey_action(this, data, *progress, [this] { showProgressBar(); });
+    views = install_view_area(*this, data);
 
     ui->flowchart->setToolTip(QStringLiteral("<img src=':/Resources/software_chart2.jpg' height='500'>"));
     ui->flowchart->setToolTipDuration(15000);
@@ -195,11 +199,8 @@ void MainWindow::runLoad(Task&& task) {
 
 QString MainWindow::askSaveName(QString& lastName, const QString& caption, const QString& filter,
                                 QString* selectedFilter) {
-    // A dialog not used yet starts in the folder of the last save, with no
-    // name filled in: Enter must not offer to overwrite another kind of file.
-    QString start = lastName;
-    if (start.isEmpty() && !data.savePath.isEmpty()) start = QFileInfo(data.savePath).absolutePath();
-    lastName = ui_seam().saveFileName(this, caption, start, filter, selectedFilter);
+    lastName = ui_seam().saveFileName(this, caption, save_dialog_start(lastName, data.savePath), filter,
+                                      selectedFilter);
     data.savePath = lastName;
     return lastName;
 }
@@ -241,6 +242,7 @@ void MainWindow::on_actionOpen_triggered() {
         // Its OK runs obj_data_extract1.
         unitDialog->show();
     }, kLoadOutOfMemory);
+    views->surveyChanged(ViewArea::Everything);
 }
 
 // "Save Extracted Mesh"
@@ -299,6 +301,7 @@ void MainWindow::get_data() {
             throw;
         }
     }, kLasersOutOfMemory);
+    views->surveyChanged(ViewArea::PlanChanged);
 }
 
 // "LiDAR Data Simulation"; the task empties the points and checks itself.
@@ -311,6 +314,7 @@ void MainWindow::on_actionLiDAR_Data_Simulation_triggered() {
             throw;
         }
     }, kCastOutOfMemory);
+    views->surveyChanged(ViewArea::PointsChanged);
 }
 
 // "Save Simulated Flight Trajectory": the file is written on the format
@@ -334,6 +338,7 @@ void MainWindow::on_actionRandom_Error_Introduction_triggered() {
 // Done in the error dialog.
 void MainWindow::get_data_error() {
     runTask([&] { introduce_errors_task(data, read_error_settings(*errorDialog), *progress); }, kErrorsOutOfMemory);
+    views->surveyChanged(ViewArea::PointsChanged);
 }
 
 // "Flight Planning"
@@ -350,6 +355,7 @@ void MainWindow::on_actionImport_triggered() {
         if (data.modelPath.isEmpty()) return;
         load_mesh_task(data, data.modelPath, *progress);
     });
+    views->surveyChanged(ViewArea::Everything);
 }
 
 // Continue in the format dialog.
@@ -377,6 +383,7 @@ void MainWindow::obj_data_extract1() {
         report = load_obj_task(data, data.modelPath, data.verticalAxisAnswer, unitDialog->unitChoice(), *progress);
         loaded = true;
     });
+    views->surveyChanged(ViewArea::Everything);
     // The log has the line too, but after the details a user reads as success.
     if (loaded && report.skippedFaceLines != 0) {
         QMessageBox::warning(this, QStringLiteral("Warning"),
