@@ -15,6 +15,8 @@
 // the points, the error settings and the log. The desktop program has one
 // for the whole process (instance()); tests and the batch runner may make
 // their own.
+class CastTree;
+
 class SimulationData {
 public:
     SimulationData() = default;
@@ -28,6 +30,12 @@ public:
     std::vector<Face> faces;
     std::vector<Triangle> triangles;
     std::unique_ptr<OctreeNode> octreeRoot;
+    // The cast's copy of octreeRoot (lidar/cast_tree.h), made by the first
+    // cast after a model load and kept while the model lives; castTreeRoot
+    // is the octree it was made from. Whoever replaces or drops the octree
+    // resets both.
+    std::shared_ptr<const CastTree> castTree;
+    const OctreeNode* castTreeRoot = nullptr;
     double minX = 0.0, minY = 0.0, minZ = 0.0;
     double maxX = 0.0, maxY = 0.0, maxZ = 0.0;
     QString modelPath;

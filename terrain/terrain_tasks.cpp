@@ -20,6 +20,8 @@ void drop_model(SimulationData& data, Progress& progress) {
     data.faces.clear();
     data.triangles.clear();
     data.octreeRoot.reset();
+    data.castTree.reset();
+    data.castTreeRoot = nullptr;
     progress.showStatus(QString());
 }
 
@@ -121,7 +123,9 @@ void prepare_model(SimulationData& data, ModelSource source, const QString& axis
     progress.setValue(4);
     progress.showStatus(QStringLiteral("Creating Octree structure.."));
 
-    // Release the old tree before the new one is built.
+    // Release the old trees before the new one is built.
+    data.castTree.reset();
+    data.castTreeRoot = nullptr;
     data.octreeRoot.reset();
     data.octreeRoot = std::make_unique<OctreeNode>();
     create_octree(data.triangles, *data.octreeRoot, Vec3{data.maxX, data.maxY, data.maxZ},
