@@ -215,7 +215,15 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
     nodes_.resize(1);
     b.fill(root, 0, rootCenter_, 0);
     leafCount_ = b.leafCount;
-    for (std::size_t r = 0; r < records_.size(); ++r) Builder::set_bounds(triangles[b.positionOf[r]], records_[r], b.reach[r]);
+    for (std::size_t r = 0; r < records_.size(); ++r) {
+        Record& e = records_[r];
+        Builder::set_bounds(triangles[b.positionOf[r]], e, b.reach[r]);
+        if (e.projection == NeverInside) continue;
+        reachLo_[0] = std::min(reachLo_[0], static_cast<double>(e.xLo));
+        reachHi_[0] = std::max(reachHi_[0], static_cast<double>(e.xHi));
+        reachLo_[1] = std::min(reachLo_[1], static_cast<double>(e.yLo));
+        reachHi_[1] = std::max(reachHi_[1], static_cast<double>(e.yHi));
+    }
 }
 
 std::size_t CastTree::memory_bytes() const {
@@ -276,6 +284,16 @@ bool CastTree::cast(LaserLine& laser) const {
     const double t0y = entry_param((rootMin_[2] - oy) * idy);
     const double t1y = exit_param((rootMax_[2] - oy) * idy);
     if (!(max3(t0x, t0z, t0y) < min3(t1x, t1z, t1y))) return false;
+    // A ray whose part in the root box passes beside every triangle's
+    // bounds (where the leaf scans would reject every hit) gives no return:
+    // the traversal is not needed. A NaN anywhere keeps the traversal.
+    {
+        double tlo, thi, segLo[2], segHi[2];
+        if (!window(ray, rootMin_[0], rootMin_[1], rootMin_[2], rootMax_[0], rootMax_[1], rootMax_[2], tlo, thi, segLo,
+                    segHi) ||
+            segHi[0] < reachLo_[0] || segLo[0] > reachHi_[0] || segHi[1] < reachLo_[1] || segLo[1] > reachHi_[1])
+            return false;
+    }
     if (!subtree(t0x, t0z, t0y, t1x, t1z, t1y, 0, rootCenter_[0], rootCenter_[1], rootCenter_[2], 0, ray))
         return false;
 
@@ -315,22 +333,16 @@ bool CastTree::subtree(double t0x, double t0z, double t0y, double t1x, double t1
     return false;
 }
 
-bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const {
-    if (node.count == 0) return false;
-    const double* h = half_[depth];
-    // The leaf box, as the octree builder computes it.
-    const double minX = cx - h[0], maxX = cx + h[0];
-    const double minZ = cz - h[1], maxZ = cz + h[1];
-    const double minY = cy - h[2], maxY = cy + h[2];
+bool CastTree::window(const Ray& ray, double minX, double minZ, double minY, double maxX, double maxZ, double maxY,
+                      double& tlo, double& thi, double* segLo, double* segHi) {
     const double ox = ray.ox, oy = ray.oy, oz = ray.oz;
-    const double dx = ray.dx, dy = ray.dy, dz = ray.dz;
-
     // A window of the ray parameter outside which the computed hit point
-    // cannot lie in the leaf box. It is wide on purpose (a slack of 1e-9
+    // cannot lie in the box. It is wide on purpose (a slack of 1e-9
     // relative to the coordinates, far above any rounding of the hit point
     // or of the window itself), so it only skips, without a division,
-    // triangles that the box test below would reject anyway.
-    double tlo = -HUGE_VAL, thi = HUGE_VAL;
+    // triangles that the exact box test would reject anyway.
+    tlo = -HUGE_VAL;
+    thi = HUGE_VAL;
     const auto clip = [&tlo, &thi](double o, double inv, double lo, double hi) {
         if (inv == 0) return;
         const double slack = 1e-9 * (std::fabs(o) + std::fabs(lo) + std::fabs(hi)) + 1e-300;
@@ -347,15 +359,30 @@ bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsi
     thi += 1e-12 * std::fabs(thi);
 
     // The part of the ray inside the window, as a box in x and y (again
-    // with a slack far above rounding): a hit point in the leaf lies in it.
-    double segLo[2], segHi[2];
-    const double o[2] = {ox, oy}, d[2] = {dx, dy};
+    // with a slack far above rounding): a hit point in the box lies in it.
+    const double o[2] = {ox, oy}, d[2] = {ray.dx, ray.dy};
     for (int i = 0; i < 2; ++i) {
         const double a = o[i] + d[i] * tlo, b = o[i] + d[i] * thi;
         const double slack = 1e-9 * (std::fabs(o[i]) + std::fabs(a) + std::fabs(b)) + 1e-300;
         segLo[i] = std::min(a, b) - slack;
         segHi[i] = std::max(a, b) + slack;
     }
+    return true;
+}
+
+bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const {
+    if (node.count == 0) return false;
+    const double* h = half_[depth];
+    // The leaf box, as the octree builder computes it.
+    const double minX = cx - h[0], maxX = cx + h[0];
+    const double minZ = cz - h[1], maxZ = cz + h[1];
+    const double minY = cy - h[2], maxY = cy + h[2];
+    const double ox = ray.ox, oy = ray.oy, oz = ray.oz;
+    const double dx = ray.dx, dy = ray.dy, dz = ray.dz;
+
+    double segLo[2], segHi[2];
+    double tlo, thi;
+    if (!window(ray, minX, minZ, minY, maxX, maxZ, maxY, tlo, thi, segLo, segHi)) return false;
 
     bool found = false;
     double bx = 0, by = 0, bz = 0, bt = 0;

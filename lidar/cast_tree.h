@@ -3,6 +3,7 @@
 #include "terrain/mesh.h"
 #include "terrain/octree.h"
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -94,6 +95,8 @@ private:
     bool subtree(double t0x, double t0z, double t0y, double t1x, double t1z, double t1y, std::uint32_t node,
                  double cx, double cz, double cy, unsigned depth, Ray& ray) const;
     bool scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const;
+    static bool window(const Ray& ray, double minX, double minZ, double minY, double maxX, double maxZ, double maxY,
+                       double& tlo, double& thi, double* segLo, double* segHi);
 
     std::vector<Node> nodes_;  // root first
     std::vector<std::uint32_t> entries_;
@@ -102,6 +105,10 @@ private:
     double rootCenter_[3] = {0, 0, 0};  // node axis order
     double rootMin_[3] = {0, 0, 0};
     double rootMax_[3] = {0, 0, 0};
+    // The union of the records' bounds in x and y (an empty box without
+    // records).
+    double reachLo_[2] = {HUGE_VAL, HUGE_VAL};
+    double reachHi_[2] = {-HUGE_VAL, -HUGE_VAL};
     // Half sizes per depth, node axis order: the root's, then halved.
     double half_[kMaxOctreeDepth + 1][3] = {};
 };
