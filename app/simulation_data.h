@@ -29,11 +29,13 @@ public:
     std::vector<Vertex> vertices;
     std::vector<Face> faces;
     std::vector<Triangle> triangles;
+    // The octree while a model is prepared; a model load then keeps only
+    // castTree, the cast's compact copy of it (lidar/cast_tree.h), for as
+    // long as the model lives. castTreeRoot is the octree a copy was made
+    // from when an octree is put here by other means (lidar_tasks.h:
+    // prepared_cast_tree). Whoever replaces or drops the model resets all
+    // three.
     std::unique_ptr<OctreeNode> octreeRoot;
-    // The cast's copy of octreeRoot (lidar/cast_tree.h), made by the first
-    // cast after a model load and kept while the model lives; castTreeRoot
-    // is the octree it was made from. Whoever replaces or drops the octree
-    // resets both.
     std::shared_ptr<const CastTree> castTree;
     const OctreeNode* castTreeRoot = nullptr;
     double minX = 0.0, minY = 0.0, minZ = 0.0;

@@ -22,8 +22,7 @@ QString lidar_simulation_message(std::size_t pointCount) {
 }
 
 const CastTree* prepared_cast_tree(SimulationData& data) {
-    if (!data.octreeRoot) return nullptr;
-    if (!data.castTree || data.castTreeRoot != data.octreeRoot.get()) {
+    if (data.octreeRoot && (!data.castTree || data.castTreeRoot != data.octreeRoot.get())) {
         data.castTree.reset();
         data.castTree = std::make_shared<const CastTree>(*data.octreeRoot, data.triangles);
         data.castTreeRoot = data.octreeRoot.get();

@@ -19,10 +19,10 @@ class CastTree;
 // and the progress values are the same for any thread count.
 void simulate_lidar_task(SimulationData& data, Progress& progress, unsigned threads = 0);
 
-// The cast tree of the model in `data`: made from data.octreeRoot on the
-// first call after a model load and kept in data.castTree, so that casting
-// any run of lasers (CastPool::cast) costs nothing more. Null without an
-// octree.
+// The cast tree of the model in `data`, kept in data.castTree while the model
+// lives, so that casting any run of lasers (CastPool::cast) costs nothing
+// more. A model load makes it (prepare_model); an octree put into the data by
+// other means gets its copy here, on the first call. Null without either.
 const CastTree* prepared_cast_tree(SimulationData& data);
 
 // The log text of a completed simulation with `pointCount` returns.

@@ -1,5 +1,7 @@
 #include "terrain/terrain_tasks.h"
 
+#include "lidar/cast_tree.h"
+
 #include "app/failure.h"
 #include "terrain/mesh_file.h"
 #include "terrain/obj_file.h"
@@ -130,6 +132,10 @@ void prepare_model(SimulationData& data, ModelSource source, const QString& axis
     data.octreeRoot = std::make_unique<OctreeNode>();
     create_octree(data.triangles, *data.octreeRoot, Vec3{data.maxX, data.maxY, data.maxZ},
                   Vec3{data.minX, data.minY, data.minZ});
+    // The cast walks a compact copy of the tree, kept with the model; the
+    // pointer tree is not needed once the copy is made.
+    data.castTree = std::make_shared<const CastTree>(*data.octreeRoot, data.triangles);
+    data.octreeRoot.reset();
     progress.setValue(5);
     progress.showStatus(QString());
 

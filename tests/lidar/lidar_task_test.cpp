@@ -120,12 +120,13 @@ TEST(SimulateLidarTask, TheCastTreeIsMadeOncePerModel) {
     data.faces = {{{1, 2, 3}}, {{1, 3, 4}}, {{5, 6, 7}}};
     data.triangles.clear();
     prepare_model(data, AsciiMesh, QStringLiteral("z axis"), progress);
-    EXPECT_EQ(data.castTree, nullptr);
+    const CastTree* loaded = data.castTree.get();
+    EXPECT_TRUE(loaded && !data.octreeRoot);  // the load keeps only the cast's copy
     data.lasers() = {laser({3, 4, 100}, {0, 0, -1})};
     simulate_lidar_task(data, progress, 1);
     ASSERT_EQ(data.points.size(), 1u);
     EXPECT_TRUE(same_bits(data.points[0], LidarPoint{3, 4, 5}));
-    EXPECT_NE(data.castTree, nullptr);
+    EXPECT_EQ(data.castTree.get(), loaded);
 }
 
 }  // namespace
