@@ -333,8 +333,9 @@ bool CastTree::subtree(double t0x, double t0z, double t0y, double t1x, double t1
     return false;
 }
 
-bool CastTree::window(const Ray& ray, double minX, double minZ, double minY, double maxX, double maxZ, double maxY,
-                      double& tlo, double& thi, double* segLo, double* segHi) {
+inline __attribute__((always_inline)) bool CastTree::window(const Ray& ray, double minX, double minZ, double minY,
+                                                             double maxX, double maxZ, double maxY,
+                                                             double& tlo, double& thi, double* segLo, double* segHi) {
     const double ox = ray.ox, oy = ray.oy, oz = ray.oz;
     // A window of the ray parameter outside which the computed hit point
     // cannot lie in the box. It is wide on purpose (a slack of 1e-9
