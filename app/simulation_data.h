@@ -4,6 +4,7 @@
 #include "lidar/lidar_point.h"
 #include "terrain/mesh.h"
 #include "terrain/octree.h"
+#include "terrain/surface_classes.h"
 
 #include <QString>
 #include <cstdint>
@@ -29,6 +30,10 @@ public:
     std::vector<Vertex> vertices;
     std::vector<Face> faces;
     std::vector<Triangle> triangles;
+    // ASPRS class of each face (same order as faces); empty: every face is 1.
+    std::vector<std::uint8_t> faceClasses;
+    // Keyword table the OBJ loader labels faces with; empty: the default.
+    ClassTable classTable;
     // The octree while a model is prepared; a model load then keeps only
     // castTree, the cast's compact copy of it (lidar/cast_tree.h), for as
     // long as the model lives. castTreeRoot is the octree a copy was made

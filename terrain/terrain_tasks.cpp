@@ -20,6 +20,7 @@ void discard_before_load(SimulationData& data) {
 void drop_model(SimulationData& data, Progress& progress) {
     data.vertices.clear();
     data.faces.clear();
+    data.faceClasses.clear();
     data.triangles.clear();
     data.octreeRoot.reset();
     data.castTree.reset();
@@ -70,7 +71,7 @@ void load_obj_task(SimulationData& data, const QString& fileName, int verticalAx
     try {
         // Only a name ending in ".obj", in exactly these letters, is read.
         const bool readable = fileName.endsWith(QLatin1String(".obj"), Qt::CaseSensitive);
-        if (readable) report = read_obj_file(data.vertices, data.faces, fileName, unitChoice);
+        if (readable) report = read_obj_file(data.vertices, data.faces, fileName, unitChoice, data.faceClasses, data.classTable);
         if (data.vertices.empty()) {
             const std::string name = fileName.toStdString();
             if (!readable)

@@ -41,7 +41,8 @@ void load_obj_task(SimulationData& data, const QString& fileName, int verticalAx
                    Progress& progress);
 
 // "Save Extracted Mesh" once a file was chosen: writes the model as an ASCII
-// mesh and logs the path. Throws Refused when there is no model.
+// mesh and logs the path. Throws Refused when there is no model, and
+// OutputError, before anything is logged, when the file cannot be written.
 void save_mesh_task(SimulationData& data, const QString& fileName, Progress& progress);
 
 // The preparation shared by both loaders, once vertices and faces are read:

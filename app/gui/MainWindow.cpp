@@ -14,9 +14,11 @@
 #include "lidar/lidar_tasks.h"
 #include "output/gui/formatting_options.h"
 #include "output/output_tasks.h"
+#include "products/gui/export_survey_action.h"
 #include "terrain/gui/Dialog_unit.h"
 #include "terrain/terrain_tasks.h"
 #include "ui_mainwindow.h"
+#include "views/gui/view_area.h"
 
 #include <QApplication>
 #include <QDir>
@@ -66,6 +68,8 @@ MainWindow::MainWindow(SimulationData& simulationData)
     // Builds the widgets and binds every on_<action>_triggered slot by name.
     ui->setupUi(this);
     progress = std::make_unique<BarProgress>(ui->progressBar, ui->statusBar);
+    install_export_survey_action(this, data, *progress, [this] { showProgressBar(); });
+    views = install_view_area(*this, data);
 
     ui->flowchart->setToolTip(QStringLiteral("<img src=':/Resources/software_chart2.jpg' height='500'>"));
     ui->flowchart->setToolTipDuration(15000);
@@ -150,6 +154,7 @@ void MainWindow::on_actionOpen_triggered() {
         // Its OK runs obj_data_extract1.
         unitDialog->show();
     });
+    views->surveyChanged(ViewArea::Everything);
 }
 
 // "Save Extracted Mesh"
@@ -200,11 +205,13 @@ void MainWindow::get_data() {
         const auto seed = static_cast<std::uint32_t>(std::time(nullptr));
         generate_lasers_task(data, values, seed, *progress);
     });
+    views->surveyChanged(ViewArea::PlanChanged);
 }
 
 // "LiDAR Data Simulation"; the task empties the points and checks itself.
 void MainWindow::on_actionLiDAR_Data_Simulation_triggered() {
     runTask([&] { simulate_lidar_task(data, *progress); });
+    views->surveyChanged(ViewArea::PointsChanged);
 }
 
 // "Save Simulated Flight Trajectory": the file is written on the format
@@ -228,6 +235,7 @@ void MainWindow::on_actionRandom_Error_Introduction_triggered() {
 // Done in the error dialog.
 void MainWindow::get_data_error() {
     runTask([&] { introduce_errors_task(data, read_error_settings(*errorDialog), *progress); });
+    views->surveyChanged(ViewArea::PointsChanged);
 }
 
 // "Flight Planning"
@@ -244,6 +252,7 @@ void MainWindow::on_actionImport_triggered() {
         if (data.modelPath.isEmpty()) return;
         load_mesh_task(data, data.modelPath, *progress);
     });
+    views->surveyChanged(ViewArea::Everything);
 }
 
 // Continue in the format dialog.
@@ -265,6 +274,7 @@ void MainWindow::obj_data_extract1() {
     runTask([&] {
         load_obj_task(data, data.modelPath, data.verticalAxisAnswer, unitDialog->unitChoice(), *progress);
     });
+    views->surveyChanged(ViewArea::Everything);
 }
 
 QString help_page_path() {

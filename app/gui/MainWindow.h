@@ -15,6 +15,7 @@ class formatting_options;
 class About;
 class Dialog_unit;
 class BarProgress;
+class ViewArea;
 
 // The one window of the program: the menus, the log panel, the progress bar
 // and the status bar. Each menu slot does the widget part of its action
@@ -67,6 +68,7 @@ private:
 
     SimulationData& data;
     std::unique_ptr<BarProgress> progress;
+    ViewArea* views = nullptr;  // tabs Log | Plan | Points | Coverage
 };
 
 // The help page installed beside the program; the first existing one of
