@@ -5,6 +5,7 @@
 #include "lidar/cast_tree.h"
 
 #include <algorithm>
+#include <memory>
 #include <cstdint>
 #include <vector>
 
@@ -20,6 +21,15 @@ QString lidar_simulation_message(std::size_t pointCount) {
            rule;
 }
 
+const CastTree* prepared_cast_tree(SimulationData& data) {
+    if (data.octreeRoot && (!data.castTree || data.castTreeRoot != data.octreeRoot.get())) {
+        data.castTree.reset();
+        data.castTree = std::make_shared<const CastTree>(*data.octreeRoot, data.triangles);
+        data.castTreeRoot = data.octreeRoot.get();
+    }
+    return data.castTree.get();
+}
+
 void simulate_lidar_task(SimulationData& data, Progress& progress, unsigned threads) {
     data.points.clear();
     const QString refusal = refusal_lidar_simulation(data);
@@ -30,7 +40,9 @@ void simulate_lidar_task(SimulationData& data, Progress& progress, unsigned thre
     progress.setValue(0);
     progress.setRange(0, static_cast<int>(n));
 
-    const CastTree tree = data.octreeRoot ? CastTree(*data.octreeRoot, data.triangles) : CastTree();
+    const CastTree empty;
+    const CastTree* prepared = prepared_cast_tree(data);
+    const CastTree& tree = prepared ? *prepared : empty;
     CastPool pool(threads);
 
     // The one-thread loop sets the bar to i whenever i reaches the threshold
