@@ -16,6 +16,8 @@
 // the points, the error settings and the log. The desktop program has one
 // for the whole process (instance()); tests and the batch runner may make
 // their own.
+class CastTree;
+
 class SimulationData {
 public:
     SimulationData() = default;
@@ -32,7 +34,15 @@ public:
     std::vector<std::uint8_t> faceClasses;
     // Keyword table the OBJ loader labels faces with; empty: the default.
     ClassTable classTable;
+    // The octree while a model is prepared; a model load then keeps only
+    // castTree, the cast's compact copy of it (lidar/cast_tree.h), for as
+    // long as the model lives. castTreeRoot is the octree a copy was made
+    // from when an octree is put here by other means (lidar_tasks.h:
+    // prepared_cast_tree). Whoever replaces or drops the model resets all
+    // three.
     std::unique_ptr<OctreeNode> octreeRoot;
+    std::shared_ptr<const CastTree> castTree;
+    const OctreeNode* castTreeRoot = nullptr;
     double minX = 0.0, minY = 0.0, minZ = 0.0;
     double maxX = 0.0, maxY = 0.0, maxZ = 0.0;
     QString modelPath;

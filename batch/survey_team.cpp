@@ -27,7 +27,7 @@ std::optional<ErrorStep> error_step_for(const ErrorSettings* e, unsigned threads
 
 }  // namespace
 
-SurveyPieces::SurveyPieces(const SimulationData& data, std::uint32_t seed, unsigned threads,
+SurveyPieces::SurveyPieces(SimulationData& data, std::uint32_t seed, unsigned threads,
                            const ErrorSettings* errors, const NormalDeviateState& start)
     : generator_(counted_generator(data, seed)),
       caster_(data, threads),

@@ -69,7 +69,7 @@ public:
     // `start` is the random state at the first laser of the error step.
     // Laying the plan draws the trajectory signs from the process-wide
     // source; its state is restored afterwards.
-    SurveyPieces(const SimulationData& data, std::uint32_t seed, unsigned threads, const ErrorSettings* errors,
+    SurveyPieces(SimulationData& data, std::uint32_t seed, unsigned threads, const ErrorSettings* errors,
                  const NormalDeviateState& start);
     std::uint64_t pulses() const { return generator_.pulses(); }
     // Lays, casts and perturbs pulses [first, first + count) into out and

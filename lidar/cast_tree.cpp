@@ -4,18 +4,41 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 namespace {
 
+// Rank of child k among the stored children of a node with mask m:
+// popcount(m & ((1 << k) - 1)).
+struct ChildRanks {
+    std::uint8_t rank[256][8];
+    ChildRanks() {
+        for (unsigned m = 0; m < 256; ++m) {
+            unsigned r = 0;
+            for (unsigned k = 0; k < 8; ++k) {
+                rank[m][k] = static_cast<std::uint8_t>(r);
+                r += (m >> k) & 1;
+            }
+        }
+    }
+};
+const ChildRanks kRanks;
+
+constexpr std::uint32_t kNoRecord = 0xffffffffu;
+
 struct Builder {
     const std::vector<Triangle>& triangles;
+    const double (*half)[3];
     std::vector<CastTree::Node>& nodes;
-    std::vector<CastTree::Leaf>& leaves;
-    std::vector<CastTree::Entry>& entries;
-    std::vector<CastTree::Bounds>& bounds;
+    std::vector<std::uint32_t>& entries;
+    std::vector<CastTree::Record>& records;
+    std::size_t leafCount = 0;
+    std::vector<std::uint32_t> recordOf;   // per triangle position
+    std::vector<std::uint32_t> positionOf;  // per record
+    std::vector<double> reach;              // per record: the largest over its leaves
 
-    CastTree::Entry make_entry(const Triangle& tr, double nextTopZ) const {
-        CastTree::Entry e{};
+    static CastTree::Record make_record(const Triangle& tr) {
+        CastTree::Record e{};
         e.nx = tr.normal.x;
         e.ny = tr.normal.y;
         e.nz = tr.normal.z;
@@ -23,7 +46,7 @@ struct Builder {
         e.ay = tr.a.y;
         e.az = tr.a.z;
         e.faceIndex = tr.faceIndex;
-        e.nextTopZ = nextTopZ;
+        e.topZ = tr.topZ;
         // The same expressions as inside_triangle, evaluated once: the
         // values, and so the results, are the same bits.
         const Vertex& a = tr.a;
@@ -40,7 +63,6 @@ struct Builder {
             e.projection = det == 0 ? CastTree::NeverInside : CastTree::ProjectXZ;
         }
         const double sign = det < 0 ? -1.0 : 1.0;
-        e.det = sign * det;
         e.cx = c.x;
         e.cv = cv;
         e.bvcv = sign * (bv - cv);
@@ -50,90 +72,103 @@ struct Builder {
         return e;
     }
 
-    // The bounds of an entry's accepted hit points in `leaf`. The inside
-    // test computes n1 = e1 (P.x - c.x) + e2 (P.v - c.v) (likewise n2) from
-    // rounded edge terms, with an absolute error below 8 u E R, u = 2^-53, E
-    // the largest edge term and R the largest |P.x - c.x| + |P.v - c.v| over
-    // the leaf box; and its determinant carries a relative error below
+    // The largest |P.x - c.x| + |P.v - c.v| over a leaf box.
+    static double reach_in(const CastTree::Record& e, const double* lo, const double* hi) {
+        const bool xz = e.projection == CastTree::ProjectXZ;
+        const double vMin = xz ? lo[1] : lo[2], vMax = xz ? hi[1] : hi[2];
+        return std::max(std::fabs(lo[0] - e.cx), std::fabs(hi[0] - e.cx)) +
+               std::max(std::fabs(vMin - e.cv), std::fabs(vMax - e.cv));
+    }
+
+    // The bounds of a record's accepted hit points in the leaves that list
+    // it, R being the largest reach over them. The inside test computes
+    // n1 = e1 (P.x - c.x) + e2 (P.v - c.v) (likewise n2) from rounded edge
+    // terms, with an absolute error below 8 u E R, u = 2^-53, E the largest
+    // edge term; and its determinant carries a relative error below
     // 8 u (|t1| + |t2|) / det, t1 and t2 being its two products. So a point
     // it accepts has true barycentric coordinates of at least -beta, beta
     // the sum of both bounds (the first twice) and 1e-15, and lies less than
     // 2 beta of the triangle's extent outside the triangle's bounding box.
     // Badly shaped triangles (large beta) get no bounds at all.
-    static CastTree::Bounds make_bounds(const Triangle& tr, const CastTree::Entry& e, const CastTree::Leaf& leaf) {
-        CastTree::Bounds b;
-        for (int i = 0; i < 3; ++i) {
-            b.lo[i] = -HUGE_VALF;
-            b.hi[i] = HUGE_VALF;
+    static void set_bounds(const Triangle& tr, CastTree::Record& e, double reach) {
+        e.xLo = e.yLo = -HUGE_VALF;
+        e.xHi = e.yHi = HUGE_VALF;
+        if (e.projection == CastTree::NeverInside) {
+            e.xLo = HUGE_VALF;  // never inside: skipped at once
+            e.xHi = -HUGE_VALF;
+            return;
         }
-        if (e.projection == CastTree::NeverInside) return b;
         const bool xz = e.projection == CastTree::ProjectXZ;
-        const double vMin = xz ? leaf.minZ : leaf.minY, vMax = xz ? leaf.maxZ : leaf.maxY;
+        const double det = std::fabs(e.axcx * e.bvcv - e.cvav * e.cxbx);
         const double edge = std::max({std::fabs(e.bvcv), std::fabs(e.cxbx), std::fabs(e.cvav), std::fabs(e.axcx)});
-        const double reach = std::max(std::fabs(leaf.minX - e.cx), std::fabs(leaf.maxX - e.cx)) +
-                             std::max(std::fabs(vMin - e.cv), std::fabs(vMax - e.cv));
         const double products = std::fabs(e.axcx * e.bvcv) + std::fabs(e.cvav * e.cxbx);
-        const double beta = 2 * (8 * 0x1p-53 * edge * reach / e.det) + 8 * 0x1p-53 * products / e.det + 1e-15;
-        if (!(beta < 1e-4)) return b;
-        const double cornersX[3] = {tr.a.x, tr.b.x, tr.c.x};
-        const double cornersV[3] = {xz ? tr.a.z : tr.a.y, xz ? tr.b.z : tr.b.y, xz ? tr.c.z : tr.c.y};
-        const int vAxis = xz ? 2 : 1;
-        const auto bound = [&b, beta](int axis, const double* c) {
-            const double lo = std::min({c[0], c[1], c[2]}), hi = std::max({c[0], c[1], c[2]});
-            const double margin = 4 * beta * (hi - lo) + 1e-9 * (std::fabs(lo) + std::fabs(hi)) + 1e-300;
-            const double l = lo - margin, h = hi + margin;
+        const double beta = 2 * (8 * 0x1p-53 * edge * reach / det) + 8 * 0x1p-53 * products / det + 1e-15;
+        if (!(beta < 1e-4)) return;
+        const auto bound = [beta](const double* c, float& lo, float& hi) {
+            const double l0 = std::min({c[0], c[1], c[2]}), h0 = std::max({c[0], c[1], c[2]});
+            const double margin = 4 * beta * (h0 - l0) + 1e-9 * (std::fabs(l0) + std::fabs(h0)) + 1e-300;
+            const double l = l0 - margin, h = h0 + margin;
             float fl = static_cast<float>(l), fh = static_cast<float>(h);
             if (static_cast<double>(fl) > l) fl = std::nextafter(fl, -HUGE_VALF);
             if (static_cast<double>(fh) < h) fh = std::nextafter(fh, HUGE_VALF);
-            b.lo[axis] = fl;
-            b.hi[axis] = fh;
+            lo = fl;
+            hi = fh;
         };
-        bound(0, cornersX);
-        bound(vAxis, cornersV);
-        return b;
+        const double cornersX[3] = {tr.a.x, tr.b.x, tr.c.x};
+        bound(cornersX, e.xLo, e.xHi);
+        if (!xz) {
+            const double cornersY[3] = {tr.a.y, tr.b.y, tr.c.y};
+            bound(cornersY, e.yLo, e.yHi);
+        }
     }
 
-    // Fills nodes[index] from `node`; the eight children of an inner node
-    // are placed next to each other and then filled depth first.
-    void fill(const OctreeNode& node, std::uint32_t index) {
-        if (node.isLeaf && node.triangleIndices.empty()) {
-            // Never scanned: the parent's child mask skips it (a root
-            // without triangles is caught by its count).
-            nodes[index].count = 0;
-            return;
+    // Fills nodes[index] from `node`, whose centre the parent worked out;
+    // the stored children of an inner node are placed next to each other
+    // and then filled depth first.
+    void fill(const OctreeNode& node, std::uint32_t index, const double* center, unsigned depth) {
+        double lo[3], hi[3];
+        for (int q = 0; q < 3; ++q) {
+            lo[q] = center[q] - half[depth][q];
+            hi[q] = center[q] + half[depth][q];
+            if (!(node.center[q] == center[q] && node.minCorner[q] == lo[q] && node.maxCorner[q] == hi[q]))
+                throw std::logic_error("CastTree: the octree's boxes are not the halving of its root box");
         }
         if (node.isLeaf) {
-            CastTree::Leaf leaf{};
-            leaf.minX = node.minCorner[0];
-            leaf.minZ = node.minCorner[1];
-            leaf.minY = node.minCorner[2];
-            leaf.maxX = node.maxCorner[0];
-            leaf.maxZ = node.maxCorner[1];
-            leaf.maxY = node.maxCorner[2];
-            leaf.begin = static_cast<std::uint32_t>(entries.size());
             const std::vector<std::uint32_t>& list = node.triangleIndices;
-            for (std::size_t p = 0; p < list.size(); ++p) {
-                const double nextTopZ = p + 1 < list.size() ? triangles[list[p + 1]].topZ : HUGE_VAL;
-                entries.push_back(make_entry(triangles[list[p]], nextTopZ));
-                bounds.push_back(make_bounds(triangles[list[p]], entries.back(), leaf));
+            nodes[index].index = static_cast<std::uint32_t>(entries.size());
+            nodes[index].count = static_cast<std::uint32_t>(list.size());
+            if (!list.empty()) ++leafCount;
+            for (const std::uint32_t position : list) {
+                std::uint32_t& r = recordOf[position];
+                if (r == kNoRecord) {
+                    r = static_cast<std::uint32_t>(records.size());
+                    records.push_back(make_record(triangles[position]));
+                    positionOf.push_back(position);
+                    reach.push_back(0.0);
+                }
+                reach[r] = std::max(reach[r], reach_in(records[r], lo, hi));
+                entries.push_back(r);
             }
-            leaf.end = static_cast<std::uint32_t>(entries.size());
-            nodes[index].index = static_cast<std::uint32_t>(leaves.size());
-            nodes[index].count = leaf.end - leaf.begin;
-            leaves.push_back(leaf);
             return;
         }
-        const auto first = static_cast<std::uint32_t>(nodes.size());
-        nodes[index].centerX = node.center[0];
-        nodes[index].centerY = node.center[2];
-        nodes[index].index = first;
-        nodes.resize(nodes.size() + 8);
-        std::uint32_t count = CastTree::kInnerNode;
-        for (std::uint32_t k = 0; k < 8; ++k) {
-            fill(*node.children[k], first + k);
-            if (nodes[first + k].count != 0) count |= 1u << k;
+        if (depth + 1 > kMaxOctreeDepth) throw std::logic_error("CastTree: the octree is deeper than its bound");
+        unsigned mask = 0;
+        for (unsigned k = 0; k < 8; ++k) {
+            const OctreeNode& c = *node.children[k];
+            if (!c.isLeaf || !c.triangleIndices.empty()) mask |= 1u << k;
         }
-        nodes[index].count = count;
+        const auto first = static_cast<std::uint32_t>(nodes.size());
+        nodes[index].index = first;
+        nodes[index].count = CastTree::kInnerNode | mask;
+        nodes.resize(nodes.size() + kRanks.rank[mask][7] + ((mask >> 7) & 1));
+        const double* h = half[depth + 1];
+        for (unsigned k = 0; k < 8; ++k) {
+            if (!((mask >> k) & 1)) continue;
+            // The builder's child centre: centre + (+-1.0 * (half / 2)).
+            const double childCenter[3] = {center[0] + ((k & 4) ? h[0] : -h[0]), center[1] + ((k & 2) ? h[1] : -h[1]),
+                                           center[2] + ((k & 1) ? h[2] : -h[2])};
+            fill(*node.children[k], first + kRanks.rank[mask][k], childCenter, depth + 1);
+        }
     }
 };
 
@@ -144,32 +179,56 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
         rootCenter_[i] = root.center[i];
         rootMin_[i] = root.minCorner[i];
         rootMax_[i] = root.maxCorner[i];
+        half_[0][i] = root.halfSize[i];
     }
+    for (int d = 1; d <= kMaxOctreeDepth; ++d)
+        for (int i = 0; i < 3; ++i) half_[d][i] = half_[d - 1][i] / 2;
+
     // Sizes first, so that the arrays are allocated once.
-    std::size_t nodeCount = 0, leafCount = 0, entryCount = 0;
+    std::size_t nodeCount = 1, entryCount = 0, recordCount = 0;
+    std::vector<std::uint8_t> listed(triangles.size(), 0);
     std::vector<const OctreeNode*> stack{&root};
     while (!stack.empty()) {
         const OctreeNode* n = stack.back();
         stack.pop_back();
-        ++nodeCount;
         if (n->isLeaf) {
-            leafCount += n->triangleIndices.empty() ? 0 : 1;
             entryCount += n->triangleIndices.size();
+            for (const std::uint32_t position : n->triangleIndices) {
+                recordCount += listed[position] ^ 1;
+                listed[position] = 1;
+            }
         } else {
-            for (const auto& c : n->children) stack.push_back(c.get());
+            for (const auto& c : n->children) {
+                if (!c->isLeaf || !c->triangleIndices.empty()) ++nodeCount;
+                stack.push_back(c.get());
+            }
         }
     }
+    Builder b{triangles, half_, nodes_, entries_, records_, 0, {}, {}, {}};
     nodes_.reserve(nodeCount);
-    leaves_.reserve(leafCount);
     entries_.reserve(entryCount);
-    bounds_.reserve(entryCount);
+    records_.reserve(recordCount);
+    b.positionOf.reserve(recordCount);
+    b.reach.reserve(recordCount);
+    listed = std::vector<std::uint8_t>();
+    b.recordOf.assign(triangles.size(), kNoRecord);
     nodes_.resize(1);
-    Builder{triangles, nodes_, leaves_, entries_, bounds_}.fill(root, 0);
+    b.fill(root, 0, rootCenter_, 0);
+    leafCount_ = b.leafCount;
+    for (std::size_t r = 0; r < records_.size(); ++r) {
+        Record& e = records_[r];
+        Builder::set_bounds(triangles[b.positionOf[r]], e, b.reach[r]);
+        if (e.projection == NeverInside) continue;
+        reachLo_[0] = std::min(reachLo_[0], static_cast<double>(e.xLo));
+        reachHi_[0] = std::max(reachHi_[0], static_cast<double>(e.xHi));
+        reachLo_[1] = std::min(reachLo_[1], static_cast<double>(e.yLo));
+        reachHi_[1] = std::max(reachHi_[1], static_cast<double>(e.yHi));
+    }
 }
 
 std::size_t CastTree::memory_bytes() const {
-    return nodes_.capacity() * sizeof(Node) + leaves_.capacity() * sizeof(Leaf) + entries_.capacity() * sizeof(Entry) +
-           bounds_.capacity() * sizeof(Bounds);
+    return nodes_.capacity() * sizeof(Node) + entries_.capacity() * sizeof(std::uint32_t) +
+           records_.capacity() * sizeof(Record);
 }
 
 // The per-ray state: the laser's own origin and direction (the triangle test
@@ -225,7 +284,18 @@ bool CastTree::cast(LaserLine& laser) const {
     const double t0y = entry_param((rootMin_[2] - oy) * idy);
     const double t1y = exit_param((rootMax_[2] - oy) * idy);
     if (!(max3(t0x, t0z, t0y) < min3(t1x, t1z, t1y))) return false;
-    if (!subtree(t0x, t0z, t0y, t1x, t1z, t1y, 0, ray)) return false;
+    // A ray whose part in the root box passes beside every triangle's
+    // bounds (where the leaf scans would reject every hit) gives no return:
+    // the traversal is not needed. A NaN anywhere keeps the traversal.
+    {
+        double tlo, thi, segLo[2], segHi[2];
+        if (!window(ray, rootMin_[0], rootMin_[1], rootMin_[2], rootMax_[0], rootMax_[1], rootMax_[2], tlo, thi, segLo,
+                    segHi) ||
+            segHi[0] < reachLo_[0] || segLo[0] > reachHi_[0] || segHi[1] < reachLo_[1] || segLo[1] > reachHi_[1])
+            return false;
+    }
+    if (!subtree(t0x, t0z, t0y, t1x, t1z, t1y, 0, rootCenter_[0], rootCenter_[1], rootCenter_[2], 0, ray))
+        return false;
 
     laser.hitPoint = {ray.px, ray.py, ray.pz};
     laser.range = ray.t;
@@ -234,42 +304,46 @@ bool CastTree::cast(LaserLine& laser) const {
 }
 
 bool CastTree::subtree(double t0x, double t0z, double t0y, double t1x, double t1z, double t1y, std::uint32_t index,
-                       Ray& ray) const {
+                       double cx, double cz, double cy, unsigned depth, Ray& ray) const {
     if (t1x < 0 || t1z < 0 || t1y < 0) return false;
     const Node& node = nodes_[index];
-    if (!(node.count & kInnerNode)) return scan_leaf(node, ray);
+    if (!(node.count & kInnerNode)) return scan_leaf(node, cx, cz, cy, depth, ray);
 
     const double tmx = 0.5 * (t0x + t1x);
     const double tmz = 0.5 * (t0z + t1z);
     const double tmy = 0.5 * (t0y + t1y);
     unsigned current = ray_detail::first_child_of(t0x, t0z, t0y, tmx, tmz, tmy);
-    if (std::isnan(tmx) && ray.ox > node.centerX) current |= 4;
-    if (std::isnan(tmy) && ray.oy > node.centerY) current |= 1;
+    if (std::isnan(tmx) && ray.ox > cx) current |= 4;
+    if (std::isnan(tmy) && ray.oy > cy) current |= 1;
 
+    const unsigned mask = node.count & 0xffu;
+    const double* h = half_[depth + 1];
     while (current <= 7) {
         const double cx0 = (current & 4) ? tmx : t0x, cx1 = (current & 4) ? t1x : tmx;
         const double cz0 = (current & 2) ? tmz : t0z, cz1 = (current & 2) ? t1z : tmz;
         const double cy0 = (current & 1) ? tmy : t0y, cy1 = (current & 1) ? t1y : tmy;
         // An empty leaf cannot give a return: not visiting it changes nothing.
         const unsigned k = current ^ ray.mirrorMask;
-        if (((node.count >> k) & 1) && subtree(cx0, cz0, cy0, cx1, cz1, cy1, node.index + k, ray)) return true;
+        if (((mask >> k) & 1) &&
+            subtree(cx0, cz0, cy0, cx1, cz1, cy1, node.index + kRanks.rank[mask][k], cx + ((k & 4) ? h[0] : -h[0]),
+                    cz + ((k & 2) ? h[1] : -h[1]), cy + ((k & 1) ? h[2] : -h[2]), depth + 1, ray))
+            return true;
         current = ray_detail::next_child_of(current, cx1, cz1, cy1);
     }
     return false;
 }
 
-bool CastTree::scan_leaf(const Node& node, Ray& ray) const {
-    if (node.count == 0) return false;
-    const Leaf& leaf = leaves_[node.index];
+inline __attribute__((always_inline)) bool CastTree::window(const Ray& ray, double minX, double minZ, double minY,
+                                                             double maxX, double maxZ, double maxY,
+                                                             double& tlo, double& thi, double* segLo, double* segHi) {
     const double ox = ray.ox, oy = ray.oy, oz = ray.oz;
-    const double dx = ray.dx, dy = ray.dy, dz = ray.dz;
-
     // A window of the ray parameter outside which the computed hit point
-    // cannot lie in the leaf box. It is wide on purpose (a slack of 1e-9
+    // cannot lie in the box. It is wide on purpose (a slack of 1e-9
     // relative to the coordinates, far above any rounding of the hit point
     // or of the window itself), so it only skips, without a division,
-    // triangles that the box test below would reject anyway.
-    double tlo = -HUGE_VAL, thi = HUGE_VAL;
+    // triangles that the exact box test would reject anyway.
+    tlo = -HUGE_VAL;
+    thi = HUGE_VAL;
     const auto clip = [&tlo, &thi](double o, double inv, double lo, double hi) {
         if (inv == 0) return;
         const double slack = 1e-9 * (std::fabs(o) + std::fabs(lo) + std::fabs(hi)) + 1e-300;
@@ -278,37 +352,49 @@ bool CastTree::scan_leaf(const Node& node, Ray& ray) const {
         tlo = std::max(tlo, a);
         thi = std::min(thi, b);
     };
-    clip(ox, ray.inv[0], leaf.minX, leaf.maxX);
-    clip(oy, ray.inv[1], leaf.minY, leaf.maxY);
-    clip(oz, ray.inv[2], leaf.minZ, leaf.maxZ);
+    clip(ox, ray.inv[0], minX, maxX);
+    clip(oy, ray.inv[1], minY, maxY);
+    clip(oz, ray.inv[2], minZ, maxZ);
     if (!(tlo <= thi)) return false;
     tlo -= 1e-12 * std::fabs(tlo);
     thi += 1e-12 * std::fabs(thi);
 
-    // The part of the ray inside the window, as a box (again with a slack
-    // far above rounding): a hit point in the leaf lies in it.
-    double segLo[3], segHi[3];
-    const double o[3] = {ox, oy, oz}, d[3] = {dx, dy, dz};
-    for (int i = 0; i < 3; ++i) {
+    // The part of the ray inside the window, as a box in x and y (again
+    // with a slack far above rounding): a hit point in the box lies in it.
+    const double o[2] = {ox, oy}, d[2] = {ray.dx, ray.dy};
+    for (int i = 0; i < 2; ++i) {
         const double a = o[i] + d[i] * tlo, b = o[i] + d[i] * thi;
         const double slack = 1e-9 * (std::fabs(o[i]) + std::fabs(a) + std::fabs(b)) + 1e-300;
         segLo[i] = std::min(a, b) - slack;
         segHi[i] = std::max(a, b) + slack;
     }
+    return true;
+}
+
+bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const {
+    if (node.count == 0) return false;
+    const double* h = half_[depth];
+    // The leaf box, as the octree builder computes it.
+    const double minX = cx - h[0], maxX = cx + h[0];
+    const double minZ = cz - h[1], maxZ = cz + h[1];
+    const double minY = cy - h[2], maxY = cy + h[2];
+    const double ox = ray.ox, oy = ray.oy, oz = ray.oz;
+    const double dx = ray.dx, dy = ray.dy, dz = ray.dz;
+
+    double segLo[2], segHi[2];
+    double tlo, thi;
+    if (!window(ray, minX, minZ, minY, maxX, maxZ, maxY, tlo, thi, segLo, segHi)) return false;
 
     bool found = false;
     double bx = 0, by = 0, bz = 0, bt = 0;
     std::uint32_t bface = 0;
-    const Entry* e = entries_.data() + leaf.begin;
-    const Entry* const end = entries_.data() + leaf.end;
-    const Bounds* bounds = bounds_.data() + leaf.begin;
-    for (; e != end; ++e, ++bounds) {
-        // Skips, without touching the entry, a triangle whose hit could not
-        // pass the inside test and the box test below.
-        if (bounds->hi[0] < segLo[0] || bounds->lo[0] > segHi[0] || bounds->hi[1] < segLo[1] ||
-            bounds->lo[1] > segHi[1] || bounds->hi[2] < segLo[2] || bounds->lo[2] > segHi[2]) {
-            continue;
-        }
+    const std::uint32_t* p = entries_.data() + node.index;
+    const std::uint32_t* const end = p + node.count;
+    for (; p != end; ++p) {
+        const Record* e = records_.data() + *p;
+        // Skips a triangle whose hit could not pass the inside test and the
+        // box test below.
+        if (e->xHi < segLo[0] || e->xLo > segHi[0] || e->yHi < segLo[1] || e->yLo > segHi[1]) continue;
         // intersect_triangle, term for term.
         const double denom = e->nx * dx + e->ny * dy + e->nz * dz;
         if (std::fabs(denom) < 1e-6) continue;
@@ -321,19 +407,16 @@ bool CastTree::scan_leaf(const Node& node, Ray& ray) const {
         // The leaf box test comes before the inside test here (it is cheaper);
         // both must hold and neither has side effects, so the order does not
         // change the outcome.
-        if (!(px >= leaf.minX && px <= leaf.maxX && py >= leaf.minY && py <= leaf.maxY && pz >= leaf.minZ &&
-              pz <= leaf.maxZ)) {
-            continue;
-        }
+        if (!(px >= minX && px <= maxX && py >= minY && py <= maxY && pz >= minZ && pz <= maxZ)) continue;
         if (e->projection == NeverInside) continue;
         const double pv = e->projection == ProjectXY ? py : pz;
         const double n1 = e->bvcv * (px - e->cx) + e->cxbx * (pv - e->cv);
         const double n2 = e->cvav * (px - e->cx) + e->axcx * (pv - e->cv);
+        const double det = std::fabs(e->axcx * e->bvcv - e->cvav * e->cxbx);
         // Most points in the box are outside the triangle; these tests see
         // it without dividing. They only reject what the quotients below
         // would reject too: a negative numerator beyond any underflow to
         // -0.0, or numerators clearly above the determinant.
-        const double det = e->det;
         const double tiny = det * 1e-300, above = det * 1.000001;
         if (n1 < -tiny || n2 < -tiny || n1 > above || n2 > above || n1 + n2 > above) continue;
         const double l1 = n1 / det;
@@ -349,7 +432,9 @@ bool CastTree::scan_leaf(const Node& node, Ray& ray) const {
             bface = e->faceIndex;
         }
         found = true;
-        if (pz > e->nextTopZ) break;
+        // The list is in non-increasing topZ order: once this hit is above
+        // the next triangle's top, no later triangle can give a higher point.
+        if (p + 1 != end && pz > records_[p[1]].topZ) break;
     }
     if (found) {
         ray.px = bx;

@@ -3,18 +3,26 @@
 #include "terrain/mesh.h"
 #include "terrain/octree.h"
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
 // A flattened, read-only copy of the scene octree laid out for the cast.
 //
-// Nodes sit in one array with the eight children of a node next to each
-// other; a leaf refers to a contiguous run of triangle entries that hold
-// exactly what the leaf scan reads, in the leaf's order. The traversal does
-// the same arithmetic in the same order as cast_laser and friends
-// (lidar/ray_cast.h), so a cast gives bit-identical results. What the copy
-// saves is pointer chasing, the indirection into the triangle list, the work
-// that depends on the triangle alone (the projection determinant and its edge
+// Nodes sit in one array of 8-byte records: an inner node keeps a mask of
+// its children that are not empty leaves, and only those children are
+// stored, next to each other in child order; a leaf refers to a run of
+// entries, one per listed triangle in the leaf's order. An entry is the index
+// of a triangle record; each triangle has one record however many leaves list
+// it, laid out in the order the leaves first list them, so that a leaf's
+// records are mostly neighbours. Node boxes and centres are not stored: the
+// traversal halves the root box on its way down, with the very arithmetic
+// the octree builder uses, so they are the same numbers.
+//
+// The traversal does the same arithmetic in the same order as cast_laser and
+// friends (lidar/ray_cast.h), so a cast gives bit-identical results. What the
+// copy saves is pointer chasing, the indirection into the triangle list, the
+// work that depends on the triangle alone (the projection determinant's edge
 // terms, computed once here with the same expressions), and most of the
 // per-triangle work of a leaf scan: a triangle is skipped early when cheap,
 // deliberately loose tests (bounds with a slack far above any rounding) show
@@ -22,87 +30,85 @@
 // exactly what the exact tests would have done, since a rejected triangle
 // leaves the scan's state untouched.
 //
-// Built once per simulation; casting is const and may run on several threads
-// at once, each with its own lasers.
+// Built once per model (SimulationData keeps it while the model lives);
+// casting is const and may run on several threads at once, each with its own
+// lasers, and any run of lasers may be cast on its own.
 class CastTree {
 public:
     CastTree() = default;
+    // The octree's boxes must be the halving of the root box that
+    // create_octree makes; throws std::logic_error otherwise.
     CastTree(const OctreeNode& root, const std::vector<Triangle>& triangles);
 
     // Casts one laser. On a return writes hitPoint, range and hitFaceIndex
     // and returns true; otherwise leaves the laser unchanged.
     bool cast(LaserLine& laser) const;
 
-    std::size_t node_count() const { return nodes_.size(); }
-    std::size_t leaf_count() const { return leaves_.size(); }  // leaves with triangles
+    std::size_t node_count() const { return nodes_.size(); }  // stored nodes (no empty leaves)
+    std::size_t leaf_count() const { return leafCount_; }     // leaves with triangles
     std::size_t entry_count() const { return entries_.size(); }
+    std::size_t record_count() const { return records_.size(); }
     // Bytes held by the copy.
     std::size_t memory_bytes() const;
 
-    // Set in Node::count of an inner node.
+    // Set in Node::count of an inner node; the low eight bits are then the
+    // mask of stored children.
     static constexpr std::uint32_t kInnerNode = 0x80000000u;
 
     struct Node {
-        double centerX = 0.0;  // model x and y of the centre (inner nodes): the
-        double centerY = 0.0;  // undefined-midpoint rule
-        std::uint32_t index = 0;  // inner: first of the eight children; leaf: its Leaf
-        // Leaf: number of entries. Inner node: kInnerNode plus bit k for each
-        // child k that is not an empty leaf, so that the traversal need not
-        // even load an empty child.
-        std::uint32_t count = 0;
-    };
-
-    struct Leaf {
-        double minX, minZ, minY;  // the box, inclusive
-        double maxX, maxZ, maxY;
-        std::uint32_t begin, end;  // entries [begin, end)
+        std::uint32_t index = 0;  // inner: its first stored child; leaf: its first entry
+        std::uint32_t count = 0;  // leaf: number of entries; inner: kInnerNode | child mask
     };
 
     // How the inside test projects the triangle.
     enum Projection : std::uint32_t { ProjectXY = 0, ProjectXZ = 1, NeverInside = 2 };
 
-    // One triangle of one leaf: 128 bytes, the first cache line for the plane
-    // intersection, the second for the inside test.
-    struct alignas(64) Entry {
+    // One triangle: 128 bytes, the first cache line for the bounds and the
+    // plane intersection, the second for the inside test.
+    struct alignas(64) Record {
+        // Where a hit of this triangle can lie in x and y, rounded outwards
+        // to float: the hit point cannot pass the inside test outside these
+        // bounds, given the rounding of that test for points in any leaf box
+        // that lists the triangle. y is unbounded for a triangle projected
+        // to xz, and both are for triangles too badly shaped for a useful
+        // bound; a triangle that is never inside has empty bounds.
+        float xLo, xHi, yLo, yHi;
         double nx, ny, nz;  // normal
         double ax, ay, az;  // corner a
-        double nextTopZ;    // topZ of the leaf's next triangle (+inf after the last)
-        std::uint32_t faceIndex;
-        std::uint32_t projection;
-        // The inside test, with every term multiplied by the sign of the
+        // The inside test, with every term multiplied by the sign s of the
         // determinant: the products, sums and quotients are the same numbers
         // up to that sign (IEEE rounding is symmetric), the quotients
-        // exactly the same, and the determinant is positive.
+        // exactly the same. The determinant itself is |axcx bvcv - cvav cxbx|,
+        // the same bits as its own expression.
         double cx, cv;  // corner c: x and the projected second coordinate
         double bvcv;    // s (b.v - c.v)
         double cxbx;    // s (c.x - b.x)
         double cvav;    // s (c.v - a.v)
         double axcx;    // s (a.x - c.x)
-        double det;     // |determinant|
-    };
-
-    // Where a hit of an entry can lie, rounded outwards to float: the hit
-    // point's projected coordinates (x and y, or x and z for a triangle
-    // standing vertically) cannot pass the inside test outside these
-    // bounds, given the rounding of that test for points in the leaf box.
-    // The third axis is unbounded, and so are all axes for triangles too
-    // badly shaped for a useful bound.
-    struct Bounds {
-        float lo[3];  // model x, y, z
-        float hi[3];
+        double topZ;
+        std::uint32_t faceIndex;
+        std::uint32_t projection;
     };
 
 private:
     struct Ray;
     bool subtree(double t0x, double t0z, double t0y, double t1x, double t1z, double t1y, std::uint32_t node,
-                 Ray& ray) const;
-    bool scan_leaf(const Node& node, Ray& ray) const;
+                 double cx, double cz, double cy, unsigned depth, Ray& ray) const;
+    bool scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const;
+    static bool window(const Ray& ray, double minX, double minZ, double minY, double maxX, double maxZ, double maxY,
+                       double& tlo, double& thi, double* segLo, double* segHi);
 
     std::vector<Node> nodes_;  // root first
-    std::vector<Leaf> leaves_;
-    std::vector<Entry> entries_;
-    std::vector<Bounds> bounds_;  // one per entry
+    std::vector<std::uint32_t> entries_;
+    std::vector<Record> records_;
+    std::size_t leafCount_ = 0;
     double rootCenter_[3] = {0, 0, 0};  // node axis order
     double rootMin_[3] = {0, 0, 0};
     double rootMax_[3] = {0, 0, 0};
+    // The union of the records' bounds in x and y (an empty box without
+    // records).
+    double reachLo_[2] = {HUGE_VAL, HUGE_VAL};
+    double reachHi_[2] = {-HUGE_VAL, -HUGE_VAL};
+    // Half sizes per depth, node axis order: the root's, then halved.
+    double half_[kMaxOctreeDepth + 1][3] = {};
 };

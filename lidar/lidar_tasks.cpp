@@ -5,6 +5,7 @@
 #include "lidar/cast_tree.h"
 
 #include <algorithm>
+#include <memory>
 #include <cstdint>
 #include <vector>
 
@@ -20,8 +21,19 @@ QString lidar_simulation_message(std::size_t pointCount) {
            rule;
 }
 
-PulseCaster::PulseCaster(const SimulationData& data, unsigned threads)
-    : tree_(data.octreeRoot ? CastTree(*data.octreeRoot, data.triangles) : CastTree()), pool_(threads) {}
+const CastTree* prepared_cast_tree(SimulationData& data) {
+    if (data.octreeRoot && (!data.castTree || data.castTreeRoot != data.octreeRoot.get())) {
+        data.castTree.reset();
+        data.castTree = std::make_shared<const CastTree>(*data.octreeRoot, data.triangles);
+        data.castTreeRoot = data.octreeRoot.get();
+    }
+    return data.castTree.get();
+}
+
+PulseCaster::PulseCaster(SimulationData& data, unsigned threads) : pool_(threads) {
+    const CastTree* prepared = prepared_cast_tree(data);
+    tree_ = prepared ? prepared : &empty_;
+}
 
 void PulseCaster::cast(LaserLine* lasers, std::size_t count, std::vector<LidarPoint>& points, std::size_t blockSize,
                        const std::function<void(std::size_t)>& beforeBlock) {
@@ -30,7 +42,7 @@ void PulseCaster::cast(LaserLine* lasers, std::size_t count, std::vector<LidarPo
     for (std::size_t begin = 0; begin < count; begin += blockSize) {
         if (beforeBlock) beforeBlock(begin);
         const std::size_t n = std::min(blockSize, count - begin);
-        pool_.cast(tree_, lasers + begin, n, hit_.data());
+        pool_.cast(*tree_, lasers + begin, n, hit_.data());
         for (std::size_t j = 0; j < n; ++j) {
             if (!hit_[j]) continue;
             const Vec3& p = lasers[begin + j].hitPoint;

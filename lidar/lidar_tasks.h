@@ -10,6 +10,8 @@
 #include <functional>
 #include <vector>
 
+class CastTree;
+
 // "LiDAR Data Simulation": casts every laser through the octree. Each return
 // is written into its laser record (hitPoint, range, hitFaceIndex) and
 // appended to data.points in laser order.
@@ -23,12 +25,19 @@
 // and the progress values are the same for any thread count.
 void simulate_lidar_task(SimulationData& data, Progress& progress, unsigned threads = 0);
 
+// The cast tree of the model in `data`, kept in data.castTree while the model
+// lives, so that casting any run of lasers (CastPool::cast) costs nothing
+// more. A model load makes it (prepare_model); an octree put into the data by
+// other means gets its copy here, on the first call. Null without either.
+const CastTree* prepared_cast_tree(SimulationData& data);
+
 // The cast of runs of lasers through one model, for the task above and for
 // runs that cast a survey piece by piece: the tree is flattened once and
 // the pool's threads are kept between runs.
 class PulseCaster {
 public:
-    PulseCaster(const SimulationData& data, unsigned threads);
+    // Casts through the model's prepared tree (prepared_cast_tree).
+    PulseCaster(SimulationData& data, unsigned threads);
     // Casts lasers[0, count) into their records and appends the returns in
     // laser order. With blockSize > 0 the run is cast in blocks of that many
     // lasers and beforeBlock(offset) is called before each.
@@ -36,7 +45,8 @@ public:
               const std::function<void(std::size_t)>& beforeBlock = {});
 
 private:
-    CastTree tree_;
+    CastTree empty_;
+    const CastTree* tree_;
     CastPool pool_;
     std::vector<std::uint8_t> hit_;
 };

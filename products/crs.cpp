@@ -37,43 +37,43 @@ bool is_crs(const PJ* object) {
     }
 }
 
-SurveyCrs describe(PJ_CONTEXT* context, const PJ* crs, const std::string& spec) {
+SurveyCrs describe(PJ_CONTEXT* context, const PJ* crs, const std::string& crsText) {
     SurveyCrs out;
-    out.code = spec;
+    out.code = crsText;
     if (const char* name = proj_get_name(crs)) out.name = name;
     const char* const options[] = {"MULTILINE=NO", nullptr};
     const char* wkt = proj_as_wkt(context, crs, PJ_WKT1_GDAL, options);
     if (!wkt) wkt = proj_as_wkt(context, crs, PJ_WKT2_2019, options);
-    if (!wkt) throw InputError("Coordinate reference system \"" + spec + "\": PROJ cannot write it as WKT.");
+    if (!wkt) throw InputError("Coordinate reference system \"" + crsText + "\": PROJ cannot write it as WKT.");
     out.wkt = wkt;
     return out;
 }
 
 }  // namespace
 
-SurveyCrs resolve_crs(const std::string& spec) {
+SurveyCrs resolve_crs(const std::string& crsText) {
     Context context(proj_context_create());
-    if (!context) throw InputError("Coordinate reference system \"" + spec + "\": PROJ could not be started.");
+    if (!context) throw InputError("Coordinate reference system \"" + crsText + "\": PROJ could not be started.");
     proj_log_level(context.get(), PJ_LOG_NONE);
 
     std::string upper;
-    for (char c : spec) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char c : crsText) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (upper.compare(0, 5, "EPSG:") == 0) {
-        const std::string code = spec.substr(5);
+        const std::string code = crsText.substr(5);
         bool digits = !code.empty() && code.size() <= 9;
         for (char c : code) digits = digits && std::isdigit(static_cast<unsigned char>(c));
         Object crs(digits ? proj_create_from_database(context.get(), "EPSG", code.c_str(), PJ_CATEGORY_CRS, 0,
                                                       nullptr)
                           : nullptr);
         if (!crs)
-            throw InputError("Unknown coordinate reference system \"" + spec +
+            throw InputError("Unknown coordinate reference system \"" + crsText +
                              "\": PROJ's database has no EPSG code " + code + ".");
-        return describe(context.get(), crs.get(), spec);
+        return describe(context.get(), crs.get(), crsText);
     }
 
     std::string text;
-    if (!terrain_text::read_whole_file(QString::fromStdString(spec), text))
-        throw InputError("Unknown coordinate reference system \"" + spec +
+    if (!terrain_text::read_whole_file(QString::fromStdString(crsText), text))
+        throw InputError("Unknown coordinate reference system \"" + crsText +
                          "\": give EPSG:NNNN or the name of a file holding WKT.");
     while (!text.empty() && terrain_text::is_space(text.back())) text.pop_back();
     PROJ_STRING_LIST warnings = nullptr;
@@ -84,7 +84,7 @@ SurveyCrs resolve_crs(const std::string& spec) {
     proj_string_list_destroy(warnings);
     proj_string_list_destroy(errors);
     if (!crs || !is_crs(crs.get()))
-        throw InputError("Coordinate reference system file \"" + spec + "\": " +
+        throw InputError("Coordinate reference system file \"" + crsText + "\": " +
                          (crs ? std::string("the WKT is not a coordinate reference system") : why) + ".");
-    return describe(context.get(), crs.get(), spec);
+    return describe(context.get(), crs.get(), crsText);
 }

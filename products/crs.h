@@ -12,4 +12,4 @@ struct SurveyCrs {
 // "EPSG:NNNN" (any case) from PROJ's database, or the name of a file holding
 // WKT that PROJ can read as a coordinate reference system. Throws
 // InputError naming the code or file when PROJ does not know it.
-SurveyCrs resolve_crs(const std::string& spec);
+SurveyCrs resolve_crs(const std::string& crsText);

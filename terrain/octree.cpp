@@ -1,7 +1,9 @@
 #include "terrain/octree.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -121,7 +123,7 @@ public:
     // turns them back into list positions, ascending, which gives exactly the
     // lists of a build in list order.
     OctreeBuilder(const std::vector<Triangle>& triangles, const NodeVec& rootCenter, const NodeVec& rootHalf)
-        : childLists_(kMaxOctreeDepth + 1), budget_(16 * triangles.size() + (1u << 20)) {
+        : budget_(16 * triangles.size() + (1u << 20)) {
         const std::size_t n = triangles.size();
         std::vector<std::pair<std::uint32_t, std::uint32_t>> order(n);  // (curve key, position)
         for (std::size_t i = 0; i < n; ++i) {
@@ -159,25 +161,84 @@ public:
         }
     }
 
-    void build_root(OctreeNode& root, const NodeVec& center, const NodeVec& halfSize) {
+    void build_root(OctreeNode& root, const NodeVec& center, const NodeVec& halfSize, unsigned threads) {
         // The root's candidates are all triangles.
         std::vector<std::uint32_t> overlaps;
         overlaps.reserve(tris_.size());
         for (std::size_t i = 0; i < tris_.size(); ++i) {
             if (overlaps_box(tris_[i], center.data(), halfSize.data())) overlaps.push_back(static_cast<std::uint32_t>(i));
         }
-        build(root, center, halfSize, overlaps, tris_.size(), nullptr, 0);
+        Context main;
+        if (threads > 1 && build_root_in_parallel(main, root, center, halfSize, overlaps, threads)) return;
+        main.spent = 0;
+        build(main, root, center, halfSize, overlaps, tris_.size(), nullptr, 0);
     }
 
 private:
+    // What one thread's part of the build works with: the children's lists
+    // per depth, and the nodes plus leaf entries made so far.
+    struct Context {
+        std::vector<std::array<std::vector<std::uint32_t>, 8>> childLists{kMaxOctreeDepth + 1};
+        std::size_t spent = 0;
+    };
+
+    // The eight subtrees of a split root built on several threads, each
+    // with a context of its own. The budget is one count over the whole
+    // tree in build order, so a subtree's share is known only once those
+    // before it are done. Every subtree is therefore first built as if it
+    // had the whole budget to itself: when the total then stays within the
+    // budget, no node anywhere met a spent budget, and the tree is the one a
+    // build in order makes. Otherwise (a pathological model) the caller
+    // builds it again in order; each thread stops splitting at the budget,
+    // so this costs at most a few times a normal build. False when the root
+    // is a leaf.
+    bool build_root_in_parallel(Context& main, OctreeNode& root, const NodeVec& center, const NodeVec& halfSize,
+                                const std::vector<std::uint32_t>& overlaps, unsigned threads) {
+        if (!split_lists(main, root, center, halfSize, overlaps, tris_.size(), nullptr, 0)) return false;
+        std::array<Context, 8> contexts;
+        std::atomic<unsigned> next{0};
+        const auto work = [&] {
+            for (unsigned k; (k = next.fetch_add(1)) < 8;) {
+                const NodeVec& c = root.children[k]->center;  // set by split_lists
+                build(contexts[k], *root.children[k], c, childHalf(halfSize), main.childLists[1][k], overlaps.size(),
+                      &root, 1);
+            }
+        };
+        std::vector<std::thread> helpers;
+        for (unsigned i = 1; i < threads; ++i) helpers.emplace_back(work);
+        work();
+        for (std::thread& t : helpers) t.join();
+        std::size_t total = main.spent;
+        for (const Context& c : contexts) total += c.spent;
+        if (total <= budget_) return true;
+        for (auto& child : root.children) child.reset();
+        return false;
+    }
+
+    static NodeVec childHalf(const NodeVec& halfSize) { return {halfSize[0] / 2, halfSize[1] / 2, halfSize[2] / 2}; }
+
     // Fills `node` whose overlap list (its candidates that overlap its box,
-    // in candidate order) is already known. A split node works out the
-    // overlap lists of all eight children in one pass over its own list, the
-    // children's candidates; each triangle is then fetched once rather than
-    // eight times. The result is the same as testing child by child.
-    void build(OctreeNode& node, const NodeVec& center, const NodeVec& halfSize,
+    // in candidate order) is already known.
+    void build(Context& ctx, OctreeNode& node, const NodeVec& center, const NodeVec& halfSize,
                const std::vector<std::uint32_t>& overlaps, std::size_t candidateCount, OctreeNode* parent,
                int depth) {
+        if (!split_lists(ctx, node, center, halfSize, overlaps, candidateCount, parent, depth)) return;
+        std::array<std::vector<std::uint32_t>, 8>& lists = ctx.childLists[depth + 1];
+        for (int k = 0; k < 8; ++k) {
+            build(ctx, *node.children[k], node.children[k]->center, childHalf(halfSize), lists[k], overlaps.size(),
+                  &node, depth + 1);
+        }
+    }
+
+    // Sets up `node`. A leaf gets its list, and false is returned. A split
+    // node gets eight children (their centres set, nothing else yet) and
+    // the overlap lists of all eight in ctx.childLists[depth + 1], worked out
+    // in one pass over its own list, the children's candidates; each
+    // triangle is then fetched once rather than eight times. The result is
+    // the same as testing child by child.
+    bool split_lists(Context& ctx, OctreeNode& node, const NodeVec& center, const NodeVec& halfSize,
+                     const std::vector<std::uint32_t>& overlaps, std::size_t candidateCount, OctreeNode* parent,
+                     int depth) {
         node.center = center;
         node.halfSize = halfSize;
         node.parent = parent;
@@ -200,18 +261,18 @@ private:
         // entries, 16 per triangle and a million more; a real model uses a
         // few per triangle. Once it is spent the remaining nodes stay leaves.
         const bool degenerate = halfSize[0] == 0.0 && halfSize[1] == 0.0 && halfSize[2] == 0.0;
-        if (candidateCount <= 100 || depth >= kMaxOctreeDepth || degenerate || spent_ >= budget_) {
-            spent_ += 1 + overlaps.size();
+        if (candidateCount <= 100 || depth >= kMaxOctreeDepth || degenerate || ctx.spent >= budget_) {
+            ctx.spent += 1 + overlaps.size();
             node.triangleIndices.resize(overlaps.size());
             for (std::size_t i = 0; i < overlaps.size(); ++i) node.triangleIndices[i] = tris_[overlaps[i]].position;
             std::sort(node.triangleIndices.begin(), node.triangleIndices.end());
-            return;
+            return false;
         }
         node.isLeaf = 0;
-        ++spent_;
+        ++ctx.spent;
 
         // Child k: bit 4 upper x, bit 2 upper z, bit 1 upper y.
-        const NodeVec childHalf = {halfSize[0] / 2, halfSize[1] / 2, halfSize[2] / 2};
+        const NodeVec half = childHalf(halfSize);
         double side[3][2];  // child centre per component, lower and upper half
         for (int q = 0; q < 3; ++q) {
             side[q][0] = center[q] + -1.0 * (halfSize[q] / 2);
@@ -223,7 +284,7 @@ private:
         // The children's lists live in buffers of their depth, reused by every
         // node there; this node's own list (a buffer one level up) stays
         // intact while the children below are built.
-        std::array<std::vector<std::uint32_t>, 8>& lists = childLists_[depth + 1];
+        std::array<std::vector<std::uint32_t>, 8>& lists = ctx.childLists[depth + 1];
         for (auto& list : lists) list.clear();
         for (const std::uint32_t index : overlaps) {
             const NodeTriangle& t = tris_[index];
@@ -231,18 +292,19 @@ private:
             bool in[3][2];
             for (int q = 0; q < 3; ++q) {
                 for (int s = 0; s < 2; ++s)
-                    in[q][s] = !(t.lo[q] - side[q][s] > childHalf[q] || t.hi[q] - side[q][s] < -childHalf[q]);
+                    in[q][s] = !(t.lo[q] - side[q][s] > half[q] || t.hi[q] - side[q][s] < -half[q]);
             }
             for (int k = 0; k < 8; ++k) {
                 if (in[0][(k >> 2) & 1] && in[1][(k >> 1) & 1] && in[2][k & 1] &&
-                    overlap_impl<true>(childCenter[k].data(), childHalf.data(), t.corner[0], t.corner[1], t.corner[2]))
+                    overlap_impl<true>(childCenter[k].data(), half.data(), t.corner[0], t.corner[1], t.corner[2]))
                     lists[k].push_back(index);
             }
         }
         for (int k = 0; k < 8; ++k) {
             node.children[k] = std::make_unique<OctreeNode>();
-            build(*node.children[k], childCenter[k], childHalf, lists[k], overlaps.size(), &node, depth + 1);
+            node.children[k]->center = childCenter[k];
         }
+        return true;
     }
 
     static bool overlaps_box(const NodeTriangle& t, const double* c, const double* h) {
@@ -255,9 +317,7 @@ private:
     }
 
     std::vector<NodeTriangle> tris_;
-    std::vector<std::array<std::vector<std::uint32_t>, 8>> childLists_;  // per depth
-    std::size_t budget_;     // nodes plus leaf entries the tree may take
-    std::size_t spent_ = 0;
+    std::size_t budget_;  // nodes plus leaf entries the tree may take
 };
 
 }  // namespace
@@ -267,7 +327,7 @@ bool tri_box_overlap(const NodeVec& center, const NodeVec& halfSize, const std::
 }
 
 void create_octree(const std::vector<Triangle>& triangles, OctreeNode& root, const Vec3& maxCorner,
-                   const Vec3& minCorner) {
+                   const Vec3& minCorner, unsigned threads) {
     // The root box is 1.2 times the model's extent, centred on it; its
     // vectors go into node axis order (x, z, y).
     const Vec3 c = (maxCorner + minCorner) * 0.5;
@@ -275,6 +335,7 @@ void create_octree(const std::vector<Triangle>& triangles, OctreeNode& root, con
     const NodeVec center = {c.x, c.z, c.y};
     const NodeVec halfSize = {h.x, h.z, h.y};
 
+    if (threads == 0) threads = std::thread::hardware_concurrency();
     OctreeBuilder builder(triangles, center, halfSize);
-    builder.build_root(root, center, halfSize);
+    builder.build_root(root, center, halfSize, std::min(threads, 8u));
 }

@@ -29,9 +29,11 @@ struct OctreeNode {
 constexpr int kMaxOctreeDepth = 16;
 
 // Fills `root` from the triangles; maxCorner and minCorner are the model
-// limits in model order (x, y, z).
+// limits in model order (x, y, z). The eight subtrees of the root are built
+// on up to `threads` threads (0: one per hardware thread, at most eight);
+// the tree is the same for any count.
 void create_octree(const std::vector<Triangle>& triangles, OctreeNode& root, const Vec3& maxCorner,
-                   const Vec3& minCorner);
+                   const Vec3& minCorner, unsigned threads = 0);
 // True when the triangle touches or intersects the closed box. Corners and box
 // are in node axis order.
 bool tri_box_overlap(const NodeVec& center, const NodeVec& halfSize, const std::array<NodeVec, 3>& corners);

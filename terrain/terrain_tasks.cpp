@@ -1,5 +1,7 @@
 #include "terrain/terrain_tasks.h"
 
+#include "lidar/cast_tree.h"
+
 #include "app/failure.h"
 #include "terrain/mesh_file.h"
 #include "terrain/obj_file.h"
@@ -21,6 +23,8 @@ void drop_model(SimulationData& data, Progress& progress) {
     data.faceClasses.clear();
     data.triangles.clear();
     data.octreeRoot.reset();
+    data.castTree.reset();
+    data.castTreeRoot = nullptr;
     progress.showStatus(QString());
 }
 
@@ -58,7 +62,7 @@ void obj_file_chosen(SimulationData& data, Progress& progress) {
     progress.showStatus(QStringLiteral("Loading file.."));
 }
 
-void load_obj_task(SimulationData& data, const QString& fileName, int verticalAxisAnswer, int unitChoice,
+ObjReadReport load_obj_task(SimulationData& data, const QString& fileName, int verticalAxisAnswer, int unitChoice,
                    Progress& progress) {
     data.modelPath = fileName;
     data.verticalAxisAnswer = verticalAxisAnswer;
@@ -92,6 +96,7 @@ void load_obj_task(SimulationData& data, const QString& fileName, int verticalAx
     }
     progress.showStatus(QStringLiteral("         Uploaded 3D model. Task completed.."));
     ++data.taskCount;
+    return report;
 }
 
 void save_mesh_task(SimulationData& data, const QString& fileName, Progress& progress) {
@@ -122,11 +127,17 @@ void prepare_model(SimulationData& data, ModelSource source, const QString& axis
     progress.setValue(4);
     progress.showStatus(QStringLiteral("Creating Octree structure.."));
 
-    // Release the old tree before the new one is built.
+    // Release the old trees before the new one is built.
+    data.castTree.reset();
+    data.castTreeRoot = nullptr;
     data.octreeRoot.reset();
     data.octreeRoot = std::make_unique<OctreeNode>();
     create_octree(data.triangles, *data.octreeRoot, Vec3{data.maxX, data.maxY, data.maxZ},
                   Vec3{data.minX, data.minY, data.minZ});
+    // The cast walks a compact copy of the tree, kept with the model; the
+    // pointer tree is not needed once the copy is made.
+    data.castTree = std::make_shared<const CastTree>(*data.octreeRoot, data.triangles);
+    data.octreeRoot.reset();
     progress.setValue(5);
     progress.showStatus(QString());
 

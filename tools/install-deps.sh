@@ -2,6 +2,8 @@
 # Installs what Pointfall needs on Debian 12 (run as root).
 #   tools/install-deps.sh          build dependencies
 #   tools/install-deps.sh --tests  also the independent file readers used by the tests
+#   tools/install-deps.sh --bench  also Embree, which only bench/cast_vs_embree uses
+#                                  (the options may be combined)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export DEBIAN_FRONTEND=noninteractive
@@ -9,7 +11,16 @@ export DEBIAN_FRONTEND=noninteractive
 packages=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libcli11-dev
           libgtest-dev libgmock-dev libbenchmark-dev libgdal-dev fonts-dejavu-core libproj-dev
           libopenmpi-dev openmpi-bin)
-if [ "${1:-}" = "--tests" ]; then
+tests=0
+bench=0
+for arg in "$@"; do
+  case "$arg" in
+    --tests) tests=1 ;;
+    --bench) bench=1 ;;
+    *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
+if [ "$tests" = 1 ]; then
   # gdal-bin and numpy read the coverage raster and the points independently.
   packages+=(xvfb xauth gdal-bin python3-numpy)
 fi
@@ -17,7 +28,12 @@ fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
 
-if [ "${1:-}" = "--tests" ]; then
+if [ "$bench" = 1 ]; then
+  # A reference for the cast benchmark; the program never links it.
+  apt-get install -y -qq --no-install-recommends libembree-dev >/dev/null
+fi
+
+if [ "$tests" = 1 ]; then
   # Readers that nobody here wrote. A reader that cannot be installed is
   # skipped by its test with a message; it never fails the build.
   apt-get install -y -qq --no-install-recommends cloudcompare >/dev/null 2>&1 \

@@ -11,6 +11,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <exception>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -50,19 +52,29 @@ QAction* install_export_survey_action(QMainWindow* window, SimulationData& data,
     if (!menu && !window->menuBar()->actions().isEmpty()) menu = window->menuBar()->actions().first()->menu();
     if (menu) menu->insertAction(before, action);
 
-    QObject::connect(action, &QAction::triggered, window, [window, &data, &progress, showProgress] {
+    // The export's own last file name: its dialog starts there, not at
+    // another save's file.
+    auto lastName = std::make_shared<QString>();
+    QObject::connect(action, &QAction::triggered, window, [window, &data, &progress, showProgress, lastName] {
         const QString refusal = refusal_save_points(data);
         if (!refusal.isEmpty()) return show_error_box(window, refusal);
         ExportSurveyDialog dialog(window);
         if (dialog.exec() != QDialog::Accepted) return;
         try {
             QString filter;
-            QString path = ui_seam().saveFileName(window, QStringLiteral("Export survey point cloud"), data.savePath,
+            QString path = ui_seam().saveFileName(window, QStringLiteral("Export survey point cloud"),
+                                                  save_dialog_start(*lastName, data.savePath),
                                                   QString::fromLatin1(kFilters), &filter);
+            *lastName = path;
             if (path.isEmpty()) return;
-            path = with_ending(path, filter);
+            path = *lastName = with_ending(path, filter);
             if (showProgress) showProgress();
             export_survey_task(data, path, dialog.settings(), progress);
+        } catch (const std::bad_alloc&) {
+            show_error_box(window, QStringLiteral("There is not enough memory to export the survey; the data is "
+                                                  "still in memory. Close other programs and export again, or "
+                                                  "generate fewer lasers (lower the pulse repetition frequency, "
+                                                  "PRF)."));
         } catch (const std::exception& e) {
             show_error_box(window, QString::fromUtf8(e.what()));
         } catch (...) {

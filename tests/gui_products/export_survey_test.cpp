@@ -138,3 +138,19 @@ TEST_F(ExportSurveyTest, LasEndingWritesLas14AndABadEndingIsAnError) {
     EXPECT_EQ(trigger(ok), QStringList{"Error | The survey point cloud file name '" + path("cloud.xyz") +
                                        "' must end in .las or .csv"});
 }
+
+// The export's file dialog starts from the export's own last name, never
+// pre-filled with the file another save wrote.
+TEST_F(ExportSurveyTest, ItsFileDialogStartsFromItsOwnLastName) {
+    survey();
+    auto ok = [](ExportSurveyDialog& d) { press(d, QDialogButtonBox::Ok); };
+    auto startedAt = [&] { return seam.saves.last().section(" | ", 1, 1); };
+    data.savePath = path("points.las");  // the last save of "Save Generated LiDAR Data"
+    seam.names << path("export1.csv");
+    EXPECT_EQ(trigger(ok), QStringList());
+    EXPECT_EQ(startedAt(), QString::fromStdString(dir.path()));
+    seam.names << path("export2.csv");
+    EXPECT_EQ(trigger(ok), QStringList());
+    EXPECT_EQ(startedAt(), path("export1.csv"));
+    EXPECT_EQ(data.savePath, path("points.las"));
+}

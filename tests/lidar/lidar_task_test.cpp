@@ -4,6 +4,7 @@
 #include "lidar/lidar_tasks.h"
 #include "lidar_test_scene.h"
 #include "support/recording_progress.h"
+#include "terrain/terrain_tasks.h"
 
 #include <algorithm>
 #include <string>
@@ -98,6 +99,34 @@ TEST(SimulateLidarTask, LogAndRerunWhereMissesKeepTheirOldReturn) {
     EXPECT_TRUE(same_record(data.lasers()[moved], before[moved]));
     EXPECT_TRUE(same_bits(data.points[0], first[1]));
     EXPECT_EQ(data.taskCount, 2u);
+}
+
+TEST(SimulateLidarTask, TheCastTreeIsMadeOncePerModel) {
+    // Kept from one cast to the next; a model load replaces it, and the
+    // casts follow the new model.
+    SimulationData data;
+    load(data, 7, 300);
+    NullProgress progress;
+    simulate_lidar_task(data, progress, 1);
+    const CastTree* first = data.castTree.get();
+    ASSERT_NE(first, nullptr);
+    simulate_lidar_task(data, progress, 2);
+    EXPECT_EQ(data.castTree.get(), first);
+    EXPECT_EQ(prepared_cast_tree(data), first);
+
+    // A flat square at z = 5, and a small triangle higher up in a corner.
+    data.vertices = {{-1e4, -1e4, 5}, {1e4, -1e4, 5}, {1e4, 1e4, 5}, {-1e4, 1e4, 5},
+                     {9e3, 9e3, 8},   {9001, 9e3, 8},  {9e3, 9001, 8}};
+    data.faces = {{{1, 2, 3}}, {{1, 3, 4}}, {{5, 6, 7}}};
+    data.triangles.clear();
+    prepare_model(data, AsciiMesh, QStringLiteral("z axis"), progress);
+    const CastTree* loaded = data.castTree.get();
+    EXPECT_TRUE(loaded && !data.octreeRoot);  // the load keeps only the cast's copy
+    data.lasers() = {laser({3, 4, 100}, {0, 0, -1})};
+    simulate_lidar_task(data, progress, 1);
+    ASSERT_EQ(data.points.size(), 1u);
+    EXPECT_TRUE(same_bits(data.points[0], LidarPoint{3, 4, 5}));
+    EXPECT_EQ(data.castTree.get(), loaded);
 }
 
 }  // namespace

@@ -348,10 +348,10 @@ TEST(Crs, ProjGivesTheWktOrRefusesTheCode) {
         {dir.file("missing.wkt"), "give EPSG:NNNN or the name of a file holding WKT"},
         {dir.file("junk.wkt"), "junk.wkt"},
     };
-    for (const auto& [spec, text] : refused) {
+    for (const auto& [crsText, text] : refused) {
         try {
-            resolve_crs(spec);
-            ADD_FAILURE() << "accepted " << spec;
+            resolve_crs(crsText);
+            ADD_FAILURE() << "accepted " << crsText;
         } catch (const InputError& e) {
             EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
         }

@@ -43,10 +43,10 @@ ModelLimits limits_of(const std::vector<Triangle>& triangles) {
     return compute_limits(corners);
 }
 
-std::unique_ptr<OctreeNode> build(const std::vector<Triangle>& triangles) {
+std::unique_ptr<OctreeNode> build(const std::vector<Triangle>& triangles, unsigned threads = 0) {
     const ModelLimits l = limits_of(triangles);
     auto root = std::make_unique<OctreeNode>();
-    create_octree(triangles, *root, {l.maxX, l.maxY, l.maxZ}, {l.minX, l.minY, l.minZ});
+    create_octree(triangles, *root, {l.maxX, l.maxY, l.maxZ}, {l.minX, l.minY, l.minZ}, threads);
     return root;
 }
 
@@ -170,6 +170,18 @@ TEST(TriBoxOverlap, TouchingCountsAndSeparatingAxesDoNot) {
     for (const Case& c : cases)
         EXPECT_EQ(tri_box_overlap(c.center, c.half, {c.p, c.q, c.r}), c.overlaps)
             << c.p[0] << " " << c.p[1] << " " << c.p[2] << " half " << c.half[1];
+}
+
+TEST(Octree, TheSameTreeOnAnyNumberOfThreads) {
+    // The root's subtrees are built in parallel. A pile of 400 copies of one
+    // triangle spends the node budget, which counts over the whole tree in
+    // build order: the parallel build must then give up and stop where the
+    // serial one stops.
+    const auto scattered = scattered_triangles(12000, false, 7);
+    const std::vector<Triangle> pile(400, make_triangle({0, 0, 0}, {10, 0, 1}, {0, 10, 2}, {0, 1, 2}, 0));
+    const auto serial = build(scattered, 1);
+    for (unsigned threads : {2u, 8u}) expect_same_tree(*serial, *build(scattered, threads), nullptr, "scattered");
+    expect_same_tree(*build(pile, 1), *build(pile, 2), nullptr, "pile");
 }
 
 }  // namespace
