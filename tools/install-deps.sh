@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what Pointfall needs on Debian 12 (run as root).
 #   tools/install-deps.sh          build dependencies
-#   tools/install-deps.sh --tests  also the independent file readers used by the tests
+#   tools/install-deps.sh --tests  also the independent file readers used by the tests,
+#                                  clang with libFuzzer for fuzz/ and its OBJ seed files
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export DEBIAN_FRONTEND=noninteractive
@@ -9,7 +10,7 @@ export DEBIAN_FRONTEND=noninteractive
 packages=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libcli11-dev
           libgtest-dev libgmock-dev libbenchmark-dev)
 if [ "${1:-}" = "--tests" ]; then
-  packages+=(xvfb xauth)
+  packages+=(xvfb xauth clang libclang-rt-14-dev libfuzzer-14-dev assimp-testmodels)
 fi
 
 apt-get update -qq
