@@ -26,10 +26,11 @@ seeds="$build/fuzz-seeds"
 rm -rf "$seeds"
 mkdir -p "$seeds/mesh" "$seeds/obj"
 
-# The first lines of an OBJ file, with the byte that picks the unit dialog's
-# answers in front (see fuzz/fuzz_obj_reader.cpp).
+# The first lines of an OBJ file up to its 50th face line (the most the
+# target takes), with the byte that picks the unit dialog's answers in front
+# (see fuzz/fuzz_obj_reader.cpp).
 obj_seed() {  # source selector lines destination
-  { printf "\\x$2"; head -n "$3" "$1"; } > "$4"
+  { printf "\\x$2"; awk -v keep="$3" 'NR > keep || nf == 50 { exit } { print } /^f/ { ++nf }' "$1"; } > "$4"
 }
 # The first vertex lines of an OBJ file and the faces among them, as an
 # ASCII mesh.
@@ -38,7 +39,7 @@ mesh_seed() {  # source vertices destination
     $1 == "v" && nv < keep { v[++nv] = $2 " " $3 " " $4 }
     $1 == "f" { ok = 1; s = ""
       for (i = 2; i <= 4; ++i) { split($i, r, "/"); if (r[1] < 1 || r[1] > nv) ok = 0; s = s " " r[1] }
-      if (ok && nf < 2 * keep) f[++nf] = substr(s, 2) }
+      if (ok && nf < 100) f[++nf] = substr(s, 2) }
     END { print nv, nf, 0; for (i = 1; i <= nv; ++i) print v[i]; for (i = 1; i <= nf; ++i) print f[i] }' "$1" > "$3"
 }
 n=0
