@@ -20,7 +20,9 @@ public:
 };
 
 // A file that cannot be written as asked (for example a LAS coordinate that
-// does not fit the format). Nothing was written.
+// does not fit the format), or that the system would not let us write (a
+// full disk, a read-only folder): the message names the file and the
+// reason. An existing file of that name was left as it was.
 class OutputError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

@@ -25,6 +25,7 @@ void SimulationData::appendLog() {
 void SimulationData::discardAll() {
     vertices.clear();
     faces.clear();
+    faceClasses.clear();
     triangles.clear();
     lasers().clear();
     laserlines.lineStarts.clear();

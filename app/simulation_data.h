@@ -4,6 +4,7 @@
 #include "lidar/lidar_point.h"
 #include "terrain/mesh.h"
 #include "terrain/octree.h"
+#include "terrain/surface_classes.h"
 
 #include <QString>
 #include <cstdint>
@@ -27,6 +28,10 @@ public:
     std::vector<Vertex> vertices;
     std::vector<Face> faces;
     std::vector<Triangle> triangles;
+    // ASPRS class of each face (same order as faces); empty: every face is 1.
+    std::vector<std::uint8_t> faceClasses;
+    // Keyword table the OBJ loader labels faces with; empty: the default.
+    ClassTable classTable;
     std::unique_ptr<OctreeNode> octreeRoot;
     double minX = 0.0, minY = 0.0, minZ = 0.0;
     double maxX = 0.0, maxY = 0.0, maxZ = 0.0;

@@ -1,5 +1,10 @@
 #include "batch_options.h"
 
+#include "app/failure.h"
+#include "products/product_tasks.h"
+
+#include <QString>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
@@ -44,6 +49,9 @@ struct RawOptions {
     std::string terms[6];
     std::string systematic, random, overall;
     std::string points, trajectory, trajectoryFormat, saveMesh, log;
+    std::string coverage, coveragePng, report, targetDensity, cell;
+    bool planAboveGround = false;
+    std::string las14, csv, trajectoryCsv, trajectoryRate, crs, startTime, classes, intensity;
     std::string seed, threads;
     bool quiet = false;
 };
@@ -150,6 +158,9 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
     app.add_option("--height", raw.height, "Mean flying height (default: the wizard's suggestion)")
         ->type_name("M")
         ->group(flight);
+    app.add_flag("--plan-above-ground", raw.planAboveGround,
+                 "Space the lines for the flying height above the model's top, not above z = 0")
+        ->group(flight);
 
     const std::string scanner = "Scanner";
     app.add_option("--prf", raw.prf, "Pulse repetition frequency (default 10)")->type_name("KHZ")->group(scanner);
@@ -198,6 +209,50 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
         ->group(output);
     app.add_option("--save-mesh", raw.saveMesh, "Write the model as an ASCII mesh")->type_name("FILE")->group(output);
     app.add_option("--log", raw.log, "Write the text of the log panel")->type_name("FILE")->group(output);
+
+    const std::string coverage = "Coverage (the summary also goes to stdout)";
+    app.add_option("--coverage", raw.coverage, "Density raster as a float32 GeoTIFF, points per m2")
+        ->type_name("FILE.tif")
+        ->group(coverage);
+    app.add_option("--coverage-png", raw.coveragePng, "Density map with legend and scale bar")
+        ->type_name("FILE.png")
+        ->group(coverage);
+    app.add_option("--report", raw.report, "Coverage summary, run parameters and stage timings as JSON")
+        ->type_name("FILE.json")
+        ->group(coverage);
+    app.add_option("--target-density", raw.targetDensity, "Points per m2 a cell should reach (default 2)")
+        ->type_name("D")
+        ->group(coverage);
+    app.add_option("--cell", raw.cell, "Cell size of the raster (default: automatic)")->type_name("M")->group(coverage);
+
+    const std::string products = "Survey products (beside the outputs above)";
+    app.add_option("--las14", raw.las14,
+                   "LAS 1.4 point file (format 6: GPS time, scan angle, flight line, intensity, class)")
+        ->type_name("FILE")
+        ->group(products);
+    app.add_option("--csv", raw.csv, "The returns as text: x,y,z to 1 mm, gps_time, intensity, class, line, ...")
+        ->type_name("FILE")
+        ->group(products);
+    app.add_option("--trajectory-csv", raw.trajectoryCsv, "Timed trajectory: time,x,y,z,roll,pitch,yaw")
+        ->type_name("FILE")
+        ->group(products);
+    app.add_option("--trajectory-rate", raw.trajectoryRate,
+                   "Trajectory samples per second, interpolated (default: one line per pulse)")
+        ->type_name("HZ")
+        ->group(products);
+    app.add_option("--crs", raw.crs, "Coordinate reference system of the LAS 1.4 file: EPSG:NNNN or a WKT file")
+        ->type_name("CODE")
+        ->group(products);
+    app.add_option("--start-time", raw.startTime,
+                   std::string("UTC time of the first pulse, ISO 8601 (default ") + kDefaultStartTime + ")")
+        ->type_name("ISO")
+        ->group(products);
+    app.add_option("--classes", raw.classes, "Keyword table for the model's class labels: lines \"keyword class\"")
+        ->type_name("FILE")
+        ->group(products);
+    app.add_option("--intensity", raw.intensity, "Intensity from the radiometric model, or 0 (default on)")
+        ->type_name("on|off")
+        ->group(products);
 
     const std::string run = "Run";
     app.add_option("--seed", raw.seed,
@@ -315,6 +370,45 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
         }
         if (given("--save-mesh")) options.saveMeshFile = raw.saveMesh;
         if (given("--log")) options.logFile = raw.log;
+        if (given("--coverage")) options.coverageFile = raw.coverage;
+        if (given("--coverage-png")) options.coveragePngFile = raw.coveragePng;
+        if (given("--report")) options.reportFile = raw.report;
+        if (given("--target-density")) {
+            options.targetDensity = parse_number(raw.targetDensity, "--target-density");
+            if (options.targetDensity < 0)
+                throw OptionError("--target-density: " + (quoted)(raw.targetDensity) + " is below 0.");
+        }
+        if (given("--cell")) {
+            options.coverageCell = parse_number(raw.cell, "--cell");
+            if (!(options.coverageCell > 0)) throw OptionError("--cell: " + (quoted)(raw.cell) + " is not above 0.");
+        }
+        options.planAboveGround = raw.planAboveGround;
+
+        if (given("--las14")) options.las14File = raw.las14;
+        if (given("--csv")) options.csvFile = raw.csv;
+        if (given("--trajectory-csv")) options.trajectoryCsvFile = raw.trajectoryCsv;
+        double rate = 0.0;
+        if (given("--trajectory-rate")) {
+            rate = parse_number(raw.trajectoryRate, "--trajectory-rate");
+            if (!(rate > 0.0)) throw OptionError(std::string("--trajectory-rate: '") + raw.trajectoryRate + "' is not above 0.");
+        }
+        bool intensity = true;
+        if (given("--intensity")) intensity = parse_choice(raw.intensity, "--intensity", {"on", "off"}) == 0;
+        // Refused here, before anything runs.
+        auto checked = [](const char* option, auto&& read) {
+            try {
+                read();
+            } catch (const InputError& e) {
+                throw OptionError(std::string(option) + ": " + e.what());
+            }
+        };
+        checked("--start-time", [&] { options.products = product_settings("", raw.startTime, intensity, rate); });
+        checked("--crs", [&] {
+            if (given("--crs")) options.products.crs = resolve_crs(raw.crs);
+        });
+        checked("--classes", [&] {
+            if (given("--classes")) options.classTable = read_class_table(QString::fromLocal8Bit(raw.classes.c_str()));
+        });
 
         if (given("--seed")) {
             options.seed =
@@ -328,7 +422,13 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
                                          {"--points", &raw.points},
                                          {"--trajectory", &raw.trajectory},
                                          {"--save-mesh", &raw.saveMesh},
-                                         {"--log", &raw.log}}) {
+                                         {"--log", &raw.log},
+                                         {"--coverage", &raw.coverage},
+                                         {"--coverage-png", &raw.coveragePng},
+                                         {"--report", &raw.report},
+                                         {"--las14", &raw.las14},
+                                         {"--csv", &raw.csv},
+                                         {"--trajectory-csv", &raw.trajectoryCsv}}) {
             if (given(name) && file->empty()) throw OptionError(std::string(name) + ": the file name is empty.");
         }
     } catch (const OptionError& e) {

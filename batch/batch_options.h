@@ -9,6 +9,8 @@
 
 #include "errors/error_settings.h"
 #include "flight/parameters.h"
+#include "products/product_settings.h"
+#include "terrain/surface_classes.h"
 
 // The command line of pointfall-batch, read into the values the desktop
 // program's dialogs would hold.
@@ -45,6 +47,25 @@ struct BatchOptions {
     int trajectoryFormatCode = 3;  // code of the dialog's "Format 1"
     std::string saveMeshFile;
     std::string logFile;
+
+    // Coverage: the density raster of the returns and what is made of it;
+    // the summary always goes to stdout after the run's own.
+    std::string coverageFile;     // GeoTIFF, float32 points per m2
+    std::string coveragePngFile;  // picture with legend and scale bar
+    std::string reportFile;       // JSON: summary, parameters, stage timings
+    double targetDensity = 2.0;   // points per m2
+    double coverageCell = 0.0;    // m; 0 = automatic
+    // Line spacing from the flying height above the model's top instead of
+    // above z = 0.
+    bool planAboveGround = false;
+
+    // Survey products (LAS 1.4, full-precision text, timed trajectory); the
+    // CRS and start time already checked and resolved.
+    std::string las14File;
+    std::string csvFile;
+    std::string trajectoryCsvFile;
+    ProductSettings products;
+    ClassTable classTable;  // from --classes; empty: the default keywords
 
     // Run
     std::optional<std::uint32_t> seed;

@@ -16,12 +16,15 @@
 #include "app/failure.h"
 #include "app/simulation_data.h"
 #include "app/uniform_source.h"
+#include "batch_coverage.h"
 #include "batch_options.h"
 #include "errors/error_model.h"
 #include "errors/error_tasks.h"
 #include "flight/flight_tasks.h"
 #include "lidar/lidar_tasks.h"
 #include "output/output_tasks.h"
+#include "output/writing_loop.h"
+#include "products/product_tasks.h"
 #include "terminal_progress.h"
 #include "terrain/sample_scene.h"
 #include "terrain/terrain_tasks.h"
@@ -41,18 +44,26 @@ int truncate_to_int(double value) {
 }
 
 // Whether the file could be created or overwritten, without touching it.
+// A file is replaced through a new one made beside it, so its folder must
+// take new files; a device such as /dev/null is written directly.
 QString unwritable_reason(const std::string& path) {
     const QString name = file_name(path);
     const QFileInfo info(name);
     if (info.exists()) {
         if (info.isDir()) return QStringLiteral("is a folder");
-        if (::access(QFile::encodeName(name).constData(), W_OK) != 0) return QStringLiteral("is not writable");
-        return QString();
+        if (!info.isFile()) {
+            if (::access(QFile::encodeName(name).constData(), W_OK) != 0) return QStringLiteral("is not writable");
+            return QString();
+        }
     }
-    const QFileInfo folder(info.absolutePath());
+    // A link is followed to the file it names.
+    const QFileInfo folder(info.exists() ? QFileInfo(info.canonicalFilePath()).absolutePath() : info.absolutePath());
     if (!folder.exists() || !folder.isDir()) return QStringLiteral("is in a folder that does not exist");
     if (::access(QFile::encodeName(folder.absoluteFilePath()).constData(), W_OK | X_OK) != 0) {
         return QStringLiteral("is in a folder that is not writable");
+    }
+    if (info.exists() && ::access(QFile::encodeName(name).constData(), W_OK) != 0) {
+        return QStringLiteral("is not writable");
     }
     return QString();
 }
@@ -81,7 +92,7 @@ private:
 void load_sample_scene(SimulationData& data, std::size_t triangles, Progress& progress) {
     open_mesh_begin(data);
     progress.showStatus(QStringLiteral("Loading file.."));
-    make_sample_scene(data.vertices, data.faces, triangles);
+    make_sample_scene(data.vertices, data.faces, triangles, data.faceClasses);
     progress.setRange(0, 5);
     progress.setValue(0);
     progress.setValue(1);
@@ -99,9 +110,11 @@ struct Run {
     StageClock clock;
     int status = kBatchOk;
     int expectedHits = 0;
+    bool cast = false;
+    BatchCoverage coverage;
 
     Run(const BatchOptions& o, std::ostream& outStream, std::ostream& errStream, bool bars)
-        : options(o), out(outStream), err(errStream), progress(errStream, bars) {}
+        : options(o), out(outStream), err(errStream), progress(errStream, bars), coverage(o) {}
 
     void message(const QString& text) {
         progress.endStage();
@@ -132,6 +145,7 @@ struct Run {
             failed(QStringLiteral("Cannot read '%1': it is a folder.").arg(file_name(options.modelFile)));
             return false;
         }
+        data.classTable = options.classTable;
         try {
             switch (options.model) {
             case ModelKind::SampleScene:
@@ -165,6 +179,7 @@ struct Run {
         values.scanner = options.scanner;
         values.realisticTrajectory = options.realisticTrajectory;
         values.trajectoryTerms = options.trajectoryTerms;
+        if (options.planAboveGround) values.flight.spacingGround = data.maxZ;
         return values;
     }
 
@@ -173,12 +188,15 @@ struct Run {
         QString text = validate_flight_values(values.flight, data.maxZ);
         if (text.isEmpty()) text = validate_scanner_values(values.scanner);
         if (text.isEmpty() && options.errorStep) text = validate_error_settings(options.errors);
+        if (text.isEmpty()) text = coverage.refusal(data);
         return text;
     }
 
     QString checkOutputs() const {
         for (const std::string* path :
-             {&options.pointsFile, &options.trajectoryFile, &options.saveMeshFile, &options.logFile}) {
+             {&options.pointsFile, &options.trajectoryFile, &options.saveMeshFile, &options.logFile,
+              &options.coverageFile, &options.coveragePngFile, &options.reportFile,
+              &options.las14File, &options.csvFile, &options.trajectoryCsvFile}) {
             if (path->empty()) continue;
             const QString reason = unwritable_reason(*path);
             if (!reason.isEmpty()) return QStringLiteral("Cannot write '%1': it %2.").arg(file_name(*path), reason);
@@ -221,6 +239,7 @@ struct Run {
         begin("cast", "Casting lasers");
         try {
             simulate_lidar_task(data, progress, options.threads);
+            cast = true;
         } catch (const Refused& e) {
             refused(QString::fromStdString(e.what()));
         }
@@ -235,8 +254,8 @@ struct Run {
         end();
     }
 
-    // Runs one save; the core writers do not report a file they could not
-    // create, so its existence is checked afterwards.
+    // Runs one save; the core writers report a file they could not write
+    // (OutputError naming it and the system's reason).
     template <typename Save>
     void save(const char* stage, const char* label, const std::string& path, const QString& refusal, Save&& run) {
         if (!refusal.isEmpty()) return refused(refusal);
@@ -249,7 +268,6 @@ struct Run {
             return;
         }
         end();
-        if (!QFileInfo::exists(file_name(path))) failed(QStringLiteral("Could not write '%1'.").arg(file_name(path)));
     }
 
     // The wizard's Done and the actions after it, in the desktop program's
@@ -258,6 +276,7 @@ struct Run {
         if (!generateLasers(values)) return;
         simulate();
         if (options.errorStep) introduceErrors();
+        if (cast) analyseCoverage();
         if (!options.pointsFile.empty()) {
             save("points", "Saving points", options.pointsFile, refusal_save_points(data),
                  [this](const QString& path) { save_points_task(data, path, progress); });
@@ -272,13 +291,64 @@ struct Run {
             save("mesh", "Saving mesh", options.saveMeshFile, refusal_save_mesh(data),
                  [this](const QString& path) { save_mesh_task(data, path, progress); });
         }
+        saveSurveyProducts();
+    }
+
+    // The survey products (LAS 1.4, text, timed trajectory) as sinks fed
+    // with the whole in-memory survey in one chunk.
+    void saveSurveyProducts() {
+        SurveyProductFiles files;
+        files.las14 = options.las14File.empty() ? QString() : file_name(options.las14File);
+        files.csv = options.csvFile.empty() ? QString() : file_name(options.csvFile);
+        files.trajectoryCsv = options.trajectoryCsvFile.empty() ? QString() : file_name(options.trajectoryCsvFile);
+        if (!files.any()) return;
+        const QString pointRefusal = refusal_save_points(data);
+        if (!pointRefusal.isEmpty() && (!files.las14.isEmpty() || !files.csv.isEmpty())) return refused(pointRefusal);
+        const QString trajectoryRefusal = refusal_save_trajectory(data);
+        if (!trajectoryRefusal.isEmpty() && !files.trajectoryCsv.isEmpty()) return refused(trajectoryRefusal);
+        begin("products", "Saving survey products");
+        try {
+            std::vector<std::unique_ptr<SurveySink>> sinks = make_product_sinks(files, options.products, &progress);
+            feed_survey(data, sinks);
+        } catch (const OutputError& e) {
+            failed(QString::fromStdString(e.what()));
+            clock.stop();
+            return;
+        }
+        end();
+    }
+
+    // The coverage raster, its GeoTIFF and picture; timed for the report
+    // only, so the summary's stage table stays as it was.
+    std::vector<std::pair<const char*, double>> coverageStages;
+    void analyseCoverage() {
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            coverage.analyse(data);
+        } catch (const OutputError& e) {
+            failed(QString::fromStdString(e.what()));
+        }
+        coverageStages.emplace_back("coverage",
+                                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    void writeReport() {
+        std::vector<std::pair<const char*, double>> stages = clock.stages;
+        stages.insert(stages.end(), coverageStages.begin(), coverageStages.end());
+        try {
+            coverage.writeReport(data, expectedHits, stages);
+        } catch (const OutputError& e) {
+            failed(QString::fromStdString(e.what()));
+        }
     }
 
     void writeLog() {
-        QFile file(file_name(options.logFile));
         const QByteArray text = data.logText.toUtf8();
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size()) {
-            failed(QStringLiteral("Could not write the log '%1'.").arg(file_name(options.logFile)));
+        try {
+            ChunkedFile file(file_name(options.logFile));
+            file.write_raw(text.constData(), static_cast<std::size_t>(text.size()));
+            file.close();
+        } catch (const OutputError& e) {
+            failed(QString::fromStdString(e.what()));
         }
     }
 
@@ -333,8 +403,12 @@ int run_batch_steps(const std::vector<std::string>& args, std::ostream& out, std
     run.survey(values);
     if (run.status == kBatchBadUsage) return kBatchBadUsage;
     if (!options.logFile.empty()) run.writeLog();
+    if (!options.reportFile.empty()) run.writeReport();
     run.progress.endStage();
-    if (!options.quiet) run.summary();
+    if (!options.quiet) {
+        run.summary();
+        run.coverage.printSummary(out);
+    }
     return run.status;
 }
 

@@ -1,5 +1,7 @@
 #include "calculator/calculator.h"
 
+#include "app/typed_number.h"
+
 #include <cmath>
 
 namespace {
@@ -34,6 +36,14 @@ CalculatorOutcome calculate_flight_plan(const CalculatorInput& in) {
         outcome.emptyBox = kNoBox;
         outcome.error = QStringLiteral("More than one box is left empty! ");
         return outcome;
+    }
+
+    // Text that only looks like a number ("1,5") would read as 0.
+    const char* const names[5] = {"FOV Across", "Mean Flying Height", "Point Density", "Flight Average Velocity",
+                                  "PRF"};
+    for (int i = 0; i < 5; ++i) {
+        outcome.error = typed_number_refusal(QLatin1String(names[i]), *boxes[i]);
+        if (!outcome.error.isEmpty()) return outcome;
     }
 
     const double F = box_value(in.fov);

@@ -73,7 +73,7 @@ void generate_lasers_task(SimulationData& data, const WizardValues& values, std:
     Laserlines& laserlines = data.laserlines;
     laserlines.compute_origins(s.prf, f.velocity, s.fovAcross * 0.5, f.overlap, f.meanHeight, f.orientation,
                                data.minX, data.minY, data.minZ, data.maxX, data.maxY, data.maxZ,
-                               data.realisticTrajectory, data.trajectoryTerms, seed);
+                               data.realisticTrajectory, data.trajectoryTerms, seed, f.spacingGround);
     data.pendingMessage = QStringLiteral("Flight Trajectory/Lasers origin Computed");
     data.appendLog();
     progress.setValue(0);

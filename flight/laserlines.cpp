@@ -165,7 +165,7 @@ struct FlightPlan {
 };
 
 FlightPlan plan_flight(double halfFovAcross, double overlap, double meanHeight, double orientation, double minX,
-                       double minY, double minZ, double maxX, double maxY, double maxZ) {
+                       double minY, double minZ, double maxX, double maxY, double maxZ, double spacingGround) {
     FlightPlan plan;
     plan.area = widen_flight_area(minX, minY, minZ, maxX, maxY, maxZ);
     plan.orientation = orientation;
@@ -177,7 +177,10 @@ FlightPlan plan_flight(double halfFovAcross, double overlap, double meanHeight, 
     plan.sd = std::sin(radians);
     // Overlap is a share of half the swath: S = swath - overlap/100 * half
     // swath, hence the factor 2 - overlap/100.
-    plan.spacing = std::fabs(std::tan(deg_to_rad(halfFovAcross)) * (2.0 - overlap / 100.0) * meanHeight);
+    // The height above the ground at z = spacingGround (meanHeight - 0 is
+    // meanHeight exactly: the wizard's plan keeps its values).
+    const double height = meanHeight - spacingGround;
+    plan.spacing = std::fabs(std::tan(deg_to_rad(halfFovAcross)) * (2.0 - overlap / 100.0) * height);
 
     const LineExtent extent = plan_line_extent(orientation, plan.area, meanHeight);
     const double quotient = extent.width / plan.spacing;
@@ -233,9 +236,9 @@ void Laserlines::compute_origins(double prf, double velocity, double halfFovAcro
 void Laserlines::compute_origins(double prf, double velocity, double halfFovAcross, double overlap,
                                  double meanHeight, double orientation, double minX, double minY, double minZ,
                                  double maxX, double maxY, double maxZ, bool realistic, const TrajectoryTerms& terms,
-                                 std::uint32_t seed) {
-    const FlightPlan plan =
-        plan_flight(halfFovAcross, overlap, meanHeight, orientation, minX, minY, minZ, maxX, maxY, maxZ);
+                                 std::uint32_t seed, double spacingGround) {
+    const FlightPlan plan = plan_flight(halfFovAcross, overlap, meanHeight, orientation, minX, minY, minZ, maxX, maxY,
+                                        maxZ, spacingGround);
     lineStarts.clear();
     if (plan.lineCount < 0) return;  // no flight line at all
     const int lines = plan.lines();

@@ -30,9 +30,12 @@ public:
     // draws given (the overloads above seed with the current time in whole
     // seconds). compute_origins throws InputError, before appending anything
     // or signalling, when the pulses of the run could not fit in memory.
+    // The line spacing is worked out for the flying height above z =
+    // spacingGround (the wizard plans above z = 0).
     void compute_origins(double prf, double velocity, double halfFovAcross, double overlap, double meanHeight,
                          double orientation, double minX, double minY, double minZ, double maxX, double maxY,
-                         double maxZ, bool realistic, const TrajectoryTerms& terms, std::uint32_t seed);
+                         double maxZ, bool realistic, const TrajectoryTerms& terms, std::uint32_t seed,
+                         double spacingGround = 0.0);
     void compute_directions(double prf, double halfFovAcross, double orientation, ScanPattern pattern,
                             double scanFrequency, double halfFovAlong, bool realistic, const TrajectoryTerms& terms,
                             std::uint32_t seed);

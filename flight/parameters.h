@@ -8,6 +8,9 @@ struct FlightParameters {
     double velocity = 100.0;   // m/s
     double overlap = 50.0;     // percent of half the swath
     double meanHeight = 500.0; // m, the z of every pulse origin
+    // The ground the line spacing is worked out above: the wizard plans
+    // above z = 0; a plan above the highest ground keeps the overlap there.
+    double spacingGround = 0.0; // m
 };
 
 enum ScanPattern : std::int32_t {

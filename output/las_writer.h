@@ -72,8 +72,8 @@ bool scaled_coordinate_fma(double value, std::int32_t& out);
 // is the local date stamped into the header (the save task passes today's).
 // Before anything is opened, every coordinate is checked: one that does not
 // fit the format throws OutputError naming the axis, the value and the
-// laser, and the file is left as it was. Returns false when the file could
-// not be opened or fully written. The check and the records are done on
+// laser, and the file is left as it was. Written and reported as
+// write_point_file (output/point_file.h). The check and the records are done on
 // `threads` threads (0: one per hardware thread); the file, the refusal
 // and the progress are the same for any number.
 bool write_las_file(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers, const QString& path,

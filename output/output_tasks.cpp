@@ -21,8 +21,7 @@ void save_points_task(SimulationData& data, const QString& path, Progress& progr
         throw OutputError(QStringLiteral("The LiDAR data file name '%1' must end in .txt or .las").arg(path).toStdString());
     }
 
-    // A failed open or write is not reported: the save is logged as done,
-    // as the desktop program always did.
+    // A failed write throws OutputError here: nothing is logged or counted.
     if (text) write_point_file(data.lasers(), path, progress);
     if (las) write_las_file(data.points, data.lasers(), path, progress, QDate::currentDate());
 

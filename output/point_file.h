@@ -10,8 +10,9 @@ class Progress;
 // with a return, in laser order, numbers as a C++ stream writes them by
 // default. Progress: value 0, range 0..n, about every twentieth laser, then
 // n after closing.
-// Returns false when the file could not be opened or fully written; the
-// caller decides whether to say so (the save task does not).
+// The file is written atomically through ChunkedFile: one that cannot be
+// created or fully written throws OutputError naming it and the system's
+// reason, and an existing file of that name stays as it was. Returns true.
 // The text is formatted on `threads` threads (0: one per hardware thread);
 // the file is the same for any number.
 bool write_point_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,

@@ -15,8 +15,8 @@ enum TrajectoryFormat {
 };
 
 // One line per laser, returns or not. Progress as write_point_file.
-// Returns false when the file could not be opened or fully written.
-// A code other than 1, 2 or 3 throws OutputError before the file is opened.
+// Written and reported as write_point_file. A code other than 1, 2 or 3
+// throws OutputError before the file is opened.
 // Threads as write_point_file.
 bool write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
                            int formatCode, unsigned threads = 0);

@@ -1,13 +1,24 @@
 #include "output/writing_loop.h"
 
+#include "app/failure.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -17,25 +28,153 @@ WritingLoopProgress::WritingLoopProgress(Progress& progress, std::size_t n)
     progress_.setRange(0, static_cast<int>(n));
 }
 
-ChunkedFile::ChunkedFile(const QString& path, const char* mode) {
-    const QByteArray local = QFile::encodeName(path);
-    file_ = std::fopen(local.constData(), mode);
-    ok_ = file_ != nullptr;
-    if (file_) std::setvbuf(file_, nullptr, _IONBF, 0);  // the callers' pieces are big enough
+namespace {
+
+// Longest name of one folder entry.
+constexpr int kMaxNameBytes = 255;
+
+// Six letters or digits for a temporary name. Not the program's random
+// source: the survey's draws must not depend on how many files were saved.
+QByteArray unique_suffix(unsigned attempt) {
+    static std::atomic<std::uint64_t> counter{0};
+    std::uint64_t x = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    x ^= (static_cast<std::uint64_t>(::getpid()) << 32) ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^ attempt;
+    // splitmix64 finaliser
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    x ^= x >> 31;
+    static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QByteArray out(6, '\0');
+    for (char& c : out) {
+        c = kAlphabet[x % 62];
+        x /= 62;
+    }
+    return out;
 }
 
-ChunkedFile::~ChunkedFile() { close(); }
+// Creates ".<name>.XXXXXX" beside `target` (O_EXCL: never an existing
+// file) with mode 0666 less the umask. Returns the descriptor, or -1 with
+// errno set.
+int create_temporary(const QByteArray& target, QByteArray& temporary) {
+    const int slash = target.lastIndexOf('/');
+    const QByteArray folder = target.left(slash + 1);
+    QByteArray name = target.mid(slash + 1);
+    const int room = kMaxNameBytes - 8;  // the dot, the dot and six characters
+    if (name.size() > room) name.truncate(room);
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        temporary = folder + '.' + name + '.' + unique_suffix(attempt);
+        const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            if (fd < 0) temporary.clear();
+            return fd;
+        }
+    }
+    temporary.clear();
+    errno = EEXIST;
+    return -1;
+}
+
+}  // namespace
+
+QString write_failure_text(const QString& path, int error) {
+    return QStringLiteral("Could not write '%1': %2.")
+        .arg(path, QString::fromLocal8Bit(std::generic_category().message(error).c_str()));
+}
+
+ChunkedFile::ChunkedFile(const QString& path, const char* /*mode*/) : path_(path) {
+    QByteArray target = QFile::encodeName(path);
+    if (target.isEmpty()) fail(ENOENT);
+    struct stat existing;
+    const bool exists = ::stat(target.constData(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) fail(EISDIR);
+    if (exists && !S_ISREG(existing.st_mode)) {
+        fd_ = ::open(target.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd_ < 0) fail(errno);
+        return;
+    }
+    if (exists) {
+        // A file fopen could not open for writing is not replaced either.
+        if (::access(target.constData(), W_OK) != 0) fail(errno);
+        if (char* real = ::realpath(target.constData(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    final_ = target;
+    fd_ = create_temporary(final_, temporary_);
+    if (fd_ < 0) fail(errno);
+    if (exists) {
+        // As when the file is overwritten in place, its mode, owner and
+        // group stay. Best effort: where that is not allowed the new file
+        // keeps its own (the write itself is not at stake).
+        bool kept = ::fchmod(fd_, existing.st_mode & 07777) == 0;
+        if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid())
+            kept = ::fchown(fd_, existing.st_uid, existing.st_gid) == 0 && kept;
+        static_cast<void>(kept);
+    }
+}
+
+ChunkedFile::~ChunkedFile() { abandon(); }
 
 void ChunkedFile::write_raw(const void* data, std::size_t size) {
-    if (file_ && size != 0 && std::fwrite(data, 1, size, file_) != size) ok_ = false;
+    if (fd_ < 0) fail(EBADF);
+    const char* p = static_cast<const char*>(data);
+    while (size != 0) {
+        const ssize_t n = ::write(fd_, p, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail(errno);
+        }
+        if (n == 0) fail(ENOSPC);  // nothing taken and no reason given
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void ChunkedFile::write_at(std::uint64_t offset, const void* data, std::size_t size) {
+    if (fd_ < 0) fail(EBADF);
+    const char* p = static_cast<const char*>(data);
+    while (size != 0) {
+        const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail(errno);
+        }
+        if (n == 0) fail(ENOSPC);
+        p += n;
+        offset += static_cast<std::uint64_t>(n);
+        size -= static_cast<std::size_t>(n);
+    }
 }
 
 bool ChunkedFile::close() {
-    if (file_) {
-        if (std::fclose(file_) != 0) ok_ = false;
-        file_ = nullptr;
+    if (fd_ < 0) return true;
+    const int fd = fd_;
+    fd_ = -1;
+    // The descriptor is released even when close reports an error; EINTR
+    // loses nothing on this system.
+    if (::close(fd) != 0 && errno != EINTR) fail(errno);
+    if (!temporary_.isEmpty()) {
+        if (::rename(temporary_.constData(), final_.constData()) != 0) fail(errno);
+        temporary_.clear();
     }
-    return ok_;
+    return true;
+}
+
+void ChunkedFile::abandon() noexcept {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temporary_.isEmpty()) {
+        ::unlink(temporary_.constData());
+        temporary_.clear();
+    }
+}
+
+void ChunkedFile::fail(int error) {
+    abandon();
+    throw OutputError(write_failure_text(path_, error).toStdString());
 }
 
 void TextBuffer::grow(std::size_t n) {

@@ -1,8 +1,10 @@
 #pragma once
 #include "app/progress.h"
 
+#include <QByteArray>
 #include <QString>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -35,28 +37,68 @@ private:
 };
 
 // An output file written in large pieces from the caller's memory, with
-// no buffering of its own.
+// no buffering of its own, put in place only when it is complete.
+//
+// The bytes go to a temporary file beside the final one (same folder, so
+// the same file system; a hidden name ".<name>.XXXXXX"), created with the
+// permissions a plain fopen would give: 0666 less the umask for a new file,
+// those of the file it replaces otherwise. A symbolic link is followed: the
+// file it names is replaced and the link stays. close() closes the
+// temporary file, checks that, and renames it over the final name. Any
+// failure, or destruction without a successful close(), removes the
+// temporary file; an existing file of the final name is never touched.
+//
+// A target that exists and is not a regular file (a device such as
+// /dev/null or /dev/full, a pipe) has nothing to replace: it is written
+// directly, with every write checked the same way.
+//
+// Every failure throws OutputError "Could not write '<path>': <the system's
+// reason>." with the path as given, for example "Could not write
+// 'out/p.las': No space left on device."
 class ChunkedFile {
 public:
     // The writers hand over about this many bytes at a time.
     static constexpr std::size_t kChunk = std::size_t(4) << 20;
 
-    // mode "w" (text) or "wb" (bytes). The path is converted to the local
-    // 8-bit encoding.
-    ChunkedFile(const QString& path, const char* mode);
+    // Creates the temporary file (or opens the device); throws OutputError
+    // when that fails. The mode is kept for the callers' sake: text and
+    // bytes are the same here. The path is converted to the local 8-bit
+    // encoding.
+    explicit ChunkedFile(const QString& path, const char* mode = "wb");
+    // Abandons the file unless close() succeeded.
     ~ChunkedFile();
     ChunkedFile(const ChunkedFile&) = delete;
     ChunkedFile& operator=(const ChunkedFile&) = delete;
 
-    // Appends bytes to the file (nothing when it could not be opened).
+    // Appends bytes; a failed write abandons the file and throws OutputError.
     void write_raw(const void* data, std::size_t size);
-    // Closes; true when every byte reached the file.
+    // Overwrites bytes written before, at `offset` from the start (a header
+    // completed at the end); the end of the file stays where it was. A
+    // failure abandons the file and throws OutputError.
+    void write_at(std::uint64_t offset, const void* data, std::size_t size);
+    // Closes the file and puts it in place under the final name; a failure
+    // abandons it and throws OutputError. Returns true (callers written
+    // against the older reporting test it). Closing again does nothing.
     bool close();
+    // Removes the temporary file (a direct write is just closed); the final
+    // name stays as it was. Nothing happens after a successful close().
+    void abandon() noexcept;
+
+    // The path as given.
+    const QString& path() const { return path_; }
 
 private:
-    std::FILE* file_ = nullptr;
-    bool ok_ = false;
+    [[noreturn]] void fail(int error);
+
+    QString path_;
+    QByteArray final_;      // the name to rename to (links resolved)
+    QByteArray temporary_;  // empty when writing directly or when done
+    int fd_ = -1;
 };
+
+// The message of a failed write: "Could not write '<path>': <reason>."
+// where the reason is the system's text for the error number.
+QString write_failure_text(const QString& path, int error);
 
 // Formatting threads for a writer: `requested`, or one per hardware thread
 // when it is 0.

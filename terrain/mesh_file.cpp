@@ -2,15 +2,12 @@
 
 #include "app/failure.h"
 #include "app/number_text.h"
+#include "output/writing_loop.h"
 #include "terrain/text_scan.h"
-
-#include <QFile>
 
 #include <algorithm>
 #include <charconv>
 #include <climits>
-#include <cstdio>
-#include <memory>
 #include <string>
 
 using terrain_text::is_space;
@@ -155,28 +152,23 @@ namespace {
 // blocks: a million-triangle model is some 60 MB of text.
 class BlockWriter {
 public:
-    explicit BlockWriter(const QString& fileName)
-        : file_(std::fopen(QFile::encodeName(fileName).constData(), "wb"), &std::fclose) {
-        buffer_.reserve(kBlock + 256);
-    }
+    explicit BlockWriter(const QString& fileName) : file_(fileName) { buffer_.reserve(kBlock + 256); }
     std::string& buffer() { return buffer_; }
     void flush_if_full() {
         if (buffer_.size() >= kBlock) flush();
     }
     void flush() {
-        // Write failures are not reported (nor is a file that could not be
-        // created): the save is logged as done either way.
-        if (file_ && !buffer_.empty()) std::fwrite(buffer_.data(), 1, buffer_.size(), file_.get());
+        file_.write_raw(buffer_.data(), buffer_.size());
         buffer_.clear();
     }
     void close() {
         flush();
-        file_.reset();
+        file_.close();
     }
 
 private:
-    static constexpr std::size_t kBlock = 4u << 20;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file_;
+    static constexpr std::size_t kBlock = ChunkedFile::kChunk;
+    ChunkedFile file_;
     std::string buffer_;
 };
 

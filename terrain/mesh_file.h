@@ -22,7 +22,9 @@ void read_mesh_file(std::vector<Vertex>& vertices, std::vector<Face>& faces, con
 
 // Creates or truncates the file and writes the lists; coordinates with six
 // significant digits. Progress: range 0..nV+nF, value 0, the position every
-// twentieth of the vertices and of the faces, nV+nF at the end. A file that
-// cannot be written is not reported.
+// twentieth of the vertices and of the faces, nV+nF at the end. Written
+// atomically through ChunkedFile: a file that cannot be created or fully
+// written throws OutputError naming it and the system's reason, and an
+// existing file of that name stays as it was.
 void write_mesh_file(const std::vector<Vertex>& vertices, const std::vector<Face>& faces,
                      const QString& fileName, Progress& progress);

@@ -44,6 +44,16 @@ std::int64_t resolve_reference(const char* b, const char* e, std::int64_t vertex
     return i;
 }
 
+ObjReadReport read_obj(std::vector<Vertex>& vertices, std::vector<Face>& faces, const QString& fileName,
+                       int unitChoice, std::vector<std::uint8_t>* faceClasses, const ClassTable* table);
+
+// The rest of a line after its keyword, without surrounding blanks.
+std::string trimmed_name(const char* b, const char* e) {
+    while (b != e && is_blank(*b)) ++b;
+    while (e != b && is_blank(e[-1])) --e;
+    return std::string(b, e);
+}
+
 }  // namespace
 
 double obj_unit_divisor(int unitChoice) {
@@ -58,6 +68,18 @@ double obj_unit_divisor(int unitChoice) {
 
 ObjReadReport read_obj_file(std::vector<Vertex>& vertices, std::vector<Face>& faces, const QString& fileName,
                             int unitChoice) {
+    return read_obj(vertices, faces, fileName, unitChoice, nullptr, nullptr);
+}
+
+ObjReadReport read_obj_file(std::vector<Vertex>& vertices, std::vector<Face>& faces, const QString& fileName,
+                            int unitChoice, std::vector<std::uint8_t>& faceClasses, const ClassTable& table) {
+    return read_obj(vertices, faces, fileName, unitChoice, &faceClasses, &table);
+}
+
+namespace {
+
+ObjReadReport read_obj(std::vector<Vertex>& vertices, std::vector<Face>& faces, const QString& fileName,
+                       int unitChoice, std::vector<std::uint8_t>* faceClasses, const ClassTable* table) {
     const std::string name = fileName.toStdString();
     std::string text;
     if (!terrain_text::read_whole_file(fileName, text))
@@ -71,6 +93,9 @@ ObjReadReport read_obj_file(std::vector<Vertex>& vertices, std::vector<Face>& fa
     // A rough guess that saves most of the regrowing on big files.
     vertices.reserve(vertexBase + text.size() / 64);
     faces.reserve(faces.size() + text.size() / 48);
+    if (faceClasses) faceClasses->reserve(faceClasses->size() + text.size() / 48);
+    std::uint8_t currentClass = kUnclassified;
+    bool materialSet = false;
 
     const char* p = text.data();
     const char* const end = p + text.size();
@@ -82,7 +107,17 @@ ObjReadReport read_obj_file(std::vector<Vertex>& vertices, std::vector<Face>& fa
         if (!lineEnd) lineEnd = end;
         const char* lineStart = p;
         p = next;
+        if (faceClasses && lineStart[0] == 'u' && lineEnd - lineStart > 6 && std::memcmp(lineStart, "usemtl", 6) == 0 &&
+            is_blank(lineStart[6])) {
+            currentClass = class_of_name(trimmed_name(lineStart + 6, lineEnd), *table);
+            materialSet = true;
+            continue;
+        }
         if (lineEnd - lineStart < 2 || (lineStart[1] != ' ' && lineStart[1] != '\t')) continue;
+        if (faceClasses && !materialSet && (lineStart[0] == 'o' || lineStart[0] == 'g')) {
+            currentClass = class_of_name(trimmed_name(lineStart + 2, lineEnd), *table);
+            continue;
+        }
 
         if (lineStart[0] == 'v') {
             LineFields fields(lineStart + 2, lineEnd);
@@ -126,14 +161,18 @@ ObjReadReport read_obj_file(std::vector<Vertex>& vertices, std::vector<Face>& fa
             f.v[1] = static_cast<std::int32_t>(refs[1]);
             f.v[2] = static_cast<std::int32_t>(refs[2]);
             faces.push_back(f);
+            if (faceClasses) faceClasses->push_back(currentClass);
             if (count == 4) {
                 f.v[1] = static_cast<std::int32_t>(refs[3]);
                 faces.push_back(f);
+                if (faceClasses) faceClasses->push_back(currentClass);
             }
         }
     }
     return report;
 }
+
+}  // namespace
 
 void swap_y_z(std::vector<Vertex>& vertices) {
     for (Vertex& v : vertices) std::swap(v.y, v.z);

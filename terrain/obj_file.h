@@ -1,5 +1,6 @@
 #pragma once
 #include "terrain/mesh.h"
+#include "terrain/surface_classes.h"
 
 #include <QString>
 #include <cstddef>
@@ -30,6 +31,11 @@ double obj_unit_divisor(int unitChoice);
 // not hold three numbers (its faces would refer to the wrong vertices).
 ObjReadReport read_obj_file(std::vector<Vertex>& vertices, std::vector<Face>& faces, const QString& fileName,
                             int unitChoice);
+// The same, also appending one class per face to `faceClasses`: the class
+// of the material in effect ("usemtl" line), or without one of the latest
+// object or group ("o", "g"), by class_of_name with `table`; 1 before any.
+ObjReadReport read_obj_file(std::vector<Vertex>& vertices, std::vector<Face>& faces, const QString& fileName,
+                            int unitChoice, std::vector<std::uint8_t>& faceClasses, const ClassTable& table);
 
 // (x, y, z) -> (x, z, y) for every vertex: a model with y as its vertical
 // axis gets z up. This mirrors the model; it does not rotate it.

@@ -151,9 +151,11 @@ double sample_ground_height(double x, double y) {
     return kTownGround + (natural - kTownGround) * wild;
 }
 
-void make_sample_scene(std::vector<Vertex>& vertices, std::vector<Face>& faces, std::size_t targetTriangles) {
-    std::vector<Building> town = plan_town();
-    // Small targets get a smaller town: at most a quarter of the triangles.
+namespace {
+
+// Small targets get a smaller town: at most a quarter of the triangles.
+// Keeps the buildings that fit and returns their triangles.
+std::size_t fit_town(std::vector<Building>& town, std::size_t targetTriangles) {
     std::size_t townTriangles = 0;
     std::size_t keep = 0;
     while (keep < town.size() && (townTriangles + building_triangles(town[keep])) * 4 <= targetTriangles) {
@@ -161,6 +163,19 @@ void make_sample_scene(std::vector<Vertex>& vertices, std::vector<Face>& faces, 
         ++keep;
     }
     town.resize(keep);
+    return townTriangles;
+}
+
+std::size_t sample_town_triangles(std::size_t targetTriangles) {
+    std::vector<Building> town = plan_town();
+    return fit_town(town, targetTriangles);
+}
+
+}  // namespace
+
+void make_sample_scene(std::vector<Vertex>& vertices, std::vector<Face>& faces, std::size_t targetTriangles) {
+    std::vector<Building> town = plan_town();
+    const std::size_t townTriangles = fit_town(town, targetTriangles);
 
     const std::size_t groundTarget = targetTriangles > townTriangles ? targetTriangles - townTriangles : 2;
     const auto cells = static_cast<std::size_t>(
@@ -189,4 +204,16 @@ void make_sample_scene(std::vector<Vertex>& vertices, std::vector<Face>& faces, 
     }
 
     for (const Building& b : town) add_building(mesh, b);
+}
+
+void make_sample_scene(std::vector<Vertex>& vertices, std::vector<Face>& faces, std::size_t targetTriangles,
+                       std::vector<std::uint8_t>& faceClasses) {
+    const std::size_t before = faces.size();
+    make_sample_scene(vertices, faces, targetTriangles);
+    // The ground grid comes first, two triangles per cell, then the town.
+    const std::size_t added = faces.size() - before;
+    const std::size_t townTriangles = sample_town_triangles(targetTriangles);
+    const std::size_t ground = added - townTriangles;
+    faceClasses.insert(faceClasses.end(), ground, std::uint8_t{2});
+    faceClasses.insert(faceClasses.end(), townTriangles, std::uint8_t{6});
 }

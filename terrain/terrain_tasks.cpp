@@ -18,6 +18,7 @@ void discard_before_load(SimulationData& data) {
 void drop_model(SimulationData& data, Progress& progress) {
     data.vertices.clear();
     data.faces.clear();
+    data.faceClasses.clear();
     data.triangles.clear();
     data.octreeRoot.reset();
     progress.showStatus(QString());
@@ -57,7 +58,7 @@ void obj_file_chosen(SimulationData& data, Progress& progress) {
     progress.showStatus(QStringLiteral("Loading file.."));
 }
 
-void load_obj_task(SimulationData& data, const QString& fileName, int verticalAxisAnswer, int unitChoice,
+ObjReadReport load_obj_task(SimulationData& data, const QString& fileName, int verticalAxisAnswer, int unitChoice,
                    Progress& progress) {
     data.modelPath = fileName;
     data.verticalAxisAnswer = verticalAxisAnswer;
@@ -66,7 +67,7 @@ void load_obj_task(SimulationData& data, const QString& fileName, int verticalAx
     try {
         // Only a name ending in ".obj", in exactly these letters, is read.
         const bool readable = fileName.endsWith(QLatin1String(".obj"), Qt::CaseSensitive);
-        if (readable) report = read_obj_file(data.vertices, data.faces, fileName, unitChoice);
+        if (readable) report = read_obj_file(data.vertices, data.faces, fileName, unitChoice, data.faceClasses, data.classTable);
         if (data.vertices.empty()) {
             const std::string name = fileName.toStdString();
             if (!readable)
@@ -91,6 +92,7 @@ void load_obj_task(SimulationData& data, const QString& fileName, int verticalAx
     }
     progress.showStatus(QStringLiteral("         Uploaded 3D model. Task completed.."));
     ++data.taskCount;
+    return report;
 }
 
 void save_mesh_task(SimulationData& data, const QString& fileName, Progress& progress) {

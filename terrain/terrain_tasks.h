@@ -2,6 +2,7 @@
 #include "app/progress.h"
 #include "app/simulation_data.h"
 #include "terrain/mesh.h"
+#include "terrain/obj_file.h"
 
 #include <QString>
 #include <cstddef>
@@ -29,19 +30,23 @@ void open_obj_begin(SimulationData& data);
 
 // "Open 3D model" once a file was chosen: discards the working data (logging
 // it when a task has been completed before), progress range 0..5 at 0,
-// status "Loading file..".
+// status "Loading file..". The desktop program calls it on the unit
+// dialog's OK, right before load_obj_task, so that closing that dialog
+// without OK keeps the model in use.
 void obj_file_chosen(SimulationData& data, Progress& progress);
 
 // The load proper, after the unit dialog. verticalAxisAnswer 0 is "Z Axis",
 // 1 "Y Axis"; unitChoice as in obj_unit_divisor(). A name not ending in
 // ".obj" is not read. A load that yields no vertex throws InputError and
 // leaves no model. Skipped face lines are reported in the log after the
-// model's details.
-void load_obj_task(SimulationData& data, const QString& fileName, int verticalAxisAnswer, int unitChoice,
+// model's details; the returned report counts them, for a caller that also
+// shows them.
+ObjReadReport load_obj_task(SimulationData& data, const QString& fileName, int verticalAxisAnswer, int unitChoice,
                    Progress& progress);
 
 // "Save Extracted Mesh" once a file was chosen: writes the model as an ASCII
-// mesh and logs the path. Throws Refused when there is no model.
+// mesh and logs the path. Throws Refused when there is no model, and
+// OutputError, before anything is logged, when the file cannot be written.
 void save_mesh_task(SimulationData& data, const QString& fileName, Progress& progress);
 
 // The preparation shared by both loaders, once vertices and faces are read:

@@ -8,9 +8,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libcli11-dev
-          libgtest-dev libgmock-dev libbenchmark-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev libgdal-dev fonts-dejavu-core libproj-dev)
 if [ "${1:-}" = "--tests" ]; then
-  packages+=(xvfb xauth clang libclang-rt-14-dev libfuzzer-14-dev assimp-testmodels)
+  # gdal-bin and numpy read the coverage raster and the points independently.
+  packages+=(xvfb xauth gdal-bin python3-numpy)
+  # clang with libFuzzer for fuzz/, and OBJ seed files for the OBJ target.
+  packages+=(clang libclang-rt-14-dev libfuzzer-14-dev assimp-testmodels)
 fi
 
 apt-get update -qq
@@ -31,7 +34,7 @@ if [ "${1:-}" = "--tests" ]; then
     # Pinned: @loaders.gl/las 4.5.1 wants @loaders.gl/core ~4.4.0; all three
     # work with node 20.
     npm install --silent --no-audit --no-fund --save-exact --prefix "$root/.deps/readers" \
-      @loaders.gl/core@4.4.3 @loaders.gl/las@4.5.1 las-header@0.0.4 >/dev/null 2>&1 \
+      @loaders.gl/core@4.4.3 @loaders.gl/las@4.5.1 las-header@0.0.4 copc@0.0.8 >/dev/null 2>&1 \
       || echo "note: the npm LAS readers could not be installed; their checks will be skipped"
   fi
 fi

@@ -15,6 +15,7 @@ class formatting_options;
 class About;
 class Dialog_unit;
 class BarProgress;
+class ViewArea;
 
 // The one window of the program: the menus, the log panel, the progress bar
 // and the status bar. Each menu slot does the widget part of its action
@@ -53,9 +54,21 @@ private:
     // Shows the refusal of a menu action, if any; true when it refused.
     bool refused(const QString& refusal);
     // Runs one task; whatever it throws ends up in an "Error" box, so no
-    // exception leaves a slot.
+    // exception leaves a slot. Running out of memory shows `outOfMemory`,
+    // which says what to lower, instead of the bare exception text.
     template <typename Task>
-    void runTask(Task&& task);
+    void runTask(Task&& task, const char* outOfMemory = nullptr);
+    // A model load: as runTask, and a failure is also logged (the file,
+    // modelPath, and the reason) and the bar goes back to 0.
+    template <typename Task>
+    void runLoad(Task&& task);
+    // Asks for a file to save, starting from `lastName` (the name this
+    // dialog chose last), and remembers the answer there and in savePath.
+    QString askSaveName(QString& lastName, const QString& caption, const QString& filter,
+                        QString* selectedFilter);
+    // The unit dialog closed without OK: the import is over, the old model
+    // stays, and the bars show again what they showed before it.
+    void objImportCancelled();
 
     Ui::MainWindow* ui;
     flight_trajectory* flightDialog;
@@ -67,6 +80,17 @@ private:
 
     SimulationData& data;
     std::unique_ptr<BarProgress> progress;
+    ViewArea* views = nullptr;  // tabs Log | Plan | Points | Coverage
+
+    // Each save dialog starts from its own last name.
+    QString lastMeshName, lastPointsName, lastTrajectoryName;
+    // An OBJ import waiting for the unit dialog's OK, and what the status
+    // bar and the progress bar showed before it began.
+    struct PendingImport {
+        bool waiting = false;
+        QString status;
+        int minimum = 0, maximum = 0, value = 0;
+    } pendingImport;
 };
 
 // The help page installed beside the program; the first existing one of

@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 
 QString UiSeam::openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) {
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);
@@ -13,6 +14,11 @@ QString UiSeam::saveFileName(QWidget* parent, const QString& caption, const QStr
 }
 
 bool UiSeam::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
+QString save_dialog_start(const QString& lastName, const QString& lastSaved) {
+    if (!lastName.isEmpty()) return lastName;
+    return lastSaved.isEmpty() ? QString() : QFileInfo(lastSaved).absolutePath();
+}
 
 namespace {
 

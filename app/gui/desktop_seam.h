@@ -19,6 +19,11 @@ public:
     virtual bool openUrl(const QUrl& url);
 };
 
+// Where a save dialog starts: the name that dialog chose last, else the
+// folder of the last file any save wrote (with no name filled in, so that
+// Enter cannot overwrite a file of another kind), else the default folder.
+QString save_dialog_start(const QString& lastName, const QString& lastSaved);
+
 // The seam in use: the installed one, else the desktop's own dialogs.
 UiSeam& ui_seam();
 // Installs a seam (not owned); nullptr restores the desktop's dialogs.

@@ -3,12 +3,13 @@
 #include <QDoubleValidator>
 
 #include "app/gui/error_box.h"
+#include "app/gui/number_field.h"
 #include "calculator/calculator.h"
 #include "ui_calculator.h"
 
 Calculator::Calculator(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::Calculator>()) {
     ui->setupUi(this);
-    validator = new QDoubleValidator(this);
+    validator = new_number_validator(this);
     for (QLineEdit* edit : {ui->MeanElevation, ui->PointDensity, ui->Velocity, ui->FOVAcross, ui->PRF})
         edit->setValidator(validator);
 }

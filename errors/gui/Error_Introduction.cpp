@@ -3,6 +3,7 @@
 #include <QDoubleValidator>
 
 #include "app/gui/error_box.h"
+#include "app/gui/number_field.h"
 #include "errors/error_tasks.h"
 #include "ui_error_introduction.h"
 
@@ -25,6 +26,16 @@ std::vector<double> values_of(const QList<QLineEdit*>& edits) {
     return values;
 }
 
+// The first field of the checked groups whose text only looks like a number.
+QString typo_in(const QString& group, const QList<QLineEdit*>& edits) {
+    static const char* const kNames[] = {"X", "Y", "Z", "Roll", "Pitch", "Yaw", "Range"};
+    for (int i = 0; i < edits.size(); ++i) {
+        const QString typo = number_fields_refusal({{group + QLatin1Char(' ') + QLatin1String(kNames[i]), edits[i]}});
+        if (!typo.isEmpty()) return typo;
+    }
+    return QString();
+}
+
 const QString kBlankMessage = QStringLiteral("One or more entires are left blank!");
 
 }  // namespace
@@ -32,7 +43,7 @@ const QString kBlankMessage = QStringLiteral("One or more entires are left blank
 Error_Introduction::Error_Introduction(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::Error_Introduction>()) {
     ui->setupUi(this);
-    validator = new QDoubleValidator(this);
+    validator = new_number_validator(this);
     for (const auto& group : {systematicEdits(), randomEdits(), overallEdits()}) {
         for (QLineEdit* edit : group) {
             edit->setValidator(validator);
@@ -91,6 +102,18 @@ void Error_Introduction::on_pushButton_2_clicked() {
     } else if ((systematicChecked() && any_blank(systematicEdits())) ||
                (randomChecked() && any_blank(randomEdits()))) {
         show_error_box(this, kBlankMessage);
+        return;
+    }
+    // Then text that only looks like a number ("1,5"), which would read as 0.
+    QString typo;
+    if (overallChecked()) {
+        typo = typo_in(QStringLiteral("Overall Error"), overallEdits());
+    } else {
+        if (systematicChecked()) typo = typo_in(QStringLiteral("Systematic Error"), systematicEdits());
+        if (typo.isEmpty() && randomChecked()) typo = typo_in(QStringLiteral("Random Error"), randomEdits());
+    }
+    if (!typo.isEmpty()) {
+        show_error_box(this, typo);
         return;
     }
     const QString problem = validate_error_settings(read_error_settings(*this));

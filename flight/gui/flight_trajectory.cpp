@@ -3,6 +3,7 @@
 #include <QDoubleValidator>
 
 #include "app/gui/error_box.h"
+#include "app/gui/number_field.h"
 #include "flight/flight_tasks.h"
 #include "flight/gui/sensor_movement_details.h"
 #include "ui_flight_trajectory.h"
@@ -13,7 +14,7 @@ flight_trajectory::flight_trajectory(QWidget* parent)
     sensorPage_ = new sensor_movement_details(this);
     sensorPage_->setWindowTitle(QStringLiteral("Scanner Movement"));
 
-    validator = new QDoubleValidator(this);
+    validator = new_number_validator(this);
     ui->PlaneDirection->setValidator(validator);
     ui->PlaneVelocity_2->setValidator(validator);
     ui->Overlap->setValidator(validator);
@@ -50,6 +51,15 @@ void flight_trajectory::on_Cancel_clicked() {
     if (ui->PlaneDirection->text().isEmpty() || ui->PlaneVelocity_2->text().isEmpty() ||
         ui->Overlap->text().isEmpty() || ui->MeanElevation->text().isEmpty()) {
         show_error_box(this, QStringLiteral("One or more entires are left blank!!"));
+        return;
+    }
+    // Then text that only looks like a number ("1,5"), which would read as 0.
+    const QString typo = number_fields_refusal({{QStringLiteral("Flight Orientation"), ui->PlaneDirection},
+                                                {QStringLiteral("Flight Velocity"), ui->PlaneVelocity_2},
+                                                {QStringLiteral("Overlap Percentage"), ui->Overlap},
+                                                {QStringLiteral("Mean Flying Height"), ui->MeanElevation}});
+    if (!typo.isEmpty()) {
+        show_error_box(this, typo);
         return;
     }
     const QString problem = validate_flight_values(flightValues(), maxSceneHeight_);

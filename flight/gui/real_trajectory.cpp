@@ -2,6 +2,8 @@
 
 #include <QDoubleValidator>
 
+#include "app/gui/error_box.h"
+#include "app/gui/number_field.h"
 #include "ui_real_trajectory.h"
 
 real_trajectory::real_trajectory(QWidget* parent)
@@ -12,7 +14,7 @@ real_trajectory::real_trajectory(QWidget* parent)
     ui->groupBox->setEnabled(false);
     ui->groupBox_2->setEnabled(false);
 
-    validator = new QDoubleValidator(this);
+    validator = new_number_validator(this);
     for (const auto& set : termEdits())
         for (QLineEdit* edit : set) edit->setValidator(validator);
 }
@@ -44,9 +46,22 @@ void real_trajectory::on_RealTrajectory_clicked(bool checked) {
 void real_trajectory::on_pushButton_clicked() {
     // The boxes are only taken over while the switch is on; otherwise the
     // terms stored by an earlier "Done" stay as they are. There is no check:
-    // a blank or unfinished number reads as 0.
+    // a blank or unfinished number reads as 0. Text that only looks like a
+    // number ("0,5") is refused rather than read as 0.
     if (realistic) {
         const auto edits = termEdits();
+        static const char* const kSets[] = {"x", "y", "z", "roll", "pitch", "yaw"};
+        for (std::size_t set = 0; set < edits.size(); ++set) {
+            for (std::size_t k = 0; k < 4; ++k) {
+                const QString name = QStringLiteral("Term ") + QLatin1Char(static_cast<char>('A' + k)) +
+                                     QStringLiteral(" of ") + QLatin1String(kSets[set]);
+                const QString typo = number_fields_refusal({{name, edits[set][k]}});
+                if (!typo.isEmpty()) {
+                    show_error_box(this, typo);
+                    return;
+                }
+            }
+        }
         for (std::size_t set = 0; set < edits.size(); ++set)
             for (std::size_t k = 0; k < 4; ++k) terms[set][k] = edits[set][k]->text().toDouble();
     }

@@ -3,6 +3,7 @@
 #include <QDoubleValidator>
 
 #include "app/gui/error_box.h"
+#include "app/gui/number_field.h"
 #include "flight/flight_tasks.h"
 #include "flight/gui/real_trajectory.h"
 #include "ui_sensor_movement_details.h"
@@ -17,7 +18,7 @@ sensor_movement_details::sensor_movement_details(QWidget* parent)
         QStringLiteral("e.g. if you choose spherical movement, then one cycle means a 360 degrees rotation"));
     ui->FOValong_3->setEnabled(false);
 
-    validator = new QDoubleValidator(this);
+    validator = new_number_validator(this);
     ui->FOValong_3->setValidator(validator);
     ui->FOV_3->setValidator(validator);
     ui->PRF_3->setValidator(validator);
@@ -51,6 +52,16 @@ void sensor_movement_details::on_Next_clicked() {
     if (ui->PRF_3->text().isEmpty() || ui->Scannerfreq_3->text().isEmpty() || ui->FOV_3->text().isEmpty() ||
         ui->FOValong_3->text().isEmpty()) {
         show_error_box(this, QStringLiteral("One or more entires are left blank!"));
+        return;
+    }
+    // Then text that only looks like a number ("1,5"), which would read as 0.
+    const QString typo =
+        number_fields_refusal({{QStringLiteral("Pulse Repetition Frequency"), ui->PRF_3},
+                               {QStringLiteral("Scanning Frequency"), ui->Scannerfreq_3},
+                               {QStringLiteral("Field of View across"), ui->FOV_3},
+                               {QStringLiteral("Field of View along flight"), ui->FOValong_3}});
+    if (!typo.isEmpty()) {
+        show_error_box(this, typo);
         return;
     }
     const QString problem = validate_scanner_values(scannerValues());

@@ -30,9 +30,17 @@ const QColor kFileMenu(52, 120, 196);     // boxes of the File menu
 const QColor kActionsMenu(214, 110, 40);  // boxes of the Simulation menu
 const QColor kToolsMenu(60, 150, 90);     // boxes of the Tools menu
 
+// Pictures shown in a tooltip are drawn at the height the tooltip shows
+// them, so nothing is scaled on screen (a picture shrunk to fit loses its
+// small print). Such a picture is laid out in its own units and the painter
+// scales the layout by layoutScale; text is set in points of the finished
+// picture, so it keeps its designed size instead of shrinking with the
+// layout.
+double layoutScale = 1.0;
+
 QFont font(double pointSize, bool bold = false, bool italic = false) {
     QFont f(QStringLiteral("DejaVu Sans"));
-    f.setPointSizeF(pointSize);
+    f.setPointSizeF(pointSize / layoutScale);
     f.setBold(bold);
     f.setItalic(italic);
     return f;
@@ -47,6 +55,15 @@ QImage canvas(int width, int height, QColor background = Qt::white) {
 void begin(QPainter& p) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
+    p.scale(layoutScale, layoutScale);
+}
+
+// A canvas for a layout of width x height units shown `shownHeight` pixels
+// high; sets layoutScale for the drawing that follows (1 when shownHeight
+// is 0: drawn as laid out).
+QImage shown_canvas(int width, int height, int shownHeight, QColor background = Qt::white) {
+    layoutScale = shownHeight > 0 ? double(shownHeight) / height : 1.0;
+    return canvas(qRound(width * layoutScale), qRound(height * layoutScale), background);
 }
 
 // A line from a to b ending in a filled arrow head.
@@ -128,9 +145,9 @@ void legend(QPainter& p, QPointF at) {
 
 // The workflow: load, (plan), generate lasers, save trajectory / intersect,
 // (errors), save the LiDAR data. Each box carries the menu that holds it.
-QImage workflow_chart(bool withLegend, QColor background) {
-    const int width = 760, height = withLegend ? 560 : 530;
-    QImage image = canvas(width, height, background);
+QImage workflow_chart(bool withLegend, QColor background, int shownHeight = 0) {
+    const int width = 850, height = withLegend ? 560 : 530;
+    QImage image = shown_canvas(width, height, shownHeight, background);
     QPainter p(&image);
     begin(p);
 
@@ -138,14 +155,14 @@ QImage workflow_chart(bool withLegend, QColor background) {
     p.setFont(font(15, true));
     p.drawText(QRectF(0, 14, width, 30), Qt::AlignCenter, QStringLiteral("Pointfall workflow"));
 
-    const double w = 250, h = 66, cx = width / 2.0;
-    QRectF load(cx - w / 2, 70, w, h);
-    QRectF lasers(cx - w / 2, 185, w, h + 14);
-    QRectF intersect(cx - w / 2, 315, w, h);
-    QRectF save(cx - w / 2, 430, w, h);
-    QRectF planning(20, 192, 210, h);
-    QRectF trajectory(width - 230, 192, 210, h);
-    QRectF errors(20, 315, 210, h);
+    const double w = 290, h = 70, side = 240, cx = width / 2.0;
+    QRectF load(cx - w / 2, 66, w, h);
+    QRectF lasers(cx - w / 2, 176, w, h + 26);
+    QRectF intersect(cx - w / 2, 318, w, h);
+    QRectF save(cx - w / 2, 428, w, h);
+    QRectF planning(20, 190, side, h);
+    QRectF trajectory(width - 20 - side, 190, side, h);
+    QRectF errors(20, 318, side, h);
 
     arrow(p, bottom(load), top(lasers));
     arrow(p, bottom(lasers), top(intersect));
@@ -166,14 +183,14 @@ QImage workflow_chart(bool withLegend, QColor background) {
     box(p, errors, QStringLiteral("Systematic or random\nerror (optional)"), QStringLiteral("Actions"),
         kActionsMenu, true);
 
-    if (withLegend) legend(p, QPointF(120, height - 34));
+    if (withLegend) legend(p, QPointF(150, height - 34));
     return image;
 }
 
 // The same steps in one row, read left to right.
 QImage workflow_row() {
     const int width = 900, height = 330;
-    QImage image = canvas(width, height);
+    QImage image = shown_canvas(width, height, 0);
     QPainter p(&image);
     begin(p);
     p.setPen(kInk);
@@ -205,7 +222,7 @@ QImage workflow_row() {
 // A plain chain of the six menu actions, top to bottom.
 QImage simple_flow() {
     const int width = 360, height = 600;
-    QImage image = canvas(width, height);
+    QImage image = shown_canvas(width, height, 0);
     QPainter p(&image);
     begin(p);
     const QString steps[] = {QStringLiteral("Open 3D model / Open Mesh"), QStringLiteral("Scanner and Flight details"),
@@ -227,6 +244,7 @@ QImage simple_flow() {
 // ---- Logo --------------------------------------------------------------
 
 QImage logo() {
+    layoutScale = 1.0;
     const int size = 256;
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -306,9 +324,10 @@ QImage logo() {
 // Strips over a rectangular area, flown back and forth along `orientation`
 // degrees from the x axis, with their swath, the overlap of neighbours and a
 // zig-zag scanner trace in one of them.
-QImage flight_strips(double orientation, bool annotated) {
-    const int width = 760, height = annotated ? 560 : 480;
-    QImage image = canvas(width, height);
+QImage flight_strips(double orientation, bool annotated, int shownHeight = 0) {
+    // The annotated picture keeps room below the axes for a note of three lines.
+    const int width = 760, height = annotated ? 600 : 480;
+    QImage image = shown_canvas(width, height, shownHeight);
     QPainter p(&image);
     begin(p);
 
@@ -402,17 +421,17 @@ QImage flight_strips(double orientation, bool annotated) {
         p.drawText(at(40, v0) + QPointF(-92, -10), QStringLiteral("overlap"));
 
         // definition
-        QRectF note(60, height - 96, width - 120, 70);
+        QRectF note(40, height - 128, width - 80, 116);
         p.setPen(QPen(QColor(150, 150, 150), 1));
         p.setBrush(QColor(248, 248, 240));
         p.drawRoundedRect(note, 8, 8);
         p.setPen(kInk);
         p.setFont(font(13, true));
-        p.drawText(note.adjusted(0, 6, 0, -30), Qt::AlignCenter, QStringLiteral("overlap % = overlap / (swath / 2)"));
-        p.setFont(font(9));
-        p.drawText(note.adjusted(0, 38, 0, -4), Qt::AlignCenter,
-                   QStringLiteral("Orientation: from the X axis, counter-clockwise.   "
-                                  "Red: the scanner's zig-zag trace."));
+        p.drawText(note.adjusted(0, 6, 0, -72), Qt::AlignCenter, QStringLiteral("overlap % = overlap / (swath / 2)"));
+        p.setFont(font(10));
+        p.drawText(note.adjusted(0, 46, 0, -36), Qt::AlignCenter,
+                   QStringLiteral("Orientation: from the X axis, counter-clockwise."));
+        p.drawText(note.adjusted(0, 80, 0, -4), Qt::AlignCenter, QStringLiteral("Red: the scanner's zig-zag trace."));
     } else {
         p.setPen(kInk);
         p.setFont(font(11, true));
@@ -424,9 +443,9 @@ QImage flight_strips(double orientation, bool annotated) {
 
 // ---- Realistic trajectory -----------------------------------------------
 
-QImage real_trajectory() {
+QImage real_trajectory(int shownHeight) {
     const int width = 640, height = 360;
-    QImage image = canvas(width, height);
+    QImage image = shown_canvas(width, height, shownHeight);
     QPainter p(&image);
     begin(p);
 
@@ -468,6 +487,7 @@ QImage real_trajectory() {
 }
 
 QImage help_icon() {
+    layoutScale = 1.0;
     const int size = 64;
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::white);
@@ -509,13 +529,16 @@ int main(int argc, char** argv) {
     QDir().mkpath(out);
     bool ok = true;
     ok &= save(logo(), out, QStringLiteral("Logo.png"));
-    ok &= save(workflow_chart(true, Qt::white), out, QStringLiteral("software_chart2.jpg"), 92);
+    // The three pictures shown in tooltips, at the heights the tooltips give
+    // them (<img ... height='N'>: the main window's flowchart label, the
+    // flight page's and the realistic-trajectory page's hover labels).
+    ok &= save(workflow_chart(true, Qt::white, 500), out, QStringLiteral("software_chart2.jpg"), 92);
     ok &= save(workflow_chart(false, QColor(250, 250, 246)), out, QStringLiteral("software_chart1.jpg"), 92);
     ok &= save(workflow_row(), out, QStringLiteral("software_chart.png"));
     ok &= save(simple_flow(), out, QStringLiteral("flow_chart.png"));
-    ok &= save(flight_strips(30.0, true), out, QStringLiteral("flight_trajectory1.jpg"), 92);
+    ok &= save(flight_strips(30.0, true, 400), out, QStringLiteral("flight_trajectory1.jpg"), 92);
     ok &= save(flight_strips(0.0, false), out, QStringLiteral("flight_trajectory.jpg"), 92);
-    ok &= save(real_trajectory(), out, QStringLiteral("real_trajectory.png"));
+    ok &= save(real_trajectory(400), out, QStringLiteral("real_trajectory.png"));
     ok &= save(help_icon(), out, QStringLiteral("Help.png"));
     return ok ? 0 : 1;
 }

@@ -38,6 +38,12 @@ TEST(Calculator, ChecksInOrderWithTheirMessages) {
     const std::pair<CalculatorInput, QString> cases[] = {
         {{"60", "500", "1", "100", "10"}, "No blanks are left! "},
         {{"", "500", "1", "100", ""}, "More than one box is left empty! "},
+        // A decimal comma would read as 0 (and give inf); blanks come first.
+        {{"60", "", "1,5", "1,5", ""}, "More than one box is left empty! "},
+        {{"60", "500", "1,5", "-1", ""}, "Point Density: \"1,5\" is not a number. Use a decimal point, e.g. 1.5."},
+        {{"6e", "500", "1", "1,5", ""}, "FOV Across: \"6e\" is not a number."},
+        {{"60", "-5", "1", "-", ""},  // a lone sign still reads as 0
+         "Flight is travelling at altitude lower than the highest point of terrain model!"},
         {{"60", "-5", "", "-1", "-10"}, "Velocity should be positive!!"},
         {{"60", "-5", "", "100", "-10"}, "Flight is travelling at altitude lower than the highest point of terrain model!"},
         {{"", "500", "-1", "100", "-10"}, "PRF should be greater than 0."},

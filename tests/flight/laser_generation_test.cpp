@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -129,6 +130,55 @@ TEST(Rotation, PrecomputedSinesGiveTheSameBits) {
         byAngles.rotate_direction(a.x, a.y, a.z);
         byTrig.rotate_direction(attitude_trig(a.x, a.y, a.z));
         EXPECT_EQ(std::memcmp(&byAngles.direction, &byTrig.direction, sizeof(Vec3)), 0);
+    }
+}
+
+// The attitude turns the direction by yaw first, then pitch, then roll, each
+// matrix on its own. Expected values: the three matrices multiplied out here,
+// and quarter turns worked out on paper.
+TEST(Rotation, YawThenPitchThenRollAgainstTheMatricesWorkedOutHere) {
+    using M = std::array<std::array<double, 3>, 3>;
+    auto times = [](const M& m, const Vec3& v) {
+        return Vec3{m[0][0] * v.x + m[0][1] * v.y + m[0][2] * v.z, m[1][0] * v.x + m[1][1] * v.y + m[1][2] * v.z,
+                    m[2][0] * v.x + m[2][1] * v.y + m[2][2] * v.z};
+    };
+    auto by_hand = [&](Vec3 d, double roll, double pitch, double yaw) {
+        const double r = rad(roll), p = rad(pitch), y = rad(yaw);
+        const M yawM{{{std::cos(y), std::sin(y), 0}, {-std::sin(y), std::cos(y), 0}, {0, 0, 1}}};
+        const M pitchM{{{std::cos(p), 0, -std::sin(p)}, {0, 1, 0}, {std::sin(p), 0, std::cos(p)}}};
+        const M rollM{{{1, 0, 0}, {0, std::cos(r), std::sin(r)}, {0, -std::sin(r), std::cos(r)}}};
+        d = times(yawM, d);
+        d = times(pitchM, d);
+        return times(rollM, d);
+    };
+    struct Case {
+        Vec3 d;
+        double roll, pitch, yaw;
+        Vec3 expected;  // NaN x: take the matrices above
+    };
+    const double n = std::nan("");
+    const Case cases[] = {
+        // x axis: yaw -90 turns it to +y, pitch 90 leaves y, roll 90 turns y to -z.
+        // (Pitch before yaw would give +y.)
+        {{1, 0, 0}, 90, 90, -90, {0, 0, -1}},
+        // Straight down: yaw 90 leaves it, pitch 90 turns it to +x. (Pitch
+        // before yaw would give -y.)
+        {{0, 0, -1}, 0, 90, 90, {1, 0, 0}},
+        {{0, 0, -1}, 0, 30, 40, {n, 0, 0}},
+        {{0.2, -0.3, -0.9}, 10, 20, -35, {n, 0, 0}},
+        {{0.6, 0.0, -0.8}, -5.5, 12.25, 147.0, {n, 0, 0}},
+        {{-0.1, 0.7, -0.7}, 3, -8, -200, {n, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        LaserLine laser;
+        laser.set_direction(c.d.x, c.d.y, c.d.z);
+        laser.rotate_direction(c.roll, c.pitch, c.yaw);
+        const Vec3 e = std::isnan(c.expected.x) ? by_hand(c.d, c.roll, c.pitch, c.yaw) : c.expected;
+        const double tolerance = std::isnan(c.expected.x) ? 1e-12 : 1e-5;  // pi is 3.14159
+        SCOPED_TRACE(testing::Message() << "roll " << c.roll << " pitch " << c.pitch << " yaw " << c.yaw);
+        EXPECT_NEAR(laser.direction.x, e.x, tolerance);
+        EXPECT_NEAR(laser.direction.y, e.y, tolerance);
+        EXPECT_NEAR(laser.direction.z, e.z, tolerance);
     }
 }
 

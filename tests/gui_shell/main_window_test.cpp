@@ -72,7 +72,8 @@ TEST_F(MainWindowTest, MenusHoldTheirActionsInOrder) {
     const std::vector<QStringList> expected = {
         {"File", "actionOpen|Open 3D model", "actionImport|Open Mesh", "-", "actionExit|Save Extracted Mesh",
          "actionSave_Flight_Trajectory|Save Simulated Flight Trajectory",
-         "actionSave_Generated_LiDAR_Data|Save Generated LiDAR Data", "-", "actionExit_2|Exit"},
+         "actionSave_Generated_LiDAR_Data|Save Generated LiDAR Data",
+         "actionExport_Survey_Point_Cloud|Export Survey Point Cloud...", "-", "actionExit_2|Exit"},
         {"Simulation", "actionFlight_Trajectory_Generation|Scanner and Flight details", "-",
          "actionLiDAR_Data_Simulation|LiDAR Data Simulation", "actionRandom_Error_Introduction|Error Simulation", "-"},
         {"Tools", "actionCalculate_Parameters|Flight Planning"},

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QFileInfo>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -155,6 +156,33 @@ TEST(LasWriter, CoordinatesAreExactProductsTruncatedTowardZero) {
         std::int32_t a, b;
         ASSERT_TRUE(las_scaled_coordinate(v, a) && las_detail::scaled_coordinate_fma(v, b)) << v;
         ASSERT_EQ(a, b) << "value " << v;
+    }
+}
+
+// The coordinates as stored in the file, read back from its bytes: the
+// header says where the records start, how long and how many they are.
+TEST_F(Writers, LasFileHoldsCoordinatesTruncatedTowardZeroNotRounded) {
+    // Each scaled value has a fraction above one half, so rounding would
+    // give the next centimetre away from zero.
+    const std::vector<LaserLine> lasers = {hit(12.3456, -7.896, 0.4567), LaserLine{}, hit(-0.0077, 1234.5678, -50.009),
+                                           hit(0.29, -0.29, 21474.83647)};
+    const std::vector<std::array<std::int32_t, 3>> expected = {
+        {1234, -789, 45}, {0, 123456, -5000}, {28, -28, 2147483}};  // 0.29 * 100 is 28.999999999999996
+    ASSERT_TRUE(write_las_file({{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, lasers, at("cut.las"), none, QDate(2024, 3, 1)));
+    const std::string bytes = read_file(dir.file("cut.las"));
+    auto le = [&](std::size_t at, int size) {
+        std::uint32_t v = 0;
+        for (int i = size - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes.at(at + i));
+        return v;
+    };
+    const std::size_t offset = le(96, 4), length = le(105, 2), count = le(107, 4);
+    ASSERT_EQ(count, expected.size());
+    ASSERT_EQ(bytes.size(), offset + count * length);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::array<std::int32_t, 3> xyz;
+        for (int axis = 0; axis < 3; ++axis)
+            xyz[axis] = static_cast<std::int32_t>(le(offset + i * length + 4 * axis, 4));
+        EXPECT_EQ(xyz, expected[i]) << "record " << i;
     }
 }
 

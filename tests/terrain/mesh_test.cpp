@@ -204,6 +204,44 @@ TEST(MeshTasks, BothOpenActionsDiscardAndSaySoOnlyAfterACompletedTask) {
     }
 }
 
+// A reload must not let the lasers, points, errors or terms of the old
+// model through: the actions that need them are refused again.
+TEST(MeshTasks, ALoadEmptiesEveryListOfTheOldSurveySoItsActionsAreRefusedAgain) {
+    TempDir dir;
+    write_file(dir.file("in.txt"), kSmallMesh);
+    write_file(dir.file("in.obj"), "v 0 0 0\nv 10 0 1\nv 0 10 2\nf 1 2 3\n");
+    for (const bool obj : {false, true}) {
+        SimulationData data;
+        load_mesh_task(data, QString::fromStdString(dir.file("in.txt")), quiet);
+        // What a survey of the first model leaves behind.
+        data.lasers().assign(3, LaserLine{});
+        data.laserlines.lineStarts = {0};
+        data.points.assign(2, LidarPoint{1, 2, 3});
+        data.systematicError.assign(7, 0.5);
+        data.randomError.assign(7, 0.1);
+        data.overallError.assign(3, 0.2);
+        data.trajectoryTerms.assign(6, std::vector<double>(4, 1.0));
+        ASSERT_TRUE(refusal_save_points(data).isEmpty() && refusal_error_simulation(data).isEmpty());
+        if (obj) {
+            open_obj_begin(data);
+            obj_file_chosen(data, quiet);
+            load_obj_task(data, QString::fromStdString(dir.file("in.obj")), 0, 1, quiet);
+        } else {
+            open_mesh_begin(data);
+            load_mesh_task(data, QString::fromStdString(dir.file("in.txt")), quiet);
+        }
+        SCOPED_TRACE(obj ? "OBJ" : "mesh");
+        EXPECT_EQ(data.vertices.size(), obj ? 3u : 4u);
+        EXPECT_TRUE(data.lasers().empty() && data.laserlines.lineStarts.empty() && data.points.empty());
+        EXPECT_TRUE(data.systematicError.empty() && data.randomError.empty() && data.overallError.empty());
+        EXPECT_TRUE(data.trajectoryTerms.empty());
+        EXPECT_EQ(refusal_save_points(data), "No LiDAR data in use, please generate LiDAR data first!");
+        EXPECT_EQ(refusal_error_simulation(data), "no LiDAR data is in use!");
+        EXPECT_EQ(refusal_save_trajectory(data), "No Lasers in use. Please generate lasers first!");
+        EXPECT_EQ(refusal_lidar_simulation(data), "Please generate flight trajectory first!");
+    }
+}
+
 TEST(MeshTasks, AFailedLoadLeavesNoModel) {
     TempDir dir;
     write_file(dir.file("good.txt"), kSmallMesh);

@@ -1,0 +1,258 @@
+#include "products/las14_writer.h"
+
+#include "app/failure.h"
+#include "app/progress.h"
+#include "app/simulation_data.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#ifndef POINTFALL_VERSION
+#define POINTFALL_VERSION "4.0"
+#endif
+
+const char* const kLas14SystemIdentifier = "SIMULATION";
+
+std::string las14_generating_software() { return std::string("Pointfall ") + POINTFALL_VERSION; }
+
+namespace {
+
+inline void put16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void put32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline void put64(std::uint8_t* p, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline void put_double(std::uint8_t* p, double v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    put64(p, bits);
+}
+void put_text(std::uint8_t* p, std::size_t size, const std::string& text) {
+    std::memset(p, 0, size);
+    std::memcpy(p, text.data(), std::min(size, text.size()));
+}
+
+constexpr std::size_t kVlrHeader = 54;
+constexpr double kScale = 0.001;
+constexpr std::int64_t kNoPoint = std::numeric_limits<std::int64_t>::max();
+
+}  // namespace
+
+std::array<std::uint8_t, Las14Header::kSize> Las14Header::bytes() const {
+    std::array<std::uint8_t, kSize> b{};
+    std::uint8_t* p = b.data();
+    std::memcpy(p, "LASF", 4);
+    put16(p + 4, fileSourceId);
+    put16(p + 6, globalEncoding);
+    // 8..23: project GUID, zero
+    p[24] = 1;
+    p[25] = 4;
+    put_text(p + 26, 32, kLas14SystemIdentifier);
+    put_text(p + 58, 32, las14_generating_software());
+    put16(p + 90, creationDayOfYear);
+    put16(p + 92, creationYear);
+    put16(p + 94, static_cast<std::uint16_t>(kSize));
+    put32(p + 96, offsetToPointData);
+    put32(p + 100, numberOfVlrs);
+    p[104] = 6;
+    put16(p + 105, kRecordLength);
+    // 107..130: the legacy point counts stay 0, as they must for formats 6 to 10.
+    for (int a = 0; a < 3; ++a) {
+        put_double(p + 131 + 8 * a, scale[a]);
+        put_double(p + 155 + 8 * a, offset[a]);
+        put_double(p + 179 + 16 * a, max[a]);
+        put_double(p + 187 + 16 * a, min[a]);
+    }
+    // 227: waveform data packets, 235: first extended VLR, 243: number of
+    // extended VLRs: none.
+    put64(p + 247, pointCount);
+    for (int r = 0; r < 15; ++r) put64(p + 255 + 8 * r, pointsByReturn[r]);
+    return b;
+}
+
+double las14_offset(double modelMinimum) {
+    if (!std::isfinite(modelMinimum)) return 0.0;
+    return std::floor(modelMinimum / 1000.0) * 1000.0;
+}
+
+bool las14_quantise(double value, double offset, std::int32_t& out) {
+    const double units = std::nearbyint((value - offset) / kScale);
+    if (!(units >= -2147483648.0 && units <= 2147483647.0)) return false;
+    out = static_cast<std::int32_t>(units);
+    return true;
+}
+
+Las14Sink::Las14Sink(const QString& path, const ProductSettings& settings, Progress* progress)
+    : path_(path), settings_(settings), progress_(progress) {}
+
+Las14Sink::~Las14Sink() { abandon(); }
+
+void Las14Sink::begin(const SurveyContext& context) {
+    const SimulationData& data = *context.data;
+    header_ = Las14Header{};
+    header_.creationYear = static_cast<std::uint16_t>(settings_.start.year);
+    header_.creationDayOfYear = static_cast<std::uint16_t>(settings_.start.dayOfYear);
+    header_.offset[0] = las14_offset(data.minX);
+    header_.offset[1] = las14_offset(data.minY);
+    header_.offset[2] = las14_offset(data.minZ);
+    for (int a = 0; a < 3; ++a) {
+        lo_[a] = kNoPoint;
+        hi_[a] = -kNoPoint;
+    }
+
+    std::vector<std::uint8_t> vlr;
+    if (settings_.crs) {
+        const std::string& wkt = settings_.crs->wkt;
+        const std::size_t length = wkt.size() + 1;  // null-terminated
+        if (length > 65535)
+            throw OutputError("The WKT of \"" + settings_.crs->code + "\" is too long for a LAS record.");
+        vlr.assign(kVlrHeader + length, 0);
+        put_text(vlr.data() + 2, 16, "LASF_Projection");
+        put16(vlr.data() + 18, 2112);
+        put16(vlr.data() + 20, static_cast<std::uint16_t>(length));
+        put_text(vlr.data() + 22, 32, "OGC coordinate system WKT");
+        std::memcpy(vlr.data() + kVlrHeader, wkt.data(), wkt.size());
+        header_.globalEncoding |= 16;
+        header_.numberOfVlrs = 1;
+    }
+    header_.offsetToPointData = static_cast<std::uint32_t>(Las14Header::kSize + vlr.size());
+
+    timing_ = std::make_unique<PulseTiming>(data.scanner, data.flight, data.laserlines.lineStarts,
+                                            context.pulseCount);
+    attributes_ = std::make_unique<ReturnAttributes>(data, settings_.intensity, data.laserlines.lineStarts.size());
+    file_ = std::make_unique<ProductFile>(path_);
+    const auto bytes = header_.bytes();  // counts and bounds follow at finish
+    file_->file().write_raw(bytes.data(), bytes.size());
+    if (!vlr.empty()) file_->file().write_raw(vlr.data(), vlr.size());
+}
+
+namespace {
+
+struct Extents {
+    std::int64_t lo[3] = {kNoPoint, kNoPoint, kNoPoint};
+    std::int64_t hi[3] = {-kNoPoint, -kNoPoint, -kNoPoint};
+    std::uint64_t count = 0;
+    bool refused = false;
+    std::size_t first = 0;  // the first pulse whose return does not fit
+    int axis = 0;
+};
+
+}  // namespace
+
+void Las14Sink::consume(const PulseChunk& chunk) {
+    const std::size_t n = chunk.count;
+    const PulseInfo* info = chunk.info;
+    if (!info) {
+        infos_.resize(n);
+        timing_->fill(chunk.first, n, infos_.data());
+        info = infos_.data();
+    }
+    const LaserLine* const lasers = chunk.lasers;
+    const double offset[3] = {header_.offset[0], header_.offset[1], header_.offset[2]};
+    const unsigned threads = writer_threads(settings_.threads);
+
+    // First the extents and the range check, run by run in parallel, taken
+    // in survey order: the first return that does not fit is the one named.
+    constexpr std::size_t kRun = std::size_t(1) << 16;
+    std::vector<Extents> runs((n + kRun - 1) / kRun);
+    run_parallel(threads, runs.size(), [&](std::size_t r) {
+        Extents& e = runs[r];
+        const std::size_t end = std::min(n, (r + 1) * kRun);
+        for (std::size_t i = r * kRun; i < end; ++i) {
+            const LaserLine& l = lasers[i];
+            if (l.hitFaceIndex == -1) continue;
+            const double v[3] = {l.hitPoint.x, l.hitPoint.y, l.hitPoint.z};
+            for (int a = 0; a < 3; ++a) {
+                std::int32_t q;
+                if (!las14_quantise(v[a], offset[a], q)) {
+                    e.refused = true;
+                    e.first = i;
+                    e.axis = a;
+                    return;
+                }
+                e.lo[a] = std::min<std::int64_t>(e.lo[a], q);
+                e.hi[a] = std::max<std::int64_t>(e.hi[a], q);
+            }
+            ++e.count;
+        }
+    });
+    for (const Extents& e : runs) {
+        if (e.refused) {
+            const char axes[] = "xyz";
+            const LaserLine& l = lasers[e.first];
+            const double v[3] = {l.hitPoint.x, l.hitPoint.y, l.hitPoint.z};
+            throw OutputError("LAS file \"" + path_.toStdString() + "\": the " + std::string(1, axes[e.axis]) +
+                              " coordinate " + std::to_string(v[e.axis]) + " of pulse " +
+                              std::to_string(chunk.first + e.first + 1) +
+                              " is too far from the offset to be stored in millimetres.");
+        }
+        for (int a = 0; a < 3; ++a) {
+            lo_[a] = std::min(lo_[a], e.lo[a]);
+            hi_[a] = std::max(hi_[a], e.hi[a]);
+        }
+        header_.pointCount += e.count;
+    }
+
+    NullProgress quiet;
+    WritingLoopProgress loop(progress_ ? *progress_ : quiet, n);
+    const ReturnAttributes& attributes = *attributes_;
+    const double startTime = settings_.start.adjustedGpsTime;
+    write_in_order(file_->file(), loop, n, threads, [&](TextBuffer& out, std::size_t begin, std::size_t end) {
+        std::uint8_t* r = reinterpret_cast<std::uint8_t*>(out.room((end - begin) * Las14Header::kRecordLength));
+        for (std::size_t i = begin; i < end; ++i) {
+            const LaserLine& l = lasers[i];
+            if (l.hitFaceIndex == -1) continue;
+            const PulseInfo& p = info[i];
+            std::int32_t q[3];
+            las14_quantise(l.hitPoint.x, offset[0], q[0]);
+            las14_quantise(l.hitPoint.y, offset[1], q[1]);
+            las14_quantise(l.hitPoint.z, offset[2], q[2]);
+            const std::uint8_t cls = attributes.classification(l.hitFaceIndex);
+            const double angle = std::nearbyint(attributes.scan_angle(l, p.line) / 0.006);
+            const std::int16_t scanAngle =
+                static_cast<std::int16_t>(angle > 30000.0 ? 30000.0 : (angle < -30000.0 ? -30000.0 : angle));
+            put32(r, static_cast<std::uint32_t>(q[0]));
+            put32(r + 4, static_cast<std::uint32_t>(q[1]));
+            put32(r + 8, static_cast<std::uint32_t>(q[2]));
+            put16(r + 12, attributes.intensity(l, cls));
+            r[14] = 0x11;  // return 1 of 1
+            r[15] = static_cast<std::uint8_t>(((p.flags & PulseInfo::kScanForward) ? 0x40 : 0) |
+                                              ((p.flags & PulseInfo::kSweepEdge) ? 0x80 : 0));
+            r[16] = cls;
+            r[17] = 0;  // user data
+            put16(r + 18, static_cast<std::uint16_t>(scanAngle));
+            put16(r + 20, static_cast<std::uint16_t>(std::min<std::uint32_t>(p.line, 65535)));
+            put_double(r + 22, startTime + p.time);
+            r += Las14Header::kRecordLength;
+        }
+        out.commit(reinterpret_cast<char*>(r));
+    });
+    loop.finish();
+}
+
+void Las14Sink::finish() {
+    header_.pointsByReturn[0] = header_.pointCount;
+    for (int a = 0; a < 3; ++a) {
+        if (header_.pointCount == 0) {
+            header_.min[a] = header_.max[a] = 0.0;
+        } else {
+            header_.min[a] = static_cast<double>(lo_[a]) * kScale + header_.offset[a];
+            header_.max[a] = static_cast<double>(hi_[a]) * kScale + header_.offset[a];
+        }
+    }
+    const auto bytes = header_.bytes();
+    file_->finish(bytes.data(), bytes.size(), 0);
+    file_.reset();
+}
+
+void Las14Sink::abandon() noexcept {
+    if (file_) file_->abandon();
+    file_.reset();
+}

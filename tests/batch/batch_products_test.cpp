@@ -1,0 +1,154 @@
+// The survey product options of pointfall-batch: refused before anything
+// runs, written beside the other outputs without changing them.
+#include "batch_options.h"
+#include "batch_run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+#include "support/test_support.h"
+
+using testing_support::read_file;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+struct Result {
+    int status = -1;
+    std::string err;
+};
+
+Result run_with(const Names& args) {
+    std::ostringstream out, err;
+    const int status = run_batch(args, out, err);
+    return {status, err.str()};
+}
+
+Names listing(const std::string& folder) {
+    Names names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+const Names kSmallSurvey = {"--sample-triangles", "3000", "--prf", "2", "--seed", "5", "--quiet"};
+
+}  // namespace
+
+TEST(BatchProducts, OptionsAreReadAndBadValuesRefusedBeforeAnythingRuns) {
+    std::ostringstream out, err;
+    int code = -1;
+    const auto o = parse_batch_options({"--las14", "a.las", "--csv", "a.csv", "--trajectory-csv", "t.csv",
+                                        "--trajectory-rate", "200", "--crs", "EPSG:4326", "--start-time",
+                                        "2020-02-02T02:02:02Z", "--intensity", "off"},
+                                       out, err, &code);
+    ASSERT_TRUE(o) << err.str();
+    EXPECT_EQ(o->las14File, "a.las");
+    EXPECT_EQ(o->csvFile, "a.csv");
+    EXPECT_EQ(o->trajectoryCsvFile, "t.csv");
+    EXPECT_EQ(o->products.trajectoryRate, 200.0);
+    ASSERT_TRUE(o->products.crs);
+    EXPECT_EQ(o->products.crs->name, "WGS 84");
+    EXPECT_EQ(o->products.start.year, 2020);
+    EXPECT_FALSE(o->products.intensity);
+
+    const auto d = parse_batch_options({}, out, err, &code);
+    ASSERT_TRUE(d);
+    EXPECT_FALSE(d->products.crs);
+    EXPECT_TRUE(d->products.intensity);
+    EXPECT_EQ(d->products.trajectoryRate, 0.0);
+    EXPECT_TRUE(d->classTable.empty());
+
+    TempDir dir;
+    const std::vector<std::pair<Names, std::string>> cases = {
+        {{"--crs", "EPSG:99999999"}, "--crs: Unknown coordinate reference system \"EPSG:99999999\""},
+        {{"--crs", "NAD83"}, "--crs: Unknown coordinate reference system \"NAD83\""},
+        {{"--start-time", "2024-02-30"}, "--start-time: Start time \"2024-02-30\""},
+        {{"--intensity", "maybe"}, "--intensity: 'maybe' is not one of on, off."},
+        {{"--trajectory-rate", "0"}, "--trajectory-rate: '0' is not above 0."},
+        {{"--trajectory-rate", "fast"}, "--trajectory-rate: 'fast' is not a number."},
+        {{"--classes", dir.file("none.txt")}, "--classes: Cannot open the class table"},
+        {{"--las14", ""}, "--las14: the file name is empty."},
+    };
+    for (const auto& [extra, message] : cases) {
+        SCOPED_TRACE(extra[0] + " " + extra[1]);
+        Names args = {"--points", dir.file("p.las"), "--csv", dir.file("p.csv")};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const Result r = run_with(args);
+        EXPECT_EQ(r.status, kBatchBadUsage);
+        EXPECT_EQ(r.err.rfind("Error: " + message, 0), 0u) << r.err;
+        EXPECT_TRUE(listing(dir.path()).empty());
+    }
+}
+
+TEST(BatchProducts, ProductsComeBesideTheOtherOutputsWhichStayTheSame) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("plain"));
+    std::filesystem::create_directory(dir.file("both"));
+    auto outputs = [&dir](const std::string& folder) {
+        return Names{"--points", dir.file(folder + "/p.txt"), "--trajectory", dir.file(folder + "/t.txt"),
+                     "--log", dir.file(folder + "/log.txt")};
+    };
+    Names plain = kSmallSurvey, both = kSmallSurvey;
+    for (const std::string& a : outputs("plain")) plain.push_back(a);
+    for (const std::string& a : outputs("both")) both.push_back(a);
+    for (const std::string& a : Names{"--las14", dir.file("both/s.las"), "--csv", dir.file("both/s.csv"),
+                                      "--trajectory-csv", dir.file("both/s-trajectory.csv"), "--crs", "EPSG:28992"})
+        both.push_back(a);
+    ASSERT_EQ(run_with(plain).status, kBatchOk);
+    const Result r = run_with(both);
+    ASSERT_EQ(r.status, kBatchOk) << r.err;
+    EXPECT_EQ(listing(dir.file("both")),
+              (Names{"log.txt", "p.txt", "s-trajectory.csv", "s.csv", "s.las", "t.txt"}));
+    EXPECT_TRUE(read_file(dir.file("plain/p.txt")) == read_file(dir.file("both/p.txt")));
+    EXPECT_TRUE(read_file(dir.file("plain/t.txt")) == read_file(dir.file("both/t.txt")));
+    std::string plainLog = read_file(dir.file("plain/log.txt")), bothLog = read_file(dir.file("both/log.txt"));
+    for (const auto& [log, folder] : {std::pair<std::string*, const char*>{&plainLog, "plain/"}, {&bothLog, "both/"}}) {
+        const std::string prefix = dir.file(folder);
+        for (std::size_t at; (at = log->find(prefix)) != std::string::npos;) log->erase(at, prefix.size());
+    }
+    EXPECT_EQ(plainLog, bothLog);
+    // As many CSV lines as LAS 1.2-style text points, one trajectory line per pulse.
+    const std::string points = read_file(dir.file("both/p.txt")), csv = read_file(dir.file("both/s.csv"));
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n') - 1, std::count(points.begin(), points.end(), '\n'));
+    const std::string t = read_file(dir.file("both/t.txt")), tc = read_file(dir.file("both/s-trajectory.csv"));
+    EXPECT_EQ(std::count(tc.begin(), tc.end(), '\n') - 1, std::count(t.begin(), t.end(), '\n'));
+}
+
+TEST(BatchProducts, ClassTableFileRelabelsTheObjModel) {
+    TempDir dir;
+    // Two 100 m squares side by side, one per material.
+    write_file(dir.file("m.obj"),
+               "v 0 0 0\nv 100 0 5\nv 100 100 5\nv 0 100 0\nv 200 0 10\nv 200 100 10\n"
+               "usemtl Lawn\nf 1 2 3 4\nusemtl Parking\nf 2 5 6 3\n");
+    write_file(dir.file("classes.txt"), "lawn 2\nparking 11\n");
+    const Names base = {"--obj", dir.file("m.obj"), "--height", "300", "--prf", "2", "--quiet", "--csv"};
+    auto classes_in = [&](const Names& extra) {
+        Names args = base;
+        args.push_back(dir.file("c.csv"));
+        args.insert(args.end(), extra.begin(), extra.end());
+        const Result r = run_with(args);
+        EXPECT_EQ(r.status, kBatchOk) << r.err;
+        std::istringstream in(read_file(dir.file("c.csv")));
+        std::string line;
+        std::getline(in, line);
+        std::vector<int> seen;
+        while (std::getline(in, line)) {
+            std::istringstream cells(line);
+            std::string cell;
+            for (int k = 0; k < 6; ++k) std::getline(cells, cell, ',');
+            seen.push_back(std::stoi(cell));
+        }
+        std::sort(seen.begin(), seen.end());
+        seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+        return seen;
+    };
+    EXPECT_EQ(classes_in({}), (std::vector<int>{1}));
+    EXPECT_EQ(classes_in({"--classes", dir.file("classes.txt")}), (std::vector<int>{2, 11}));
+}

@@ -1,0 +1,168 @@
+// Per-pulse time, flight line and sweep flags, checked against the laser
+// records the two generation passes lay down.
+#include "app/angles.h"
+#include "flight/laserlines.h"
+#include "survey/pulse_timing.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct LaidRun {
+    ScannerParameters scanner;
+    FlightParameters flight;
+    std::vector<LaserLine> lasers;
+    std::vector<std::size_t> lineStarts;
+};
+
+// Model 0..400 x 0..300, flown at 100 m with a pulse every 2 ms.
+LaidRun lay(ScanPattern pattern, double orientation, double scanFrequency = 7.0) {
+    LaidRun run;
+    run.scanner.prf = 500.0;
+    run.scanner.scanFrequency = scanFrequency;
+    run.scanner.fovAcross = 40.0;
+    run.scanner.fovAlong = 20.0;
+    run.scanner.pattern = pattern;
+    run.flight.orientation = orientation;
+    run.flight.velocity = 60.0;
+    run.flight.overlap = 30.0;
+    run.flight.meanHeight = 100.0;
+    Laserlines lines;
+    const ScannerParameters& s = run.scanner;
+    const FlightParameters& f = run.flight;
+    lines.compute_origins(s.prf, f.velocity, s.fovAcross * 0.5, f.overlap, f.meanHeight, f.orientation, 0, 0, 0,
+                          400, 300, 10, false, TrajectoryTerms{}, 1u);
+    lines.compute_directions(s.prf, s.fovAcross * 0.5, f.orientation, s.pattern, s.scanFrequency,
+                             s.fovAlong * 0.5, false, TrajectoryTerms{}, 1u);
+    run.lasers = lines.lasers;
+    run.lineStarts = lines.lineStarts;
+    return run;
+}
+
+std::vector<PulseInfo> infos(const LaidRun& run) {
+    PulseTiming timing(run.scanner, run.flight, run.lineStarts, run.lasers.size());
+    std::vector<PulseInfo> out(run.lasers.size());
+    timing.fill(0, out.size(), out.data());
+    return out;
+}
+
+bool same(const PulseInfo& a, const PulseInfo& b) {
+    return std::memcmp(&a.time, &b.time, sizeof a.time) == 0 && a.line == b.line && a.flags == b.flags;
+}
+
+}  // namespace
+
+TEST(PulseTiming, FlagsAndLinesFollowTheLaidPulses) {
+    struct Case {
+        ScanPattern pattern;
+        double orientation;
+    };
+    const Case cases[] = {{ZigZagLines, 0.0}, {ZigZagLines, 30.0},   {ParallelLines, 90.0},
+                          {ParallelLines, 135.0}, {Spherical, 60.0}, {Elliptical, 0.0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "pattern " << c.pattern << " orientation " << c.orientation);
+        const LaidRun run = lay(c.pattern, c.orientation);
+        ASSERT_GT(run.lineStarts.size(), 2u);
+        ASSERT_GT(run.lasers.size(), 2000u);
+        const std::vector<PulseInfo> info = infos(run);
+
+        std::size_t edges = 0, checked = 0;
+        for (std::size_t k = 0; k + 1 < run.lasers.size(); ++k) {
+            const std::uint32_t line = info[k].line;
+            // Line n holds the pulses from its first pulse to the next line's.
+            std::uint32_t started = 0;
+            for (std::size_t start : run.lineStarts) started += start <= k ? 1u : 0u;
+            ASSERT_EQ(line, started) << "pulse " << k;
+            if (info[k + 1].line != line) continue;
+            // The aircraft moves along the line's heading.
+            const Vec3 h = flight_line_heading(c.orientation, line - 1);
+            const Vec3 step = run.lasers[k + 1].origin - run.lasers[k].origin;
+            ASSERT_GT(step.x * h.x + step.y * h.y, 0.0) << "pulse " << k;
+            if (info[k].flags & PulseInfo::kSweepEdge) {
+                ++edges;
+                continue;
+            }
+            // Away from a turn the scan angle moves the way the flag says.
+            const double a0 = scan_angle_degrees(run.lasers[k].direction, h);
+            const double a1 = scan_angle_degrees(run.lasers[k + 1].direction, h);
+            ASSERT_EQ(a1 > a0, (info[k].flags & PulseInfo::kScanForward) != 0) << "pulse " << k;
+            ++checked;
+        }
+        // Two turns per scanner cycle (one jump for the saw-tooth).
+        const double duration = info.back().time;
+        const double turns = 2.0 * 7.0 * duration;
+        EXPECT_NEAR(static_cast<double>(edges), turns, 0.02 * turns + run.lineStarts.size() + 2);
+        EXPECT_GT(checked, run.lasers.size() / 2);
+    }
+}
+
+TEST(PulseTiming, TimeIsTheDirectionPassRunTime) {
+    // Orientation 0: the fixed yaw is 0, so the direction is the pattern's
+    // own, -a sin(w t) / m across, with t the run time bit for bit.
+    const LaidRun run = lay(Spherical, 0.0);
+    const std::vector<PulseInfo> info = infos(run);
+    const double a = std::tan(deg_to_rad(20.0));
+    const double w = 7.0 * kFullTurn;
+    double t = 0.0;
+    for (std::size_t k = 0; k < run.lasers.size(); ++k) {
+        ASSERT_EQ(info[k].time, t);
+        const double ca = std::cos(w * info[k].time), sa = std::sin(w * info[k].time);
+        const double m = std::sqrt((a * ca) * (a * ca) + (a * sa) * (a * sa) + 1.0);
+        const double expected = -a * sa / m;
+        const double dy = run.lasers[k].direction.y;
+        ASSERT_NEAR(dy, expected, 1e-15) << "pulse " << k;
+        t = t + 1.0 / 500.0;
+    }
+}
+
+TEST(PulseTiming, ChunksAndSeeksGiveTheSameInfos) {
+    for (ScanPattern pattern : {ZigZagLines, ParallelLines}) {
+        const LaidRun run = lay(pattern, 45.0);
+        const std::vector<PulseInfo> whole = infos(run);
+        PulseTiming timing(run.scanner, run.flight, run.lineStarts, run.lasers.size());
+        std::vector<PulseInfo> part(whole.size());
+        // Uneven chunks in order, then a jump back and one forward.
+        std::size_t pos = 0, size = 1;
+        while (pos < part.size()) {
+            const std::size_t n = std::min(size, part.size() - pos);
+            timing.fill(pos, n, part.data() + pos);
+            pos += n;
+            size = size * 3 + 1;
+        }
+        for (std::size_t k = 0; k < whole.size(); ++k) ASSERT_TRUE(same(part[k], whole[k])) << "pulse " << k;
+        const std::size_t starts[] = {whole.size() / 3, 7, whole.size() - 5};
+        for (std::size_t s : starts) {
+            PulseInfo got[5];
+            timing.fill(s, 5, got);
+            for (std::size_t i = 0; i < 5; ++i) ASSERT_TRUE(same(got[i], whole[s + i])) << "seek " << s;
+        }
+    }
+}
+
+TEST(PulseTiming, ScanAngleIsSignedToTheRightOfTheTrack) {
+    const Vec3 north{0.0, 1.0, 0.0};
+    EXPECT_NEAR(scan_angle_degrees(Vec3{1.0, 0.0, -1.0}, north), 45.0, 1e-12);   // east of a northbound track
+    EXPECT_NEAR(scan_angle_degrees(Vec3{-1.0, 0.0, -1.0}, north), -45.0, 1e-12);  // west
+    EXPECT_NEAR(scan_angle_degrees(Vec3{0.0, 5.0, -1.0}, north), 0.0, 1e-12);     // along the track
+    EXPECT_NEAR(scan_angle_degrees(Vec3{-1.0, 0.0, -1.0}, Vec3{0.0, -1.0, 0.0}), 45.0, 1e-12);
+}
+
+TEST(PulseTiming, ScanAngleIncludesTheRoll) {
+    // A nadir pulse rolled by r degrees leans r degrees across the track,
+    // whichever way the line is flown.
+    for (double roll : {-7.5, 3.0, 12.0}) {
+        LaserLine l;
+        l.set_direction(0.0, 0.0, -1.0);
+        l.rotate_direction(roll, 0.0, 0.0);
+        for (std::size_t line : {0u, 1u}) {
+            const double angle = scan_angle_degrees(l.direction, flight_line_heading(0.0, line));
+            EXPECT_NEAR(std::fabs(angle), std::fabs(roll) * 3.14159 / 3.14159265358979, 1e-9) << roll;
+        }
+        EXPECT_NEAR(scan_angle_degrees(l.direction, flight_line_heading(0.0, 0)),
+                    -scan_angle_degrees(l.direction, flight_line_heading(0.0, 1)), 1e-12);
+    }
+}
