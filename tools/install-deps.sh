@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what Pointfall needs on Debian 12 (run as root).
 #   tools/install-deps.sh          build dependencies
-#   tools/install-deps.sh --tests  also the independent file readers used by the tests
+#   tools/install-deps.sh --tests  also the independent file readers used by the tests,
+#                                  clang with libFuzzer for fuzz/ and its OBJ seed files
 #   tools/install-deps.sh --bench  also Embree, which only bench/cast_vs_embree uses
 #                                  (the options may be combined)
 set -euo pipefail
@@ -23,6 +24,8 @@ done
 if [ "$tests" = 1 ]; then
   # gdal-bin and numpy read the coverage raster and the points independently.
   packages+=(xvfb xauth gdal-bin python3-numpy)
+  # clang with libFuzzer for fuzz/, and OBJ seed files for the OBJ target.
+  packages+=(clang libclang-rt-14-dev libfuzzer-14-dev assimp-testmodels)
 fi
 
 apt-get update -qq
