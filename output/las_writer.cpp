@@ -257,7 +257,7 @@ inline void encode_record(std::uint8_t* r, std::int32_t x, std::int32_t y, std::
 
 }  // namespace
 
-bool write_las_file(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers, const QString& path,
+void write_las_file(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers, const QString& path,
                     Progress& progress, const QDate& date, unsigned threads) {
     // One pass for the header box and the range check, before the file is
     // touched: a refused save leaves an existing file as it was. Runs of
@@ -310,7 +310,6 @@ bool write_las_file(const std::vector<LidarPoint>& points, const std::vector<Las
         }
         out.commit(reinterpret_cast<char*>(r));
     });
-    const bool ok = file.close();
+    file.close();
     loop.finish();
-    return ok;
 }

@@ -3,7 +3,7 @@
 #include "output/fast_number_text.h"
 #include "output/writing_loop.h"
 
-bool write_point_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
+void write_point_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
                       unsigned threads) {
     ChunkedFile file(path, "w");
     const std::size_t n = lasers.size();
@@ -23,7 +23,6 @@ bool write_point_file(const std::vector<LaserLine>& lasers, const QString& path,
             out.commit(p);
         }
     });
-    const bool ok = file.close();
+    file.close();
     loop.finish();
-    return ok;
 }

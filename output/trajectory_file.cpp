@@ -27,7 +27,7 @@ constexpr std::size_t kMaxLine = 9 * (kMaxG6Text + 1);
 
 }  // namespace
 
-bool write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
+void write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
                            int formatCode, unsigned threads) {
     if (formatCode != kTrajectoryPositionCosines && formatCode != kTrajectoryPositionAngles &&
         formatCode != kTrajectoryPositionCosinesAngles) {
@@ -59,7 +59,6 @@ bool write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& 
                            out.commit(p);
                        }
                    });
-    const bool ok = file.close();
+    file.close();
     loop.finish();
-    return ok;
 }
