@@ -49,13 +49,16 @@ QString refusal_save_mesh(const SimulationData& data) {
     return data.vertices.empty() ? QStringLiteral("No model is in use, please import a 3D model first!") : QString();
 }
 
-QString refusal_save_trajectory(const SimulationData& data) {
-    return data.lasers().empty() ? QStringLiteral("No Lasers in use. Please generate lasers first!") : QString();
+QString refusal_save_trajectory(const SimulationData& data) { return refusal_save_trajectory(data.lasers().size()); }
+
+QString refusal_save_trajectory(std::uint64_t lasers) {
+    return lasers == 0 ? QStringLiteral("No Lasers in use. Please generate lasers first!") : QString();
 }
 
-QString refusal_save_points(const SimulationData& data) {
-    return data.points.empty() ? QStringLiteral("No LiDAR data in use, please generate LiDAR data first!")
-                               : QString();
+QString refusal_save_points(const SimulationData& data) { return refusal_save_points(data.points.size()); }
+
+QString refusal_save_points(std::uint64_t points) {
+    return points == 0 ? QStringLiteral("No LiDAR data in use, please generate LiDAR data first!") : QString();
 }
 
 QString refusal_flight_wizard(const SimulationData& data) {
@@ -63,11 +66,17 @@ QString refusal_flight_wizard(const SimulationData& data) {
 }
 
 QString refusal_lidar_simulation(const SimulationData& data) {
+    return refusal_lidar_simulation(data, data.lasers().size());
+}
+
+QString refusal_lidar_simulation(const SimulationData& data, std::uint64_t lasers) {
     if (data.vertices.empty()) return QStringLiteral("Please open a terrain model first!");
-    if (data.lasers().empty()) return QStringLiteral("Please generate flight trajectory first!");
+    if (lasers == 0) return QStringLiteral("Please generate flight trajectory first!");
     return QString();
 }
 
-QString refusal_error_simulation(const SimulationData& data) {
-    return data.points.empty() ? QStringLiteral("no LiDAR data is in use!") : QString();
+QString refusal_error_simulation(const SimulationData& data) { return refusal_error_simulation(data.points.size()); }
+
+QString refusal_error_simulation(std::uint64_t points) {
+    return points == 0 ? QStringLiteral("no LiDAR data is in use!") : QString();
 }

@@ -94,6 +94,12 @@ QString refusal_save_points(const SimulationData& data);
 QString refusal_flight_wizard(const SimulationData& data);
 QString refusal_lidar_simulation(const SimulationData& data);
 QString refusal_error_simulation(const SimulationData& data);
+// The same checks for a run that does not keep its lists, from the counts
+// the lists would have.
+QString refusal_lidar_simulation(const SimulationData& data, std::uint64_t lasers);
+QString refusal_save_trajectory(std::uint64_t lasers);
+QString refusal_save_points(std::uint64_t points);
+QString refusal_error_simulation(std::uint64_t points);
 
 // The log line written before a load when earlier work is thrown away.
 extern const char* const kDiscardMessage;

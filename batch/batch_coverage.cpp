@@ -90,7 +90,8 @@ void BatchCoverage::printSummary(std::ostream& out) const {
     }
 }
 
-void BatchCoverage::writeReport(const SimulationData& data, int expectedHits,
+void BatchCoverage::writeReport(const SimulationData& data, std::uint64_t lasers, std::uint64_t points,
+                                int expectedHits,
                                 const std::vector<std::pair<const char*, double>>& stages) const {
     const BatchOptions& o = options_;
     QJsonObject model;
@@ -119,8 +120,8 @@ void BatchCoverage::writeReport(const SimulationData& data, int expectedHits,
     parameters["cell"] = o.coverageCell > 0 ? QJsonValue(o.coverageCell) : QJsonValue("automatic");
 
     QJsonObject run;
-    run["lasers"] = double(data.lasers().size());
-    run["points"] = double(data.points.size());
+    run["lasers"] = double(lasers);
+    run["points"] = double(points);
     run["expectedIntersections"] = expectedHits;
     run["expectedPointDensity"] = number(expected_point_density(data, expectedHits));
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <utility>
@@ -29,8 +30,9 @@ public:
     bool analysed() const { return analysed_; }
 
     void printSummary(std::ostream& out) const;
-    // Throws OutputError naming the file.
-    void writeReport(const SimulationData& data, int expectedHits,
+    // Throws OutputError naming the file. The counts are the survey's (a
+    // streamed run keeps no lists).
+    void writeReport(const SimulationData& data, std::uint64_t lasers, std::uint64_t points, int expectedHits,
                      const std::vector<std::pair<const char*, double>>& stages) const;
 
 private:

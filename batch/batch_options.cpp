@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -42,6 +43,46 @@ int parse_choice(const std::string& text, const std::string& option, const std::
     throw OptionError(option + ": " + quoted(text) + " is not one of " + list + ".");
 }
 
+}  // namespace
+
+std::uint64_t parse_size(const std::string& text, const std::string& option) {
+    // A whole number of bytes, or one with K, M, G, T, P or E (powers of 1024),
+    // optionally followed by "B" or "iB": 512M, 4G, 1.5GiB.
+    std::string number = text;
+    std::uint64_t unit = 1;
+    auto strip = [&number](const char* ending) {
+        const std::size_t n = std::char_traits<char>::length(ending);
+        if (number.size() > n && number.compare(number.size() - n, n, ending) == 0) {
+            number.resize(number.size() - n);
+            return true;
+        }
+        return false;
+    };
+    if (!strip("iB")) strip("B");
+    if (!number.empty()) {
+        const char last = static_cast<char>(std::toupper(static_cast<unsigned char>(number.back())));
+        const std::string units = "KMGTPE";
+        const std::size_t at = units.find(last);
+        if (at != std::string::npos) {
+            unit = std::uint64_t(1) << (10 * (at + 1));
+            number.pop_back();
+        }
+    }
+    double value = -1.0;
+    try {
+        value = parse_number(number, option);
+    } catch (const OptionError&) {
+        value = -1.0;
+    }
+    const double bytes = value * static_cast<double>(unit);
+    if (!(value > 0.0) || !(bytes < 1.8e19)) {
+        throw OptionError(option + ": " + quoted(text) + " is not a size such as 512M or 4G.");
+    }
+    return static_cast<std::uint64_t>(bytes);
+}
+
+namespace {
+
 struct RawOptions {
     std::string mesh, obj, up, unit, sampleTriangles;
     std::string orientation, velocity, overlap, height;
@@ -54,6 +95,8 @@ struct RawOptions {
     std::string las14, csv, trajectoryCsv, trajectoryRate, crs, startTime, classes, intensity;
     std::string seed, threads;
     bool quiet = false;
+    bool stream = false;
+    std::string memoryBudget, chunkPulses;
 };
 
 // The dialogs' own blank-field messages: the flight page ends with two
@@ -263,6 +306,17 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
         ->type_name("N")
         ->group(run);
     app.add_flag("--quiet", raw.quiet, "No progress bars and no summary")->group(run);
+    app.add_flag("--stream", raw.stream,
+                 "Survey in chunks of pulses, each written and dropped: memory bounded by the model and a chunk")
+        ->group(run);
+    app.add_option("--memory-budget", raw.memoryBudget,
+                   "Stream on its own when the survey would need more (default: half the physical memory; none: never)")
+        ->type_name("SIZE")
+        ->group(run);
+    app.add_option("--chunk-pulses", raw.chunkPulses,
+                   "Pulses per chunk of a streamed run (default 262144); a flight line is never shared")
+        ->type_name("N")
+        ->group(run);
 
     try {
         // CLI11 takes the arguments last first.
@@ -416,6 +470,16 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
         }
         if (given("--threads")) options.threads = static_cast<unsigned>(parse_count(raw.threads, "--threads", 4096));
         options.quiet = raw.quiet;
+        options.stream = raw.stream;
+        if (given("--memory-budget")) {
+            // "none": never stream on its own.
+            options.memoryBudget = raw.memoryBudget == "none" ? std::numeric_limits<std::uint64_t>::max()
+                                                               : parse_size(raw.memoryBudget, "--memory-budget");
+        }
+        if (given("--chunk-pulses")) {
+            options.chunkPulses = parse_count(raw.chunkPulses, "--chunk-pulses", std::uint64_t(1) << 32);
+            if (options.chunkPulses == 0) throw OptionError("--chunk-pulses: a chunk needs at least one pulse.");
+        }
 
         for (const auto& [name, file] : {std::pair<const char*, const std::string*>{"--mesh", &raw.mesh},
                                          {"--obj", &raw.obj},

@@ -71,6 +71,11 @@ struct BatchOptions {
     std::optional<std::uint32_t> seed;
     unsigned threads = 0;  // 0 = all cores
     bool quiet = false;
+    // Streaming: always with --stream, else when the survey's estimated
+    // memory exceeds the budget (nothing: half the physical memory).
+    bool stream = false;
+    std::optional<std::uint64_t> memoryBudget;
+    std::uint64_t chunkPulses = std::uint64_t(1) << 18;
 
     BatchOptions();
 };
@@ -91,5 +96,8 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
 // Number conversion for option values: the whole text must be one finite
 // number. Throw OptionError naming the option.
 double parse_number(const std::string& text, const std::string& option);
+// A size in bytes: a whole number, or one with a K, M, G or T suffix
+// (powers of 1024, "B" or "iB" may follow). Throws OptionError.
+std::uint64_t parse_size(const std::string& text, const std::string& option);
 // Exactly `count` numbers separated by commas.
 std::vector<double> parse_number_list(const std::string& text, std::size_t count, const std::string& option);

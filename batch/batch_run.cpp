@@ -1,11 +1,15 @@
 #include "batch_run.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <QFileInfo>
+#include <QDate>
 #include <QString>
 #include <chrono>
+#include <csignal>
+#include <memory>
 #include <cmath>
 #include <ctime>
 #include <iomanip>
@@ -22,9 +26,13 @@
 #include "errors/error_tasks.h"
 #include "flight/flight_tasks.h"
 #include "lidar/lidar_tasks.h"
+#include "output/las_writer.h"
 #include "output/output_tasks.h"
+#include "output/point_file.h"
+#include "output/trajectory_file.h"
 #include "output/writing_loop.h"
 #include "products/product_tasks.h"
+#include "survey/survey_run.h"
 #include "terminal_progress.h"
 #include "terrain/sample_scene.h"
 #include "terrain/terrain_tasks.h"
@@ -68,6 +76,44 @@ QString unwritable_reason(const std::string& path) {
     return QString();
 }
 
+// Ctrl-C and SIGTERM ask the run to stop between two chunks; the handler
+// only notes the signal (and gives the next one its default action, so a
+// second Ctrl-C ends the program at once).
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void note_stop_signal(int signal) { g_stopSignal = signal; }
+
+class StopSignals {
+public:
+    StopSignals() {
+        g_stopSignal = 0;
+        struct sigaction action {};
+        action.sa_handler = note_stop_signal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        sigaction(SIGINT, &action, &oldInt_);
+        sigaction(SIGTERM, &action, &oldTerm_);
+    }
+    ~StopSignals() {
+        sigaction(SIGINT, &oldInt_, nullptr);
+        sigaction(SIGTERM, &oldTerm_, nullptr);
+    }
+    static int caught() { return g_stopSignal; }
+
+private:
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+};
+
+double physical_memory() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    return pages > 0 && pageSize > 0 ? double(pages) * double(pageSize) : 0.0;
+}
+
+std::string gib_text(double bytes) { return QString::number(bytes / double(1 << 30), 'f', 1).toStdString() + " GiB"; }
+
+// Stage times; a stage run several times (once per chunk) adds up.
 class StageClock {
 public:
     void start(const char* name) {
@@ -77,7 +123,14 @@ public:
     void stop() {
         if (!name_) return;
         const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin_).count();
-        stages.emplace_back(name_, s);
+        bool found = false;
+        for (auto& stage : stages) {
+            if (std::string(stage.first) == name_) {
+                stage.second += s;
+                found = true;
+            }
+        }
+        if (!found) stages.emplace_back(name_, s);
         name_ = nullptr;
     }
     std::vector<std::pair<const char*, double>> stages;
@@ -109,8 +162,6 @@ struct Run {
     TerminalProgress progress;
     StageClock clock;
     int status = kBatchOk;
-    int expectedHits = 0;
-    bool cast = false;
     BatchCoverage coverage;
 
     Run(const BatchOptions& o, std::ostream& outStream, std::ostream& errStream, bool bars)
@@ -204,54 +255,238 @@ struct Run {
         return QString();
     }
 
-    bool generateLasers(const WizardValues& values) {
+    // The survey's products, in the desktop program's save order.
+    struct Product {
+        const char* stage;
+        const char* label;
+        std::string path;  // "" for the coverage raster (its files are its own)
+        SurveySink* sink;
+        std::unique_ptr<SurveySink> owned;
+        void (*logSaved)(SimulationData&, const QString&);
+    };
+
+    // Hears the pipeline: stage bars and times for a survey in memory, one
+    // bar over all pulses for a streamed one.
+    struct Observer final : SurveyObserver {
+        Run& run;
+        const std::vector<Product>& products;
+        bool streamed;
+        Observer(Run& r, const std::vector<Product>& p, bool s) : run(r), products(p), streamed(s) {}
+
+        void stageBegin(SurveyStage stage, std::size_t sink) override {
+            const char* name = "lasers";
+            const char* label = "Generating lasers";
+            switch (stage) {
+            case SurveyStage::Lasers: break;
+            case SurveyStage::Cast: name = "cast", label = "Casting lasers"; break;
+            case SurveyStage::Errors: name = "errors", label = "Introducing errors"; break;
+            case SurveyStage::Sink: name = products[sink].stage, label = products[sink].label; break;
+            }
+            if (streamed) {
+                run.clock.start(name);
+            } else {
+                run.begin(name, label);
+            }
+        }
+        void stageEnd(SurveyStage, std::size_t) override {
+            if (streamed) {
+                run.clock.stop();
+            } else {
+                run.end();
+            }
+        }
+        void stageProgress(std::uint64_t done, std::uint64_t total) override {
+            if (streamed) return;
+            run.progress.setRange(0, truncate_to_int(double(total)));
+            run.progress.setValue(truncate_to_int(double(done)));
+        }
+        void chunkDone(std::uint64_t done, std::uint64_t total) override {
+            if (streamed) run.progress.setCount(done, total, "pulses");
+        }
+        bool stopRequested() override { return StopSignals::caught() != 0; }
+    };
+
+    std::string streamedBecause;  // empty: the survey ran in memory
+    std::uint64_t chunkPulses = 0;
+    std::uint64_t lasers = 0, points = 0;
+    std::uint64_t expectedHits = 0;
+    std::uint64_t pulsesDone = 0;
+    std::vector<std::string> removed;  // unfinished outputs of an interrupted run
+
+    // Whether the survey streams: asked for, or too large for the budget.
+    bool decideStreaming(const SurveyRun& plan) {
+        const double perPulse = double(sizeof(LaserLine) + sizeof(LidarPoint));
+        const double estimate = plan.estimatedPulses() * perPulse;
+        const double budget =
+            options.memoryBudget ? double(*options.memoryBudget) : physical_memory() / 2.0;
+        if (options.stream) {
+            streamedBecause = "asked for with --stream";
+        } else if (budget > 0.0 && estimate > budget &&
+                   options.memoryBudget != std::numeric_limits<std::uint64_t>::max()) {
+            streamedBecause = "the survey's estimated " + gib_text(estimate) + " exceeds the memory budget of " +
+                              gib_text(budget);
+        }
+        return !streamedBecause.empty();
+    }
+
+    // The wizard's Done and the actions after it, in the desktop program's
+    // order, as one pipeline over chunks of pulses. A refused step does not
+    // stop the independent ones after it.
+    void survey(const WizardValues& values) {
         begin("lasers", "Generating lasers");
         // "Scanner and Flight details" counts as a task when the wizard opens.
         ++data.taskCount;
-        const auto maxConnection = QObject::connect(&data.laserlines, &Laserlines::max_limit,
-                                                    [this](double v) { progress.setRange(0, truncate_to_int(v)); });
-        const auto valueConnection = QObject::connect(&data.laserlines, &Laserlines::value_changed,
-                                                      [this](double v) { progress.setValue(truncate_to_int(v)); });
         // The desktop program seeds the trajectory signs with the clock.
-        const std::uint32_t signSeed = options.seed ? *options.seed : static_cast<std::uint32_t>(std::time(nullptr));
-        bool generated = true;
-        try {
-            generate_lasers_task(data, values, signSeed, progress);
-        } catch (const InputError& e) {
-            // A run too large for memory: a refused value, before anything is written.
-            message(QString::fromStdString(e.what()));
-            status = kBatchBadUsage;
-            generated = false;
+        SurveyRun::Settings settings;
+        settings.signSeed = options.seed ? *options.seed : static_cast<std::uint32_t>(std::time(nullptr));
+        settings.threads = options.threads;
+        begin_laser_generation(data, values);
+        SurveyRun plan(data, settings);
+        if (decideStreaming(plan)) {
+            chunkPulses = options.chunkPulses;
+            plan.stream(chunkPulses);
+        } else {
+            try {
+                plan.refuse_beyond_memory();
+            } catch (const InputError& e) {
+                // A run too large for memory: a refused value, before anything is written.
+                message(QString::fromStdString(e.what()));
+                status = kBatchBadUsage;
+                clock.stop();
+                return;
+            }
         }
-        QObject::disconnect(maxConnection);
-        QObject::disconnect(valueConnection);
-        if (!generated) {
-            clock.stop();
-            return false;
-        }
-        expectedHits =
-            data.laserlines.count_expected_hits(data.maxX, data.maxY, data.maxZ, data.minX, data.minY, data.minZ);
-        end();
-        return true;
-    }
+        plan.count();
+        log_origins_computed(data);
+        lasers = plan.pulses();
+        clock.stop();
 
-    void simulate() {
-        begin("cast", "Casting lasers");
-        try {
-            simulate_lidar_task(data, progress, options.threads);
-            cast = true;
-        } catch (const Refused& e) {
-            refused(QString::fromStdString(e.what()));
-        }
-        end();
-    }
+        // The steps the desktop program refuses, decided before the run
+        // from the counts the lists will have.
+        const QString castRefusal = refusal_lidar_simulation(data, lasers);
+        SurveyProductFiles files;
+        files.las14 = options.las14File.empty() ? QString() : file_name(options.las14File);
+        files.csv = options.csvFile.empty() ? QString() : file_name(options.csvFile);
+        files.trajectoryCsv = options.trajectoryCsvFile.empty() ? QString() : file_name(options.trajectoryCsvFile);
+        const bool wantPoints =
+            options.errorStep || !options.pointsFile.empty() || !files.las14.isEmpty() || !files.csv.isEmpty();
+        const std::uint64_t anyPoint = castRefusal.isEmpty() && wantPoints && plan.anyReturn() ? 1 : 0;
+        const QString errorRefusal = options.errorStep ? refusal_error_simulation(anyPoint) : QString();
+        const QString pointsRefusal = options.pointsFile.empty() ? QString() : refusal_save_points(anyPoint);
+        const QString trajectoryRefusal =
+            options.trajectoryFile.empty() ? QString() : refusal_save_trajectory(lasers);
+        if (options.errorStep && errorRefusal.isEmpty()) store_error_settings(data, options.errors);
 
-    void introduceErrors() {
-        const QString refusal = refusal_error_simulation(data);
-        if (!refusal.isEmpty()) return refused(refusal);
-        begin("errors", "Introducing errors");
-        introduce_errors_task(data, options.errors, progress);
-        end();
+        // The products: adding one is one line here.
+        Progress* bars = plan.inMemory() ? &progress : nullptr;
+        const unsigned threads = options.threads;
+        std::vector<Product> products;
+        // The coverage raster first: its summary is ready for whatever shows it.
+        if (castRefusal.isEmpty()) products.push_back({"coverage", "Analysing coverage", "", &coverage.sink(), {}, nullptr});
+        if (!options.pointsFile.empty() && pointsRefusal.isEmpty()) {
+            const QString path = file_name(options.pointsFile);
+            std::unique_ptr<SurveySink> sink;
+            if (path.endsWith(QLatin1String(".las"))) {
+                sink = std::make_unique<LasSink>(path, QDate::currentDate(), threads, bars);
+            } else {
+                sink = std::make_unique<PointTextSink>(path, threads, bars);
+            }
+            products.push_back({"points", "Saving points", options.pointsFile, sink.get(), std::move(sink),
+                                log_points_saved});
+        }
+        if (!options.trajectoryFile.empty() && trajectoryRefusal.isEmpty()) {
+            auto sink = std::make_unique<TrajectorySink>(file_name(options.trajectoryFile), options.trajectoryFormatCode,
+                                                         threads, bars);
+            products.push_back({"trajectory", "Saving trajectory", options.trajectoryFile, sink.get(), std::move(sink),
+                                log_trajectory_saved});
+        }
+        // The survey products (LAS 1.4, text, timed trajectory), refused as
+        // a group like the saves they stand beside.
+        QString productRefusal;
+        if (files.any()) {
+            if (!files.las14.isEmpty() || !files.csv.isEmpty()) productRefusal = refusal_save_points(anyPoint);
+            if (productRefusal.isEmpty() && !files.trajectoryCsv.isEmpty())
+                productRefusal = refusal_save_trajectory(lasers);
+        }
+        if (files.any() && productRefusal.isEmpty()) {
+            std::vector<std::unique_ptr<SurveySink>> sinks = make_product_sinks(files, options.products, bars);
+            std::vector<std::string> paths;
+            for (const std::string* path : {&options.las14File, &options.csvFile, &options.trajectoryCsvFile})
+                if (!path->empty()) paths.push_back(*path);
+            for (std::size_t i = 0; i < sinks.size(); ++i) {
+                SurveySink* sink = sinks[i].get();
+                products.push_back({"products", "Saving survey products", i < paths.size() ? paths[i] : std::string(),
+                                    sink, std::move(sinks[i]), nullptr});
+            }
+            plan.setPulseInfo(true);
+        }
+        for (Product& product : products) plan.addSink(product.sink);
+        plan.setCast(castRefusal.isEmpty());
+        plan.setErrorStep(options.errorStep && errorRefusal.isEmpty());
+
+        Observer observer(*this, products, !plan.inMemory());
+        if (!plan.inMemory()) progress.beginStage("Surveying");
+        const bool completed = plan.run(observer);
+        progress.endStage();
+        pulsesDone = plan.pulsesDone();
+        expectedHits = plan.expectedHits();
+        points = plan.points();
+        if (!completed) {
+            for (const Product& product : products)
+                if (!product.path.empty()) removed.push_back(product.path);
+            return;
+        }
+
+        // The log and the messages in the order of the desktop's steps.
+        log_laser_totals(data, lasers, expectedHits);
+        if (!castRefusal.isEmpty()) {
+            refused(castRefusal);
+        } else {
+            log_lidar_simulation(data, static_cast<std::size_t>(points));
+        }
+        if (options.errorStep) {
+            if (!errorRefusal.isEmpty()) {
+                refused(errorRefusal);
+            } else {
+                log_errors_introduced(data);
+                ++data.taskCount;
+            }
+        }
+        std::size_t index = 0;
+        if (castRefusal.isEmpty()) {
+            const std::string& failure = plan.failures()[index++];
+            if (!failure.empty()) failed(QString::fromStdString(failure));
+        }
+        for (const auto& [requested, refusal] :
+             {std::pair<const std::string*, QString>{&options.pointsFile, pointsRefusal},
+              {&options.trajectoryFile, trajectoryRefusal}}) {
+            if (requested->empty()) continue;
+            if (!refusal.isEmpty()) {
+                refused(refusal);
+                continue;
+            }
+            const Product& product = products[index];
+            const std::string& failure = plan.failures()[index++];
+            // A refused coordinate or a file that could not be written is
+            // reported and not logged, as the save tasks do.
+            if (failure.empty()) {
+                product.logSaved(data, file_name(product.path));
+            } else {
+                failed(QString::fromStdString(failure));
+            }
+        }
+        if (!options.saveMeshFile.empty()) {
+            save("mesh", "Saving mesh", options.saveMeshFile, refusal_save_mesh(data),
+                 [this](const QString& path) { save_mesh_task(data, path, progress); });
+        }
+        if (!productRefusal.isEmpty()) refused(productRefusal);
+        for (; index < products.size(); ++index) {
+            const std::string& failure = plan.failures()[index];
+            if (!failure.empty()) {
+                failed(QString::fromStdString(failure));
+                break;  // one message for the group, as when they were written together
+            }
+        }
     }
 
     // Runs one save; the core writers report a file they could not write
@@ -270,72 +505,11 @@ struct Run {
         end();
     }
 
-    // The wizard's Done and the actions after it, in the desktop program's
-    // order. A refused step does not stop the independent ones after it.
-    void survey(const WizardValues& values) {
-        if (!generateLasers(values)) return;
-        simulate();
-        if (options.errorStep) introduceErrors();
-        if (cast) analyseCoverage();
-        if (!options.pointsFile.empty()) {
-            save("points", "Saving points", options.pointsFile, refusal_save_points(data),
-                 [this](const QString& path) { save_points_task(data, path, progress); });
-        }
-        if (!options.trajectoryFile.empty()) {
-            save("trajectory", "Saving trajectory", options.trajectoryFile, refusal_save_trajectory(data),
-                 [this](const QString& path) {
-                     save_trajectory_task(data, path, options.trajectoryFormatCode, progress);
-                 });
-        }
-        if (!options.saveMeshFile.empty()) {
-            save("mesh", "Saving mesh", options.saveMeshFile, refusal_save_mesh(data),
-                 [this](const QString& path) { save_mesh_task(data, path, progress); });
-        }
-        saveSurveyProducts();
-    }
-
-    // The survey products (LAS 1.4, text, timed trajectory) as sinks fed
-    // with the whole in-memory survey in one chunk.
-    void saveSurveyProducts() {
-        SurveyProductFiles files;
-        files.las14 = options.las14File.empty() ? QString() : file_name(options.las14File);
-        files.csv = options.csvFile.empty() ? QString() : file_name(options.csvFile);
-        files.trajectoryCsv = options.trajectoryCsvFile.empty() ? QString() : file_name(options.trajectoryCsvFile);
-        if (!files.any()) return;
-        const QString pointRefusal = refusal_save_points(data);
-        if (!pointRefusal.isEmpty() && (!files.las14.isEmpty() || !files.csv.isEmpty())) return refused(pointRefusal);
-        const QString trajectoryRefusal = refusal_save_trajectory(data);
-        if (!trajectoryRefusal.isEmpty() && !files.trajectoryCsv.isEmpty()) return refused(trajectoryRefusal);
-        begin("products", "Saving survey products");
-        try {
-            std::vector<std::unique_ptr<SurveySink>> sinks = make_product_sinks(files, options.products, &progress);
-            feed_survey(data, sinks);
-        } catch (const OutputError& e) {
-            failed(QString::fromStdString(e.what()));
-            clock.stop();
-            return;
-        }
-        end();
-    }
-
-    // The coverage raster, its GeoTIFF and picture; timed for the report
-    // only, so the summary's stage table stays as it was.
-    std::vector<std::pair<const char*, double>> coverageStages;
-    void analyseCoverage() {
-        const auto start = std::chrono::steady_clock::now();
-        try {
-            coverage.analyse(data);
-        } catch (const OutputError& e) {
-            failed(QString::fromStdString(e.what()));
-        }
-        coverageStages.emplace_back("coverage",
-                                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
+    // The report: every stage's time, the coverage's too (which the
+    // summary's stage table leaves out, so that it stays as it was).
     void writeReport() {
-        std::vector<std::pair<const char*, double>> stages = clock.stages;
-        stages.insert(stages.end(), coverageStages.begin(), coverageStages.end());
         try {
-            coverage.writeReport(data, expectedHits, stages);
+            coverage.writeReport(data, lasers, points, static_cast<int>(expectedHits), clock.stages);
         } catch (const OutputError& e) {
             failed(QString::fromStdString(e.what()));
         }
@@ -352,16 +526,45 @@ struct Run {
         }
     }
 
+    // Ends a run stopped by a signal: says what is complete under its
+    // final name and what was removed; the status is 128 + the signal.
+    int interrupted() {
+        progress.endStage();
+        const int signal = StopSignals::caught();
+        std::vector<std::string> kept;
+        if (removed.empty() && pulsesDone == lasers) {
+            for (const std::string* path :
+                 {&options.pointsFile, &options.trajectoryFile, &options.saveMeshFile, &options.logFile}) {
+                if (!path->empty() && QFileInfo::exists(file_name(*path))) kept.push_back(*path);
+            }
+        }
+        auto list = [](const std::vector<std::string>& names) {
+            std::string text;
+            for (const std::string& name : names) text += (text.empty() ? "'" : ", '") + name + "'";
+            return text.empty() ? std::string("nothing") : text;
+        };
+        err << "Interrupted by " << (signal == SIGTERM ? "SIGTERM" : "SIGINT") << " after " << pulsesDone << " of "
+            << lasers << " pulses. Kept: " << list(kept) << ".";
+        if (!removed.empty()) err << " Removed the unfinished " << list(removed) << ".";
+        err << "\n";
+        return 128 + signal;
+    }
+
     void summary() {
-        const double density = expected_point_density(data, expectedHits);
-        out << "Lasers:                 " << data.lasers().size() << "\n"
-            << "Points:                 " << data.points.size() << "\n"
+        const double density = expected_point_density(data, static_cast<double>(expectedHits));
+        out << "Lasers:                 " << lasers << "\n"
+            << "Points:                 " << points << "\n"
             << "Expected intersections: " << expectedHits << "\n"
             << "Point density:          " << QString::number(density, 'f', 3).toStdString()
-            << " per Sq m\n"
-            << "Seconds per stage:\n";
+            << " per Sq m\n";
+        if (!streamedBecause.empty()) {
+            out << "Streamed:               in chunks of at most " << chunkPulses << " pulses (" << streamedBecause
+                << ")\n";
+        }
+        out << "Seconds per stage:\n";
         double total = 0.0;
         for (const auto& [name, seconds] : clock.stages) {
+            if (std::string(name) == "coverage") continue;  // in the report only
             out << "  " << std::left << std::setw(12) << name << std::right << std::fixed << std::setprecision(3)
                 << seconds << "\n";
             total += seconds;
@@ -378,6 +581,9 @@ int run_batch_steps(const std::vector<std::string>& args, std::ostream& out, std
     const std::optional<BatchOptions> parsed = parse_batch_options(args, out, err, &exitCode);
     if (!parsed) return exitCode;
     const BatchOptions& options = *parsed;
+
+    // From here on Ctrl-C and SIGTERM stop the run between two chunks.
+    const StopSignals stopSignals;
 
     // A freshly started program: the random source at its seed, no cached
     // normal deviate, the welcome text in the log.
@@ -400,9 +606,12 @@ int run_batch_steps(const std::vector<std::string>& args, std::ostream& out, std
         return kBatchFailed;
     }
 
+    if (StopSignals::caught()) return run.interrupted();
     run.survey(values);
     if (run.status == kBatchBadUsage) return kBatchBadUsage;
+    if (StopSignals::caught()) return run.interrupted();
     if (!options.logFile.empty()) run.writeLog();
+    if (StopSignals::caught()) return run.interrupted();
     if (!options.reportFile.empty()) run.writeReport();
     run.progress.endStage();
     if (!options.quiet) {

@@ -1,4 +1,6 @@
 #pragma once
+#include <chrono>
+#include <cstdint>
 #include <ostream>
 #include <string>
 
@@ -19,6 +21,11 @@ public:
     // Ends the current line (nothing when nothing was drawn).
     void endStage();
 
+    // Shows the stage as a count of `total` (the bar and percentage follow
+    // it) with the time left, estimated from the rate since the stage
+    // began: "12,345 of 100,000 pulses, 1:23 left".
+    void setCount(std::uint64_t done, std::uint64_t total, const std::string& unit);
+
     void setRange(int minimum, int maximum) override;
     void setValue(int value) override;
     void showStatus(const QString& message) override;
@@ -34,4 +41,13 @@ private:
     int minimum_ = 0, maximum_ = 0, value_ = 0;
     std::string lastLine_;
     bool lineOpen_ = false;
+    bool counting_ = false;
+    std::uint64_t done_ = 0, total_ = 0;
+    std::string unit_;
+    std::chrono::steady_clock::time_point stageStart_;
 };
+
+// 1234567 as "1,234,567".
+std::string grouped(std::uint64_t value);
+// Seconds as "m:ss", or "h:mm:ss" from an hour on.
+std::string clock_text(double seconds);

@@ -34,7 +34,7 @@ QString validate_error_settings(const ErrorSettings& s) {
     return QString();
 }
 
-void introduce_errors_task(SimulationData& data, const ErrorSettings& settings, Progress& progress) {
+void store_error_settings(SimulationData& data, const ErrorSettings& settings) {
     check_count(settings.systematicOn, settings.systematic, 7, "systematic");
     check_count(settings.randomOn, settings.random, 7, "random");
     check_count(settings.overallOn, settings.overall, 3, "overall");
@@ -47,12 +47,25 @@ void introduce_errors_task(SimulationData& data, const ErrorSettings& settings, 
     data.systematicError = settings.systematicOn ? settings.systematic : std::vector<double>();
     data.randomError = settings.randomOn ? settings.random : std::vector<double>();
     data.overallError = settings.overallOn ? settings.overall : std::vector<double>();
+}
 
-    std::vector<LaserLine>& lasers = data.lasers();
-    if (data.systematicErrorOn) apply_systematic_error(lasers, data.systematicError);
-    if (data.randomErrorOn) apply_random_error(lasers, data.randomError);
-    if (data.overallErrorOn) apply_overall_error(lasers, data.overallError);
+void introduce_errors_task(SimulationData& data, const ErrorSettings& settings, Progress& progress,
+                           unsigned threads) {
+    store_error_settings(data, settings);
+    ErrorStep step = error_step(data, threads);
+    step.apply(data.lasers().data(), data.lasers().size());
+    log_errors_introduced(data);
+    progress.showStatus(QStringLiteral("     Error introduced. Task completed.."));
+    ++data.taskCount;
+}
 
+ErrorStep error_step(const SimulationData& data, unsigned threads) {
+    return ErrorStep(data.systematicErrorOn ? &data.systematicError : nullptr,
+                     data.randomErrorOn ? &data.randomError : nullptr,
+                     data.overallErrorOn ? &data.overallError : nullptr, threads);
+}
+
+void log_errors_introduced(SimulationData& data) {
     if (data.systematicErrorOn || data.randomErrorOn || data.overallErrorOn) {
         data.pendingMessage = QStringLiteral("Error Introduced, Details:\n\n");
     }
@@ -81,7 +94,4 @@ void introduce_errors_task(SimulationData& data, const ErrorSettings& settings, 
     data.pendingMessage += QStringLiteral("Now, you can save the generated LiDAR data.\n");
     data.pendingMessage += rule;
     data.appendLog();
-
-    progress.showStatus(QStringLiteral("     Error introduced. Task completed.."));
-    ++data.taskCount;
 }

@@ -37,12 +37,13 @@ QString pattern_name(ScanPattern pattern) {
     return QString();
 }
 
-void generate_lasers_task(SimulationData& data, const WizardValues& values, std::uint32_t seed, Progress& progress) {
+void begin_laser_generation(SimulationData& data, const WizardValues& values) {
     // 1. Throw away the previous run (releasing its memory before the new
     //    lasers are laid).
     TrajectoryTerms().swap(data.trajectoryTerms);
     std::vector<LaserLine>().swap(data.lasers());
     std::vector<LidarPoint>().swap(data.points);
+    data.laserlines.lineStarts.clear();
     data.realisticTrajectory = false;
 
     // 2. The wizard's values.
@@ -67,6 +68,33 @@ void generate_lasers_task(SimulationData& data, const WizardValues& values, std:
                               .arg(g6(s.scanFrequency))
                               .arg(data.realisticTrajectory ? QStringLiteral("Yes") : QStringLiteral("No"));
     data.appendLog();
+}
+
+void log_origins_computed(SimulationData& data) {
+    data.pendingMessage = QStringLiteral("Flight Trajectory/Lasers origin Computed");
+    data.appendLog();
+}
+
+void log_laser_totals(SimulationData& data, std::uint64_t lasers, std::uint64_t expectedHits) {
+    data.pendingMessage = QStringLiteral("Lasers Direction Computed\nTotal no. of Lasers = %1\n")
+                              .arg(static_cast<qulonglong>(lasers));
+    data.appendLog();
+    const double density = expected_point_density(data, static_cast<double>(expectedHits));
+    data.pendingMessage =
+        QStringLiteral("Expected Intersections = %1\nExpected Point density = %2 per Sq m\n\n")
+            .arg(static_cast<qulonglong>(expectedHits))
+            .arg(QString::number(density, 'f', 3)) +
+        QLatin1String(kRule) + QStringLiteral("\nNow, you can generate LiDAR data under 'LiDAR data simulation'.\n") +
+        QLatin1String(kRule) + QLatin1Char('\n');
+    data.appendLog();
+    ++data.taskCount;
+}
+
+void generate_lasers_task(SimulationData& data, const WizardValues& values, std::uint32_t seed, Progress& progress) {
+    // 1-3. The previous run thrown away, the values stored and logged.
+    begin_laser_generation(data, values);
+    const FlightParameters& f = data.flight;
+    const ScannerParameters& s = data.scanner;
     progress.setValue(0);
 
     // 4-5. Origins.
@@ -74,8 +102,7 @@ void generate_lasers_task(SimulationData& data, const WizardValues& values, std:
     laserlines.compute_origins(s.prf, f.velocity, s.fovAcross * 0.5, f.overlap, f.meanHeight, f.orientation,
                                data.minX, data.minY, data.minZ, data.maxX, data.maxY, data.maxZ,
                                data.realisticTrajectory, data.trajectoryTerms, seed, f.spacingGround);
-    data.pendingMessage = QStringLiteral("Flight Trajectory/Lasers origin Computed");
-    data.appendLog();
+    log_origins_computed(data);
     progress.setValue(0);
 
     // 6-7. Directions, and the pulses expected to land inside the model.
@@ -90,21 +117,8 @@ void generate_lasers_task(SimulationData& data, const WizardValues& values, std:
     progress.showStatus(
         QStringLiteral("        Flight trajectory and scanner movement simulated. Task completed.."));
 
-    // 9-10. Totals.
-    data.pendingMessage = QStringLiteral("Lasers Direction Computed\nTotal no. of Lasers = %1\n")
-                              .arg(static_cast<qulonglong>(data.lasers().size()));
-    data.appendLog();
-    const double density = expected_point_density(data, hits);
-    data.pendingMessage =
-        QStringLiteral("Expected Intersections = %1\nExpected Point density = %2 per Sq m\n\n")
-            .arg(hits)
-            .arg(QString::number(density, 'f', 3)) +
-        QLatin1String(kRule) + QStringLiteral("\nNow, you can generate LiDAR data under 'LiDAR data simulation'.\n") +
-        QLatin1String(kRule) + QLatin1Char('\n');
-    data.appendLog();
-
-    // 11.
-    ++data.taskCount;
+    // 9-11. Totals, and the task counted.
+    log_laser_totals(data, data.lasers().size(), static_cast<std::uint64_t>(static_cast<std::int64_t>(hits)));
 }
 
 QString validate_flight_values(const FlightParameters& f, double maxSceneHeight) {
@@ -140,6 +154,6 @@ double suggested_velocity(double velocityHint) {
     return std::pow(10.0, std::trunc(std::log10(velocityHint)));
 }
 
-double expected_point_density(const SimulationData& data, int expectedHits) {
+double expected_point_density(const SimulationData& data, double expectedHits) {
     return expectedHits / ((data.maxX - data.minX) * (data.maxY - data.minY));
 }

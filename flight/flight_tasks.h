@@ -35,7 +35,14 @@ double suggested_flying_height(double maxZ);
 double suggested_velocity(double velocityHint);
 // Expected returns per square metre of the model's xy extent. A model
 // without area gives the quotient as it comes out ("inf" or "nan").
-double expected_point_density(const SimulationData& data, int expectedHits);
+double expected_point_density(const SimulationData& data, double expectedHits);
+
+// The pieces of generate_lasers_task, for runs that lay their pulses chunk
+// by chunk: steps 1-3 (the previous run thrown away, the values stored and
+// logged), the origin pass's log line, and the totals with the task count.
+void begin_laser_generation(SimulationData& data, const WizardValues& values);
+void log_origins_computed(SimulationData& data);
+void log_laser_totals(SimulationData& data, std::uint64_t lasers, std::uint64_t expectedHits);
 
 // "Zig Zag Lines", "Parallel Lines", "Spherical", "Elliptical"; "" else.
 QString pattern_name(ScanPattern pattern);

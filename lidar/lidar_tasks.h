@@ -2,7 +2,13 @@
 #include "app/progress.h"
 #include "app/simulation_data.h"
 
+#include "lidar/cast_pool.h"
+#include "lidar/cast_tree.h"
+
 #include <QString>
+#include <cstdint>
+#include <functional>
+#include <vector>
 
 class CastTree;
 
@@ -24,6 +30,30 @@ void simulate_lidar_task(SimulationData& data, Progress& progress, unsigned thre
 // more. A model load makes it (prepare_model); an octree put into the data by
 // other means gets its copy here, on the first call. Null without either.
 const CastTree* prepared_cast_tree(SimulationData& data);
+
+// The cast of runs of lasers through one model, for the task above and for
+// runs that cast a survey piece by piece: the tree is flattened once and
+// the pool's threads are kept between runs.
+class PulseCaster {
+public:
+    // Casts through the model's prepared tree (prepared_cast_tree).
+    PulseCaster(SimulationData& data, unsigned threads);
+    // Casts lasers[0, count) into their records and appends the returns in
+    // laser order. With blockSize > 0 the run is cast in blocks of that many
+    // lasers and beforeBlock(offset) is called before each.
+    void cast(LaserLine* lasers, std::size_t count, std::vector<LidarPoint>& points, std::size_t blockSize = 0,
+              const std::function<void(std::size_t)>& beforeBlock = {});
+
+private:
+    CastTree empty_;
+    const CastTree* tree_;
+    CastPool pool_;
+    std::vector<std::uint8_t> hit_;
+};
+
+// Appends the log text of a completed simulation with `pointCount` returns
+// and counts the task.
+void log_lidar_simulation(SimulationData& data, std::size_t pointCount);
 
 // The log text of a completed simulation with `pointCount` returns.
 QString lidar_simulation_message(std::size_t pointCount);

@@ -257,52 +257,64 @@ inline void encode_record(std::uint8_t* r, std::int32_t x, std::int32_t y, std::
 
 }  // namespace
 
-void write_las_file(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers, const QString& path,
-                    Progress& progress, const QDate& date, unsigned threads) {
-    // One pass for the header box and the range check, before the file is
-    // touched: a refused save leaves an existing file as it was. Runs of
-    // lasers are checked in parallel and their results taken in laser
-    // order, so the first bad laser is named and the box is the one a
-    // single pass gives.
-    const std::size_t count = lasers.size();
-    LasBounds bounds = first_point_box(points);
+LasSink::LasSink(const QString& path, const QDate& date, unsigned threads, Progress* progress)
+    : FileSink(path, "wb", threads, progress), date_(date), threads_(threads) {}
+
+void LasSink::begin(const SurveyContext& context) {
+    FileSink::begin(context);
+    haveBounds_ = false;
+    points_ = 0;
+    // The header's place; its count and bounds are known at the end.
+    const auto placeholder = LasHeader().bytes();
+    file().write_raw(placeholder.data(), placeholder.size());
+}
+
+void LasSink::consume(const PulseChunk& chunk) {
+    // The box starts from the first return as the cast gave it (before the
+    // error step), then widens over the hit points as they are now.
+    if (!haveBounds_ && chunk.pointCount > 0) {
+        const LidarPoint& p = chunk.points[0];
+        bounds_ = LasBounds{p.x, p.x, p.y, p.y, p.z, p.z};
+        haveBounds_ = true;
+    }
+    points_ += chunk.pointCount;
+
+    // The box and the range check before the chunk's records are written:
+    // runs of lasers are checked in parallel and their results taken in
+    // laser order, so the first bad laser is named and the box is the one
+    // a single pass gives.
+    const std::size_t count = chunk.count;
+    const LaserLine* const all = chunk.lasers;
     {
         constexpr std::size_t kCheckRun = std::size_t(1) << 16;
         std::vector<RunCheck> runs((count + kCheckRun - 1) / kCheckRun);
-        const LaserLine* const all = lasers.data();
-        run_parallel(threads, runs.size(), [&](std::size_t r) {
+        run_parallel(threads_, runs.size(), [&](std::size_t r) {
             check_run(all, r * kCheckRun, std::min(count, (r + 1) * kCheckRun), runs[r]);
         });
         for (const RunCheck& run : runs) {
-            if (run.refused) refuse_coordinate(path, run.axis, run.value, run.laser, count);
-            if (run.anyReturn) widen(bounds, run.box);
+            if (run.refused) {
+                refused_ = true;
+                refuse_coordinate(path(), run.axis, run.value, static_cast<std::size_t>(chunk.first) + run.laser,
+                                  static_cast<std::size_t>(pulseCount()));
+            }
+            if (run.anyReturn) {
+                if (!haveBounds_) {
+                    bounds_ = run.box;
+                    haveBounds_ = true;
+                } else {
+                    widen(bounds_, run.box);
+                }
+            }
         }
     }
 
-    LasHeader header;
-    header.creationDayOfYear = day_of_year(date.day(), date.month(), date.year());
-    header.creationYear = static_cast<std::uint16_t>(date.year());
-    header.numberOfPointRecords = static_cast<std::uint32_t>(points.size());
-    header.maxX = bounds.maxX;
-    header.minX = bounds.minX;
-    header.maxY = bounds.maxY;
-    header.minY = bounds.minY;
-    header.maxZ = bounds.maxZ;
-    header.minZ = bounds.minZ;
-
-    ChunkedFile file(path, "wb");
-    const auto headerBytes = header.bytes();
-    file.write_raw(headerBytes.data(), headerBytes.size());
-
     constexpr std::size_t kRecord = LasHeader::kPointRecordLength;
-    const std::size_t n = lasers.size();
-    WritingLoopProgress loop(progress, n);
-    const LaserLine* const all = lasers.data();
-    write_in_order(file, loop, n, threads, [all](TextBuffer& out, std::size_t begin, std::size_t end) {
+    const std::uint64_t first = chunk.first;
+    write(chunk, [all, first](TextBuffer& out, std::size_t begin, std::size_t end) {
         // Room for every laser of the run; the misses take none of it.
         std::uint8_t* r = reinterpret_cast<std::uint8_t*>(out.room((end - begin) * kRecord));
         for (std::size_t i = begin; i < end; ++i) {
-            const LaserLine& laser = all[i];
+            const LaserLine& laser = all[i - first];
             if (laser.hitFaceIndex == -1) continue;
             encode_record(r, checked_scaled_coordinate(laser.hitPoint.x), checked_scaled_coordinate(laser.hitPoint.y),
                           checked_scaled_coordinate(laser.hitPoint.z));
@@ -310,6 +322,36 @@ void write_las_file(const std::vector<LidarPoint>& points, const std::vector<Las
         }
         out.commit(reinterpret_cast<char*>(r));
     });
-    file.close();
-    loop.finish();
+}
+
+void LasSink::finish() {
+    LasHeader header;
+    header.creationDayOfYear = day_of_year(date_.day(), date_.month(), date_.year());
+    header.creationYear = static_cast<std::uint16_t>(date_.year());
+    header.numberOfPointRecords = static_cast<std::uint32_t>(points_);
+    if (haveBounds_) {
+        header.maxX = bounds_.maxX;
+        header.minX = bounds_.minX;
+        header.maxY = bounds_.maxY;
+        header.minY = bounds_.minY;
+        header.maxZ = bounds_.maxZ;
+        header.minZ = bounds_.minZ;
+    }
+    const auto bytes = header.bytes();
+    file().write_at(0, bytes.data(), bytes.size());
+    FileSink::finish();
+}
+
+void write_las_file(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers, const QString& path,
+                    Progress& progress, const QDate& date, unsigned threads) {
+    first_point_box(points);  // throws without a point
+    LasSink sink(path, date, threads, &progress);
+    SurveyContext context;
+    context.pulseCount = lasers.size();
+    PulseChunk chunk;
+    chunk.lasers = lasers.data();
+    chunk.count = lasers.size();
+    chunk.points = points.data();
+    chunk.pointCount = points.size();
+    feed_as_one_chunk(sink, context, chunk);
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include "flight/laser_line.h"
 #include "lidar/lidar_point.h"
+#include "output/file_sink.h"
 
 #include <QDate>
 #include <QString>
@@ -67,6 +68,32 @@ namespace las_detail {
 // where long double is no wider than double, and tested everywhere.
 bool scaled_coordinate_fma(double value, std::int32_t& out);
 }  // namespace las_detail
+
+// The LAS 1.2 file as a survey sink, fed chunk by chunk: a header with the
+// point count (the chunks' cast returns) and bounds put in at the end, and
+// one 20-byte record per laser with a return. The bounds start from the
+// first cast return and widen over the hit points of the records. Each
+// chunk's coordinates are checked before its records are written: one that
+// does not fit throws OutputError naming the axis, the value and the laser
+// (its survey index, of the survey's count); the caller then abandons the
+// sink and no file is left under the final name.
+class LasSink final : public FileSink {
+public:
+    LasSink(const QString& path, const QDate& date, unsigned threads = 0, Progress* progress = nullptr);
+    void begin(const SurveyContext& context) override;
+    void consume(const PulseChunk& chunk) override;
+    void finish() override;
+    // Whether the last consume refused a coordinate.
+    bool refused() const { return refused_; }
+
+private:
+    QDate date_;
+    unsigned threads_;
+    bool haveBounds_ = false;
+    LasBounds bounds_{};
+    std::uint64_t points_ = 0;
+    bool refused_ = false;
+};
 
 // Writes the header and one 20-byte record per laser with a return. `date`
 // is the local date stamped into the header (the save task passes today's).

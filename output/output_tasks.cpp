@@ -25,18 +25,26 @@ void save_points_task(SimulationData& data, const QString& path, Progress& progr
     if (text) write_point_file(data.lasers(), path, progress);
     if (las) write_las_file(data.points, data.lasers(), path, progress, QDate::currentDate());
 
+    log_points_saved(data, path);
+    progress.showStatus(QStringLiteral("     Generated LiDAR data saved. Task completed.."));
+}
+
+void log_points_saved(SimulationData& data, const QString& path) {
     data.pendingMessage = QStringLiteral("LiDAR data saved, Path : %1\n").arg(path);
     data.appendLog();
-    progress.showStatus(QStringLiteral("     Generated LiDAR data saved. Task completed.."));
+    ++data.taskCount;
+}
+
+void log_trajectory_saved(SimulationData& data, const QString& path) {
+    data.pendingMessage = QStringLiteral("Flight trajectory saved in, Path : %1\n").arg(path);
+    data.appendLog();
     ++data.taskCount;
 }
 
 void save_trajectory_task(SimulationData& data, const QString& path, int formatCode, Progress& progress) {
     write_trajectory_file(data.lasers(), path, progress, formatCode);
-    data.pendingMessage = QStringLiteral("Flight trajectory saved in, Path : %1\n").arg(path);
-    data.appendLog();
+    log_trajectory_saved(data, path);
     progress.showStatus(QStringLiteral("     Flight trajectory saved. Task completed.."));
-    ++data.taskCount;
 }
 
 QString add_extension_for_filter(const QString& name, const QString& selectedFilter) {

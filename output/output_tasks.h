@@ -19,6 +19,11 @@ void save_points_task(SimulationData& data, const QString& path, Progress& progr
 // written throws OutputError before anything is logged.
 void save_trajectory_task(SimulationData& data, const QString& path, int formatCode, Progress& progress);
 
+// The log lines of a completed save (the task counted), for runs that
+// write their files chunk by chunk.
+void log_points_saved(SimulationData& data, const QString& path);
+void log_trajectory_saved(SimulationData& data, const QString& path);
+
 // The name the save dialog returned, with ".txt" or ".las" appended when it
 // ends in neither, taken from the selected filter ("...(*.las)" gives
 // ".las", "...(*.txt)" gives ".txt"). An empty name stays empty.

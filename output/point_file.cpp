@@ -1,17 +1,17 @@
 #include "output/point_file.h"
 
+#include "app/failure.h"
 #include "output/fast_number_text.h"
-#include "output/writing_loop.h"
 
-void write_point_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
-                      unsigned threads) {
-    ChunkedFile file(path, "w");
-    const std::size_t n = lasers.size();
-    WritingLoopProgress loop(progress, n);
-    const LaserLine* const all = lasers.data();
-    write_in_order(file, loop, n, threads, [all](TextBuffer& out, std::size_t begin, std::size_t end) {
+PointTextSink::PointTextSink(const QString& path, unsigned threads, Progress* progress)
+    : FileSink(path, "w", threads, progress) {}
+
+void PointTextSink::consume(const PulseChunk& chunk) {
+    const LaserLine* const lasers = chunk.lasers;
+    const std::uint64_t first = chunk.first;
+    write(chunk, [lasers, first](TextBuffer& out, std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
-            const LaserLine& laser = all[i];
+            const LaserLine& laser = lasers[i - first];
             if (laser.hitFaceIndex == -1) continue;  // no return, no point
             char* p = out.room(3 * kMaxG6Text + 3);
             p = put_g6_fast(p, laser.hitPoint.x);
@@ -23,6 +23,15 @@ void write_point_file(const std::vector<LaserLine>& lasers, const QString& path,
             out.commit(p);
         }
     });
-    file.close();
-    loop.finish();
+}
+
+void write_point_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
+                      unsigned threads) {
+    PointTextSink sink(path, threads, &progress);
+    SurveyContext context;
+    context.pulseCount = lasers.size();
+    PulseChunk chunk;
+    chunk.lasers = lasers.data();
+    chunk.count = lasers.size();
+    feed_as_one_chunk(sink, context, chunk);
 }

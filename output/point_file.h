@@ -1,10 +1,18 @@
 #pragma once
 #include "flight/laser_line.h"
+#include "output/file_sink.h"
 
 #include <QString>
 #include <vector>
 
 class Progress;
+
+// The ASCII point file as a survey sink, fed chunk by chunk.
+class PointTextSink final : public FileSink {
+public:
+    explicit PointTextSink(const QString& path, unsigned threads = 0, Progress* progress = nullptr);
+    void consume(const PulseChunk& chunk) override;
+};
 
 // The ASCII LiDAR point file: one line "x y z" (hitPoint) for every laser
 // with a return, in laser order, numbers as a C++ stream writes them by

@@ -27,38 +27,47 @@ constexpr std::size_t kMaxLine = 9 * (kMaxG6Text + 1);
 
 }  // namespace
 
-void write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
-                           int formatCode, unsigned threads) {
+TrajectorySink::TrajectorySink(const QString& path, int formatCode, unsigned threads, Progress* progress)
+    : FileSink(path, "w", threads, progress) {
     if (formatCode != kTrajectoryPositionCosines && formatCode != kTrajectoryPositionAngles &&
         formatCode != kTrajectoryPositionCosinesAngles) {
         throw OutputError("Unknown trajectory format code " + std::to_string(formatCode) +
                           " (3: position, direction cosines and Euler angles; 2: position and Euler angles; "
                           "1: position and direction cosines).");
     }
-    const bool cosines = formatCode != kTrajectoryPositionAngles;
-    const bool angles = formatCode != kTrajectoryPositionCosines;
+    cosines_ = formatCode != kTrajectoryPositionAngles;
+    angles_ = formatCode != kTrajectoryPositionCosines;
+}
 
-    ChunkedFile file(path, "w");
-    const std::size_t n = lasers.size();
-    WritingLoopProgress loop(progress, n);
-    const LaserLine* const all = lasers.data();
-    write_in_order(file, loop, n, threads,
-                   [all, cosines, angles](TextBuffer& out, std::size_t begin, std::size_t end) {
-                       for (std::size_t i = begin; i < end; ++i) {
-                           const LaserLine& laser = all[i];
-                           char* p = put_triple(out.room(kMaxLine), laser.origin);
-                           if (cosines) {
-                               *p++ = ' ';
-                               p = put_triple(p, laser.direction);
-                           }
-                           if (angles) {
-                               *p++ = ' ';
-                               p = put_attitude(p, laser);
-                           }
-                           *p++ = '\n';
-                           out.commit(p);
-                       }
-                   });
-    file.close();
-    loop.finish();
+void TrajectorySink::consume(const PulseChunk& chunk) {
+    const LaserLine* const lasers = chunk.lasers;
+    const std::uint64_t first = chunk.first;
+    const bool cosines = cosines_, angles = angles_;
+    write(chunk, [lasers, first, cosines, angles](TextBuffer& out, std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const LaserLine& laser = lasers[i - first];
+            char* p = put_triple(out.room(kMaxLine), laser.origin);
+            if (cosines) {
+                *p++ = ' ';
+                p = put_triple(p, laser.direction);
+            }
+            if (angles) {
+                *p++ = ' ';
+                p = put_attitude(p, laser);
+            }
+            *p++ = '\n';
+            out.commit(p);
+        }
+    });
+}
+
+void write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
+                           int formatCode, unsigned threads) {
+    TrajectorySink sink(path, formatCode, threads, &progress);
+    SurveyContext context;
+    context.pulseCount = lasers.size();
+    PulseChunk chunk;
+    chunk.lasers = lasers.data();
+    chunk.count = lasers.size();
+    feed_as_one_chunk(sink, context, chunk);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "flight/laser_line.h"
+#include "output/file_sink.h"
 
 #include <QString>
 #include <vector>
@@ -12,6 +13,17 @@ enum TrajectoryFormat {
     kTrajectoryPositionCosines = 1,         // origin, direction
     kTrajectoryPositionAngles = 2,          // origin, roll pitch yaw
     kTrajectoryPositionCosinesAngles = 3,   // origin, direction, roll pitch yaw
+};
+
+// The trajectory file as a survey sink, fed chunk by chunk. A code other
+// than 1, 2 or 3 throws OutputError here, before any file is made.
+class TrajectorySink final : public FileSink {
+public:
+    TrajectorySink(const QString& path, int formatCode, unsigned threads = 0, Progress* progress = nullptr);
+    void consume(const PulseChunk& chunk) override;
+
+private:
+    bool cosines_, angles_;
 };
 
 // One line per laser, returns or not. Progress as write_point_file.

@@ -196,15 +196,16 @@ constexpr std::size_t kRunItems = 16384;
 
 // Run starts, with n at the end. A run ends at the next report threshold
 // (a multiple of the step; every item when the step is 0).
-std::vector<std::size_t> run_starts(std::size_t n, std::size_t step) {
+std::vector<std::size_t> run_starts(std::size_t first, std::size_t n, std::size_t step) {
     std::vector<std::size_t> starts;
     starts.reserve(n / kRunItems + (step ? n / step : n) + 2);
-    for (std::size_t pos = 0; pos < n;) {
+    const std::size_t end = first + n;
+    for (std::size_t pos = first; pos < end;) {
         starts.push_back(pos);
         const std::size_t nextReport = step == 0 ? pos + 1 : (pos / step + 1) * step;
-        pos = std::min({pos + kRunItems, nextReport, n});
+        pos = std::min({pos + kRunItems, nextReport, end});
     }
-    starts.push_back(n);
+    starts.push_back(end);
     return starts;
 }
 
@@ -309,7 +310,12 @@ private:
 
 void write_in_order(ChunkedFile& file, WritingLoopProgress& loop, std::size_t n, unsigned threads,
                     const RangeFormatter& format) {
-    const std::vector<std::size_t> starts = run_starts(n, loop.step());
+    write_in_order(file, loop, 0, n, threads, format);
+}
+
+void write_in_order(ChunkedFile& file, WritingLoopProgress& loop, std::uint64_t first, std::size_t n,
+                    unsigned threads, const RangeFormatter& format) {
+    const std::vector<std::size_t> starts = run_starts(static_cast<std::size_t>(first), n, loop.step());
     const std::size_t runs = starts.size() - 1;
     threads = writer_threads(threads);
     // Below a couple of runs' worth of items, starting threads costs more

@@ -137,6 +137,10 @@ using RangeFormatter = std::function<void(TextBuffer& out, std::size_t begin, st
 // are the same for any thread count. Small jobs start no thread.
 void write_in_order(ChunkedFile& file, WritingLoopProgress& loop, std::size_t n, unsigned threads,
                     const RangeFormatter& format);
+// The same for items [first, first + n) of a longer sequence written piece
+// by piece (progress reports and runs fall where the whole loop has them).
+void write_in_order(ChunkedFile& file, WritingLoopProgress& loop, std::uint64_t first, std::size_t n,
+                    unsigned threads, const RangeFormatter& format);
 
 // Runs body(c) once for every c in [0, count), on up to `threads` threads
 // (this one included), and returns when all are done. The first exception

@@ -1,5 +1,6 @@
 #pragma once
 #include "flight/laser_line.h"
+#include "lidar/lidar_point.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,4 +26,9 @@ struct PulseChunk {
     const LaserLine* lasers = nullptr;  // `count` records
     const PulseInfo* info = nullptr;    // `count` records, or null where nobody asked for them
     std::size_t count = 0;
+    // The returns of these pulses as the cast gave them, before the error
+    // step, in pulse order (the desktop program's point list); one per
+    // pulse with hitFaceIndex != -1. Null with pointCount 0 when none.
+    const LidarPoint* points = nullptr;
+    std::size_t pointCount = 0;
 };

@@ -1,0 +1,49 @@
+#pragma once
+#include "app/progress.h"
+#include "output/writing_loop.h"
+#include "survey/survey_sink.h"
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+// What the file products have in common as survey sinks: the file is
+// written through ChunkedFile (under a temporary name, put in place by
+// finish, removed by abandon; failures throw OutputError);
+// the records of every chunk are formatted on `threads` threads and
+// written in order, with the writers' progress protocol counted over the
+// whole survey (value 0 and range 0..n before the first record, about every
+// twentieth pulse, n after the file is in place), reported to `progress`
+// when one is given. A chunk fed as the whole survey gives the bytes and
+// the progress of the one-piece writers.
+class FileSink : public SurveySink {
+public:
+    void begin(const SurveyContext& context) override;
+    void finish() override;
+    void abandon() noexcept override;
+
+protected:
+    FileSink(const QString& path, const char* mode, unsigned threads, Progress* progress);
+    // Formats chunk's pulses with `format` (called with survey indices) and
+    // writes them.
+    void write(const PulseChunk& chunk, const RangeFormatter& format);
+    ChunkedFile& file() { return *file_; }
+    const QString& path() const { return path_; }
+    std::uint64_t pulseCount() const { return pulseCount_; }
+
+private:
+    WritingLoopProgress& loop();
+
+    QString path_;
+    const char* mode_;
+    unsigned threads_;
+    Progress* progress_;
+    NullProgress silent_;
+    std::uint64_t pulseCount_ = 0;
+    std::unique_ptr<ChunkedFile> file_;
+    std::unique_ptr<WritingLoopProgress> loop_;
+};
+
+// Feeds a whole in-memory survey to a sink as one chunk: begin, consume,
+// finish; abandons it and rethrows when any of them throws.
+void feed_as_one_chunk(SurveySink& sink, const SurveyContext& context, const PulseChunk& chunk);

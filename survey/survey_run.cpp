@@ -1,0 +1,212 @@
+#include "survey/survey_run.h"
+
+#include "app/failure.h"
+#include "app/simulation_data.h"
+#include "errors/error_tasks.h"
+#include "lidar/lidar_tasks.h"
+#include "output/writing_loop.h"
+#include "survey/pulse_timing.h"
+
+#include <algorithm>
+
+namespace {
+
+// Pulses per piece of parallel generation: below this, one thread.
+constexpr std::size_t kGenerationPiece = 16384;
+// Pulses cast at a time while looking for the first return.
+constexpr std::size_t kProbe = 4096;
+
+}  // namespace
+
+SurveyRun::SurveyRun(SimulationData& data, const Settings& settings)
+    : data_(data), settings_(settings), generator_(data, settings.signSeed) {}
+
+SurveyRun::~SurveyRun() = default;
+
+double SurveyRun::estimatedPulses() const {
+    return generator_.origins().estimate(std::numeric_limits<double>::infinity());
+}
+
+void SurveyRun::refuse_beyond_memory() const { generator_.origins().refuse_beyond_memory(); }
+
+void SurveyRun::count() {
+    generator_.count();
+    std::vector<std::size_t>& starts = data_.laserlines.lineStarts;
+    starts.clear();
+    for (int i = 0; i < generator_.origins().lines(); ++i)
+        starts.push_back(static_cast<std::size_t>(generator_.origins().lineStart(i)));
+}
+
+void SurveyRun::generate(PulseGenerator::Cursor& cursor, std::size_t count, LaserLine* out) {
+    // Pieces generated side by side, each from its own cursor: the state at
+    // a piece's first pulse is the previous one's moved on by replay.
+    const unsigned threads = writer_threads(settings_.threads);
+    const std::size_t pieces = std::max<std::size_t>(1, std::min<std::size_t>(threads, count / kGenerationPiece));
+    const std::size_t size = (count + pieces - 1) / pieces;
+    std::vector<PulseGenerator::Cursor> starts(pieces, cursor);
+    for (std::size_t p = 1; p < pieces; ++p) {
+        starts[p] = starts[p - 1];
+        generator_.skip(starts[p], size);
+    }
+    std::vector<std::uint64_t> hits(pieces, 0);
+    const ModelLimits limits = data_.limits();
+    run_parallel(settings_.threads, pieces, [&](std::size_t p) {
+        const std::size_t begin = p * size;
+        const std::size_t n = std::min(count, begin + size) - begin;
+        PulseGenerator::Cursor c = starts[p];
+        generator_.generate(c, n, out + begin);
+        hits[p] = count_expected_hits(out + begin, n, limits);
+    });
+    for (std::uint64_t h : hits) expectedHits_ += h;
+    cursor = starts.back();
+    generator_.skip(cursor, count - (pieces - 1) * size);
+}
+
+bool SurveyRun::anyReturn() {
+    if (!caster_) caster_ = std::make_unique<PulseCaster>(data_, settings_.threads);
+    std::vector<LaserLine> probe(std::min<std::uint64_t>(kProbe, pulses()));
+    std::vector<LidarPoint> found;
+    PulseGenerator::Cursor cursor;
+    while (cursor.pulse < pulses()) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(probe.size(), pulses() - cursor.pulse));
+        generator_.generate(cursor, n, probe.data());
+        caster_->cast(probe.data(), n, found);
+        if (!found.empty()) return true;
+    }
+    return false;
+}
+
+void SurveyRun::feed(std::size_t sink, const PulseChunk& chunk, SurveyObserver& observer) {
+    if (!live_[sink]) return;
+    observer.stageBegin(SurveyStage::Sink, sink);
+    try {
+        sinks_[sink]->consume(chunk);
+    } catch (const OutputError& e) {
+        sinks_[sink]->abandon();
+        live_[sink] = false;
+        failures_[sink] = e.what();
+    }
+    observer.stageEnd(SurveyStage::Sink, sink);
+}
+
+void SurveyRun::abandonAll() noexcept {
+    for (std::size_t s = 0; s < sinks_.size(); ++s) {
+        if (live_[s]) sinks_[s]->abandon();
+        live_[s] = false;
+    }
+}
+
+bool SurveyRun::run(SurveyObserver& observer) {
+    const std::uint64_t n = pulses();
+    failures_.assign(sinks_.size(), std::string());
+    live_.assign(sinks_.size(), true);
+    expectedHits_ = points_ = done_ = 0;
+    if (castOn_ && !caster_) caster_ = std::make_unique<PulseCaster>(data_, settings_.threads);
+    std::unique_ptr<ErrorStep> errors;
+    if (errorsOn_) errors = std::make_unique<ErrorStep>(error_step(data_, settings_.threads));
+
+    SurveyContext context;
+    context.data = &data_;
+    context.pulseCount = n;
+
+    // In memory the chunk lives in data's lists; streamed, in buffers of
+    // one chunk's size that every chunk reuses.
+    std::vector<LaserLine> ownLasers;
+    std::vector<LidarPoint> ownPoints;
+    std::vector<LaserLine>& lasers = settings_.inMemory ? data_.lasers() : ownLasers;
+    std::vector<LidarPoint>& points = settings_.inMemory ? data_.points : ownPoints;
+    const std::uint64_t chunkLimit = settings_.inMemory ? std::max<std::uint64_t>(n, 1) : settings_.chunkPulses;
+    points.clear();
+    std::unique_ptr<PulseTiming> timing;
+    std::vector<PulseInfo> infos;
+    if (infoOn_) timing = std::make_unique<PulseTiming>(data_.scanner, data_.flight, data_.laserlines.lineStarts, n);
+    try {
+        for (std::size_t s = 0; s < sinks_.size(); ++s) {
+            try {
+                sinks_[s]->begin(context);
+            } catch (const OutputError& e) {
+                sinks_[s]->abandon();
+                live_[s] = false;
+                failures_[s] = e.what();
+            }
+        }
+        PulseGenerator::Cursor cursor;
+        while (cursor.pulse < n) {
+            const std::uint64_t first = cursor.pulse;
+            const std::uint64_t end = settings_.inMemory ? n : std::min(generator_.lineEnd(cursor), first + chunkLimit);
+            const std::size_t count = static_cast<std::size_t>(end - first);
+
+            observer.stageBegin(SurveyStage::Lasers, 0);
+            lasers.resize(count);
+            generate(cursor, count, lasers.data());
+            observer.stageEnd(SurveyStage::Lasers, 0);
+            if (observer.stopRequested()) break;
+
+            if (!settings_.inMemory) points.clear();
+            if (castOn_) {
+                observer.stageBegin(SurveyStage::Cast, 0);
+                // A whole survey in one piece reports its progress as the
+                // cast task does, every fiftieth of the lasers.
+                const std::size_t block = settings_.inMemory ? std::max<std::size_t>(count / 50, 1) : 0;
+                caster_->cast(lasers.data(), count, points, block,
+                              [&observer, count](std::size_t at) { observer.stageProgress(at, count); });
+                observer.stageEnd(SurveyStage::Cast, 0);
+                if (observer.stopRequested()) break;
+            }
+            points_ += points.size();
+
+            if (errors) {
+                observer.stageBegin(SurveyStage::Errors, 0);
+                errors->apply(lasers.data(), count);
+                observer.stageEnd(SurveyStage::Errors, 0);
+                if (observer.stopRequested()) break;
+            }
+
+            if (timing) {
+                infos.resize(count);
+                timing->fill(first, count, infos.data());
+            }
+            PulseChunk chunk;
+            chunk.info = timing ? infos.data() : nullptr;
+            chunk.first = first;
+            chunk.lasers = lasers.data();
+            chunk.count = count;
+            chunk.points = points.empty() ? nullptr : points.data();
+            chunk.pointCount = points.size();
+            bool stop = false;
+            for (std::size_t s = 0; s < sinks_.size() && !stop; ++s) {
+                feed(s, chunk, observer);
+                stop = observer.stopRequested();
+            }
+            if (stop) break;
+            done_ = end;
+            observer.chunkDone(done_, n);
+            if (done_ < n && observer.stopRequested()) break;
+        }
+        if (done_ < n) {
+            abandonAll();
+            return false;
+        }
+        for (std::size_t s = 0; s < sinks_.size(); ++s) {
+            if (!live_[s]) continue;
+            observer.stageBegin(SurveyStage::Sink, s);
+            try {
+                sinks_[s]->finish();
+                live_[s] = false;
+            } catch (const OutputError& e) {
+                sinks_[s]->abandon();
+                live_[s] = false;
+                failures_[s] = e.what();
+            }
+            observer.stageEnd(SurveyStage::Sink, s);
+        }
+    } catch (...) {
+        abandonAll();
+        throw;
+    }
+    if (!settings_.inMemory) {
+        std::vector<LaserLine>().swap(ownLasers);
+        std::vector<LidarPoint>().swap(ownPoints);
+    }
+    return true;
+}
