@@ -107,7 +107,6 @@ void CoverageSink::begin(const SurveyContext& context) {
     grid_.lines.assign(n, 0);
     mark_covered(grid_, data.triangles);
 
-    lineStarts_ = &data.laserlines.lineStarts;
     nextLine_ = 0;
 
     SwathProfile& s = grid_.swaths;
@@ -126,7 +125,7 @@ void CoverageSink::begin(const SurveyContext& context) {
             vHigh = std::max(vHigh, v);
         }
     }
-    s.lines = int(lineStarts_->size());
+    s.lines = int(data.laserlines.lineStarts.size());
     s.stripWidth = cell;
     double strips = std::floor((vHigh - vLow) / s.stripWidth) + 1.0;
     if (strips * std::max(1, s.lines) > kMaxProfileRecords) {
@@ -148,7 +147,7 @@ void CoverageSink::consume(const PulseChunk& chunk) {
     const double columns = g.columns, rows = g.rows;
     const double inverseStrip = 1.0 / s.stripWidth;
     const double strips = s.strips;
-    const std::vector<std::size_t>& starts = *lineStarts_;
+    const std::vector<std::size_t>& starts = data_->laserlines.lineStarts;
     const std::size_t lineCount = starts.size();
 
     // Lines named by the chunk may go beyond the plan's: widen the profile

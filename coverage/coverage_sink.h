@@ -33,7 +33,6 @@ private:
     std::vector<Product> products_;
     CoverageGrid grid_;
     const SimulationData* data_ = nullptr;
-    const std::vector<std::size_t>* lineStarts_ = nullptr;
     std::size_t nextLine_ = 0;  // flight lines (0-based) that start at or before the pulse in hand
     double cosO_ = 1.0, sinO_ = 0.0;
 };

@@ -342,7 +342,7 @@ void LasSink::finish() {
     FileSink::finish();
 }
 
-bool write_las_file(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers, const QString& path,
+void write_las_file(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers, const QString& path,
                     Progress& progress, const QDate& date, unsigned threads) {
     first_point_box(points);  // throws without a point
     LasSink sink(path, date, threads, &progress);
@@ -354,5 +354,4 @@ bool write_las_file(const std::vector<LidarPoint>& points, const std::vector<Las
     chunk.points = points.data();
     chunk.pointCount = points.size();
     feed_as_one_chunk(sink, context, chunk);
-    return true;
 }

@@ -103,5 +103,5 @@ private:
 // write_point_file (output/point_file.h). The check and the records are done on
 // `threads` threads (0: one per hardware thread); the file, the refusal
 // and the progress are the same for any number.
-bool write_las_file(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers, const QString& path,
+void write_las_file(const std::vector<LidarPoint>& points, const std::vector<LaserLine>& lasers, const QString& path,
                     Progress& progress, const QDate& date, unsigned threads = 0);

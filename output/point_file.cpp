@@ -25,7 +25,7 @@ void PointTextSink::consume(const PulseChunk& chunk) {
     });
 }
 
-bool write_point_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
+void write_point_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
                       unsigned threads) {
     PointTextSink sink(path, threads, &progress);
     SurveyContext context;
@@ -34,5 +34,4 @@ bool write_point_file(const std::vector<LaserLine>& lasers, const QString& path,
     chunk.lasers = lasers.data();
     chunk.count = lasers.size();
     feed_as_one_chunk(sink, context, chunk);
-    return true;
 }

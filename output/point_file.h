@@ -20,8 +20,8 @@ public:
 // n after closing.
 // The file is written atomically through ChunkedFile: one that cannot be
 // created or fully written throws OutputError naming it and the system's
-// reason, and an existing file of that name stays as it was. Returns true.
+// reason, and an existing file of that name stays as it was.
 // The text is formatted on `threads` threads (0: one per hardware thread);
 // the file is the same for any number.
-bool write_point_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
+void write_point_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
                       unsigned threads = 0);

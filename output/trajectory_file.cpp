@@ -61,7 +61,7 @@ void TrajectorySink::consume(const PulseChunk& chunk) {
     });
 }
 
-bool write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
+void write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
                            int formatCode, unsigned threads) {
     TrajectorySink sink(path, formatCode, threads, &progress);
     SurveyContext context;
@@ -70,5 +70,4 @@ bool write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& 
     chunk.lasers = lasers.data();
     chunk.count = lasers.size();
     feed_as_one_chunk(sink, context, chunk);
-    return true;
 }

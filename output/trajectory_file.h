@@ -30,5 +30,5 @@ private:
 // Written and reported as write_point_file. A code other than 1, 2 or 3
 // throws OutputError before the file is opened.
 // Threads as write_point_file.
-bool write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
+void write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
                            int formatCode, unsigned threads = 0);

@@ -147,8 +147,8 @@ void ChunkedFile::write_at(std::uint64_t offset, const void* data, std::size_t s
     }
 }
 
-bool ChunkedFile::close() {
-    if (fd_ < 0) return true;
+void ChunkedFile::close() {
+    if (fd_ < 0) return;
     const int fd = fd_;
     fd_ = -1;
     // The descriptor is released even when close reports an error; EINTR
@@ -158,7 +158,6 @@ bool ChunkedFile::close() {
         if (::rename(temporary_.constData(), final_.constData()) != 0) fail(errno);
         temporary_.clear();
     }
-    return true;
 }
 
 void ChunkedFile::abandon() noexcept {

@@ -77,9 +77,8 @@ public:
     // failure abandons the file and throws OutputError.
     void write_at(std::uint64_t offset, const void* data, std::size_t size);
     // Closes the file and puts it in place under the final name; a failure
-    // abandons it and throws OutputError. Returns true (callers written
-    // against the older reporting test it). Closing again does nothing.
-    bool close();
+    // abandons it and throws OutputError. Closing again does nothing.
+    void close();
     // Removes the temporary file (a direct write is just closed); the final
     // name stays as it was. Nothing happens after a successful close().
     void abandon() noexcept;

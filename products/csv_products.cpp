@@ -18,13 +18,6 @@ constexpr double kPowers[] = {1.0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
 
 inline char* put_unsigned(char* p, std::uint64_t v) { return std::to_chars(p, p + 24, v).ptr; }
 
-const PulseInfo* chunk_infos(const PulseChunk& chunk, PulseTiming& timing, std::vector<PulseInfo>& store) {
-    if (chunk.info) return chunk.info;
-    store.resize(chunk.count);
-    timing.fill(chunk.first, chunk.count, store.data());
-    return store.data();
-}
-
 }  // namespace
 
 char* put_fixed(char* p, double value, int decimals) {
@@ -58,27 +51,17 @@ char* put_exact(char* p, double value) { return std::to_chars(p, p + 32, value).
 // ---------------------------------------------------------------------------
 // Points
 
-PointCsvSink::PointCsvSink(const QString& path, const ProductSettings& settings, Progress* progress)
-    : path_(path), settings_(settings), progress_(progress) {}
-
-PointCsvSink::~PointCsvSink() { abandon(); }
-
 void PointCsvSink::begin(const SurveyContext& context) {
-    const SimulationData& data = *context.data;
-    timing_ = std::make_unique<PulseTiming>(data.scanner, data.flight, data.laserlines.lineStarts,
-                                            context.pulseCount);
-    attributes_ = std::make_unique<ReturnAttributes>(data, settings_.intensity, data.laserlines.lineStarts.size());
-    file_ = std::make_unique<ProductFile>(path_);
+    open(context, true);
     file_->file().write_raw(kPointHeader, sizeof kPointHeader - 1);
 }
 
 void PointCsvSink::consume(const PulseChunk& chunk) {
-    const PulseInfo* info = chunk_infos(chunk, *timing_, infos_);
+    const PulseInfo* info = infos(chunk);
     const LaserLine* const lasers = chunk.lasers;
     const ReturnAttributes& attributes = *attributes_;
     const double startTime = settings_.start.adjustedGpsTime;
-    NullProgress quiet;
-    WritingLoopProgress loop(progress_ ? *progress_ : quiet, chunk.count);
+    WritingLoopProgress loop(progress(), chunk.count);
     constexpr std::size_t kLine = 4 * kMaxFixedText + 64;
     write_in_order(file_->file(), loop, chunk.count, writer_threads(settings_.threads),
                    [&](TextBuffer& out, std::size_t begin, std::size_t end) {
@@ -111,30 +94,12 @@ void PointCsvSink::consume(const PulseChunk& chunk) {
     loop.finish();
 }
 
-void PointCsvSink::finish() {
-    file_->finish();
-    file_.reset();
-}
-
-void PointCsvSink::abandon() noexcept {
-    if (file_) file_->abandon();
-    file_.reset();
-}
-
 // ---------------------------------------------------------------------------
 // Trajectory
 
-TrajectoryCsvSink::TrajectoryCsvSink(const QString& path, const ProductSettings& settings, Progress* progress)
-    : path_(path), settings_(settings), progress_(progress) {}
-
-TrajectoryCsvSink::~TrajectoryCsvSink() { abandon(); }
-
 void TrajectoryCsvSink::begin(const SurveyContext& context) {
-    const SimulationData& data = *context.data;
-    timing_ = std::make_unique<PulseTiming>(data.scanner, data.flight, data.laserlines.lineStarts,
-                                            context.pulseCount);
     haveLast_ = false;
-    file_ = std::make_unique<ProductFile>(path_);
+    open(context, false);
     file_->file().write_raw(kTrajectoryHeader, sizeof kTrajectoryHeader - 1);
 }
 
@@ -155,7 +120,7 @@ char* put_row(char* p, double time, const Vec3& o, double roll, double pitch, do
 }  // namespace
 
 void TrajectoryCsvSink::consume(const PulseChunk& chunk) {
-    const PulseInfo* info = chunk_infos(chunk, *timing_, infos_);
+    const PulseInfo* info = infos(chunk);
     const LaserLine* const lasers = chunk.lasers;
     const double startTime = settings_.start.adjustedGpsTime;
     const double rate = settings_.trajectoryRate;
@@ -163,8 +128,7 @@ void TrajectoryCsvSink::consume(const PulseChunk& chunk) {
     const bool haveLast = haveLast_;
     const LaserLine lastLaser = lastLaser_;
     const PulseInfo lastInfo = lastInfo_;
-    NullProgress quiet;
-    WritingLoopProgress loop(progress_ ? *progress_ : quiet, chunk.count);
+    WritingLoopProgress loop(progress(), chunk.count);
     write_in_order(file_->file(), loop, chunk.count, writer_threads(settings_.threads),
                    [&](TextBuffer& out, std::size_t begin, std::size_t end) {
                        for (std::size_t i = begin; i < end; ++i) {
@@ -206,14 +170,4 @@ void TrajectoryCsvSink::consume(const PulseChunk& chunk) {
         lastLaser_ = lasers[chunk.count - 1];
         lastInfo_ = info[chunk.count - 1];
     }
-}
-
-void TrajectoryCsvSink::finish() {
-    file_->finish();
-    file_.reset();
-}
-
-void TrajectoryCsvSink::abandon() noexcept {
-    if (file_) file_->abandon();
-    file_.reset();
 }

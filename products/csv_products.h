@@ -1,14 +1,8 @@
 #pragma once
-#include "products/product_file.h"
-#include "products/product_settings.h"
-#include "products/return_attributes.h"
-#include "survey/pulse_timing.h"
-#include "survey/survey_sink.h"
+#include "products/product_sink.h"
 
 #include <QString>
 #include <cstddef>
-#include <memory>
-#include <vector>
 
 class Progress;
 
@@ -26,23 +20,12 @@ char* put_exact(char* p, double value);
 // x, y, z to the millimetre, gps_time (adjusted standard GPS time, as in
 // the LAS 1.4 file) to the microsecond, the scan angle in degrees to three
 // decimals; the other columns as the LAS 1.4 file holds them.
-class PointCsvSink final : public SurveySink {
+class PointCsvSink final : public ProductSink {
 public:
-    PointCsvSink(const QString& path, const ProductSettings& settings, Progress* progress = nullptr);
-    ~PointCsvSink() override;
+    PointCsvSink(const QString& path, const ProductSettings& settings, Progress* progress = nullptr)
+        : ProductSink(path, settings, progress) {}
     void begin(const SurveyContext& context) override;
     void consume(const PulseChunk& chunk) override;
-    void finish() override;
-    void abandon() noexcept override;
-
-private:
-    QString path_;
-    ProductSettings settings_;
-    Progress* progress_;
-    std::unique_ptr<ProductFile> file_;
-    std::unique_ptr<PulseTiming> timing_;
-    std::unique_ptr<ReturnAttributes> attributes_;
-    std::vector<PulseInfo> infos_;
 };
 
 // The flight trajectory with time, full precision, after a header line:
@@ -54,22 +37,14 @@ private:
 // consecutive pulses of the same flight line (or on a pulse), each value
 // interpolated linearly in time between those two pulses; the turns
 // between flight lines get no line.
-class TrajectoryCsvSink final : public SurveySink {
+class TrajectoryCsvSink final : public ProductSink {
 public:
-    TrajectoryCsvSink(const QString& path, const ProductSettings& settings, Progress* progress = nullptr);
-    ~TrajectoryCsvSink() override;
+    TrajectoryCsvSink(const QString& path, const ProductSettings& settings, Progress* progress = nullptr)
+        : ProductSink(path, settings, progress) {}
     void begin(const SurveyContext& context) override;
     void consume(const PulseChunk& chunk) override;
-    void finish() override;
-    void abandon() noexcept override;
 
 private:
-    QString path_;
-    ProductSettings settings_;
-    Progress* progress_;
-    std::unique_ptr<ProductFile> file_;
-    std::unique_ptr<PulseTiming> timing_;
-    std::vector<PulseInfo> infos_;
     bool haveLast_ = false;  // the last pulse of the previous chunk
     LaserLine lastLaser_;
     PulseInfo lastInfo_;

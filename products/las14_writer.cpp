@@ -89,11 +89,6 @@ bool las14_quantise(double value, double offset, std::int32_t& out) {
     return true;
 }
 
-Las14Sink::Las14Sink(const QString& path, const ProductSettings& settings, Progress* progress)
-    : path_(path), settings_(settings), progress_(progress) {}
-
-Las14Sink::~Las14Sink() { abandon(); }
-
 void Las14Sink::begin(const SurveyContext& context) {
     const SimulationData& data = *context.data;
     header_ = Las14Header{};
@@ -124,10 +119,7 @@ void Las14Sink::begin(const SurveyContext& context) {
     }
     header_.offsetToPointData = static_cast<std::uint32_t>(Las14Header::kSize + vlr.size());
 
-    timing_ = std::make_unique<PulseTiming>(data.scanner, data.flight, data.laserlines.lineStarts,
-                                            context.pulseCount);
-    attributes_ = std::make_unique<ReturnAttributes>(data, settings_.intensity, data.laserlines.lineStarts.size());
-    file_ = std::make_unique<ProductFile>(path_);
+    open(context, true);
     const auto bytes = header_.bytes();  // counts and bounds follow at finish
     file_->file().write_raw(bytes.data(), bytes.size());
     if (!vlr.empty()) file_->file().write_raw(vlr.data(), vlr.size());
@@ -148,12 +140,7 @@ struct Extents {
 
 void Las14Sink::consume(const PulseChunk& chunk) {
     const std::size_t n = chunk.count;
-    const PulseInfo* info = chunk.info;
-    if (!info) {
-        infos_.resize(n);
-        timing_->fill(chunk.first, n, infos_.data());
-        info = infos_.data();
-    }
+    const PulseInfo* info = infos(chunk);
     const LaserLine* const lasers = chunk.lasers;
     const double offset[3] = {header_.offset[0], header_.offset[1], header_.offset[2]};
     const unsigned threads = writer_threads(settings_.threads);
@@ -200,8 +187,7 @@ void Las14Sink::consume(const PulseChunk& chunk) {
         header_.pointCount += e.count;
     }
 
-    NullProgress quiet;
-    WritingLoopProgress loop(progress_ ? *progress_ : quiet, n);
+    WritingLoopProgress loop(progress(), n);
     const ReturnAttributes& attributes = *attributes_;
     const double startTime = settings_.start.adjustedGpsTime;
     write_in_order(file_->file(), loop, n, threads, [&](TextBuffer& out, std::size_t begin, std::size_t end) {
@@ -249,10 +235,5 @@ void Las14Sink::finish() {
     }
     const auto bytes = header_.bytes();
     file_->finish(bytes.data(), bytes.size(), 0);
-    file_.reset();
-}
-
-void Las14Sink::abandon() noexcept {
-    if (file_) file_->abandon();
     file_.reset();
 }

@@ -1,9 +1,5 @@
 #pragma once
-#include "products/product_file.h"
-#include "products/product_settings.h"
-#include "products/return_attributes.h"
-#include "survey/pulse_timing.h"
-#include "survey/survey_sink.h"
+#include "products/product_sink.h"
 
 #include <QString>
 #include <array>
@@ -60,26 +56,18 @@ bool las14_quantise(double value, double offset, std::int32_t& out);
 // extents of the stored coordinates. With a CRS the OGC coordinate system
 // WKT record ("LASF_Projection", 2112) follows the header. The creation
 // date is the survey start's UTC day, so the file is the same on every run.
-class Las14Sink final : public SurveySink {
+class Las14Sink final : public ProductSink {
 public:
-    Las14Sink(const QString& path, const ProductSettings& settings, Progress* progress = nullptr);
-    ~Las14Sink() override;
+    Las14Sink(const QString& path, const ProductSettings& settings, Progress* progress = nullptr)
+        : ProductSink(path, settings, progress) {}
 
     void begin(const SurveyContext& context) override;
     void consume(const PulseChunk& chunk) override;
     void finish() override;
-    void abandon() noexcept override;
 
     std::uint64_t point_count() const { return header_.pointCount; }
 
 private:
-    QString path_;
-    ProductSettings settings_;
-    Progress* progress_;
-    std::unique_ptr<ProductFile> file_;
-    std::unique_ptr<PulseTiming> timing_;
-    std::unique_ptr<ReturnAttributes> attributes_;
-    std::vector<PulseInfo> infos_;  // the chunk's infos when the chunk brings none
     Las14Header header_;
     std::int64_t lo_[3] = {0, 0, 0}, hi_[3] = {0, 0, 0};
 };

@@ -1,10 +1,13 @@
-// The survey product options of pointfall-batch: refused before anything
-// runs, written beside the other outputs without changing them.
+// The survey product and coverage options of pointfall-batch: refused
+// before anything runs, written beside the other outputs without changing
+// them.
 #include "batch_options.h"
 #include "batch_run.h"
 
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
@@ -21,13 +24,13 @@ using Names = std::vector<std::string>;
 
 struct Result {
     int status = -1;
-    std::string err;
+    std::string out, err;
 };
 
 Result run_with(const Names& args) {
     std::ostringstream out, err;
     const int status = run_batch(args, out, err);
-    return {status, err.str()};
+    return {status, out.str(), err.str()};
 }
 
 Names listing(const std::string& folder) {
@@ -46,7 +49,9 @@ TEST(BatchProducts, OptionsAreReadAndBadValuesRefusedBeforeAnythingRuns) {
     int code = -1;
     const auto o = parse_batch_options({"--las14", "a.las", "--csv", "a.csv", "--trajectory-csv", "t.csv",
                                         "--trajectory-rate", "200", "--crs", "EPSG:4326", "--start-time",
-                                        "2020-02-02T02:02:02Z", "--intensity", "off"},
+                                        "2020-02-02T02:02:02Z", "--intensity", "off", "--coverage", "d.tif",
+                                        "--coverage-png", "d.png", "--report", "r.json", "--target-density", "8",
+                                        "--cell", "0.5", "--plan-above-ground"},
                                        out, err, &code);
     ASSERT_TRUE(o) << err.str();
     EXPECT_EQ(o->las14File, "a.las");
@@ -57,6 +62,12 @@ TEST(BatchProducts, OptionsAreReadAndBadValuesRefusedBeforeAnythingRuns) {
     EXPECT_EQ(o->products.crs->name, "WGS 84");
     EXPECT_EQ(o->products.start.year, 2020);
     EXPECT_FALSE(o->products.intensity);
+    EXPECT_EQ(o->coverageFile, "d.tif");
+    EXPECT_EQ(o->coveragePngFile, "d.png");
+    EXPECT_EQ(o->reportFile, "r.json");
+    EXPECT_EQ(o->targetDensity, 8.0);
+    EXPECT_EQ(o->coverageCell, 0.5);
+    EXPECT_TRUE(o->planAboveGround);
 
     const auto d = parse_batch_options({}, out, err, &code);
     ASSERT_TRUE(d);
@@ -64,6 +75,9 @@ TEST(BatchProducts, OptionsAreReadAndBadValuesRefusedBeforeAnythingRuns) {
     EXPECT_TRUE(d->products.intensity);
     EXPECT_EQ(d->products.trajectoryRate, 0.0);
     EXPECT_TRUE(d->classTable.empty());
+    EXPECT_EQ(d->targetDensity, 2.0);
+    EXPECT_EQ(d->coverageCell, 0.0);
+    EXPECT_FALSE(d->planAboveGround);
 
     TempDir dir;
     const std::vector<std::pair<Names, std::string>> cases = {
@@ -75,6 +89,11 @@ TEST(BatchProducts, OptionsAreReadAndBadValuesRefusedBeforeAnythingRuns) {
         {{"--trajectory-rate", "fast"}, "--trajectory-rate: 'fast' is not a number."},
         {{"--classes", dir.file("none.txt")}, "--classes: Cannot open the class table"},
         {{"--las14", ""}, "--las14: the file name is empty."},
+        // A whole message ends with its new line.
+        {{"--cell", "0"}, "--cell: '0' is not above 0.\n"},
+        {{"--target-density", "-1"}, "--target-density: '-1' is below 0.\n"},
+        {{"--target-density", "QL2"}, "--target-density: 'QL2' is not a number.\n"},
+        {{"--report", ""}, "--report: the file name is empty.\n"},
     };
     for (const auto& [extra, message] : cases) {
         SCOPED_TRACE(extra[0] + " " + extra[1]);
@@ -82,7 +101,10 @@ TEST(BatchProducts, OptionsAreReadAndBadValuesRefusedBeforeAnythingRuns) {
         args.insert(args.end(), extra.begin(), extra.end());
         const Result r = run_with(args);
         EXPECT_EQ(r.status, kBatchBadUsage);
-        EXPECT_EQ(r.err.rfind("Error: " + message, 0), 0u) << r.err;
+        if (message.back() == '\n')
+            EXPECT_EQ(r.err, "Error: " + message);
+        else
+            EXPECT_EQ(r.err.rfind("Error: " + message, 0), 0u) << r.err;
         EXPECT_TRUE(listing(dir.path()).empty());
     }
 }
@@ -151,4 +173,56 @@ TEST(BatchProducts, ClassTableFileRelabelsTheObjModel) {
     };
     EXPECT_EQ(classes_in({}), (std::vector<int>{1}));
     EXPECT_EQ(classes_in({"--classes", dir.file("classes.txt")}), (std::vector<int>{2, 11}));
+}
+
+// A small run of the sample scene with every coverage output: the summary
+// comes after the run's own lines, which stay as they were, and the report
+// holds what the run counted.
+TEST(BatchCoverageRun, OutputsSummaryAndReport) {
+    TempDir dir;
+    const Names base = {"--sample-triangles", "2000", "--prf", "2", "--points", dir.file("p.las")};
+    const Result plain = run_with(base);
+    Names args = base;
+    for (const char* a : {"--coverage", "d.tif", "--coverage-png", "d.png", "--report", "r.json"}) {
+        args.push_back(a[0] == '-' ? std::string(a) : dir.file(a));
+    }
+    args.insert(args.end(), {"--target-density", "0.05"});
+    const Result full = run_with(args);
+    ASSERT_EQ(full.status, 0) << full.err;
+    EXPECT_EQ(full.err, "");
+    const std::string head = plain.out.substr(0, plain.out.find("Seconds per stage"));
+    EXPECT_EQ(full.out.substr(0, head.size()), head);
+    const std::size_t coverage = full.out.find("Coverage (20 m cells, 101 x 101):\n");
+    ASSERT_NE(coverage, std::string::npos) << full.out;
+    EXPECT_GT(coverage, full.out.find("  total "));
+    EXPECT_NE(full.out.find("  Meeting 0.05 per Sq m: "), std::string::npos) << full.out;
+    EXPECT_NE(full.out.find("  Side overlap 1-2: "), std::string::npos) << full.out;
+    EXPECT_EQ(listing(dir.path()).size(), 4u);  // nothing left under a temporary name
+
+    const QJsonObject report =
+        QJsonDocument::fromJson(QByteArray::fromStdString(read_file(dir.file("r.json")))).object();
+    const QJsonObject c = report["coverage"].toObject();
+    const std::string points = full.out.substr(full.out.find("Points:") + 24);
+    EXPECT_EQ(c["returns"].toDouble(), std::stod(points.substr(0, points.find('\n'))));
+    EXPECT_EQ(c["targetDensity"].toDouble(), 0.05);
+    EXPECT_EQ(c["coveredArea"].toDouble(), 4e6);  // the scene's 2 km square
+    EXPECT_EQ(report["parameters"].toObject()["planAboveGround"].toBool(), false);
+    EXPECT_EQ(report["parameters"].toObject()["cell"].toString(), "automatic");
+    const QJsonObject stages = report["secondsPerStage"].toObject();
+    for (const char* stage : {"model", "lasers", "cast", "points", "coverage", "total"})
+        EXPECT_TRUE(stages[stage].isDouble()) << stage;
+}
+
+TEST(BatchCoverageRun, RefusedBeforeAnythingIsWritten) {
+    TempDir dir;
+    const Result fine =
+        run_with({"--sample-triangles", "2000", "--cell", "0.25", "--points", dir.file("p.las"), "--quiet"});
+    EXPECT_EQ(fine.status, 2);
+    EXPECT_EQ(fine.err, "Error: --cell: 0.25 m makes 8001 x 8001 cells on this model; at most 4096 on a side.\n");
+    const Result lost = run_with({"--sample-triangles", "2000", "--points", dir.file("p.las"), "--coverage",
+                               dir.file("none/d.tif"), "--quiet"});
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_EQ(lost.err, "Error: Cannot write '" + dir.file("none/d.tif") +
+                            "': it is in a folder that does not exist.\n");
+    EXPECT_EQ(listing(dir.path()).size(), 0u);
 }

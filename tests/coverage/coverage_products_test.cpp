@@ -1,6 +1,7 @@
 #include "coverage/geotiff/coverage_geotiff.h"
 #include "coverage/picture/coverage_picture.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -81,20 +82,12 @@ TEST(CoverageGeoTiff, RefusalsNameTheValueAndLeaveTheOldFile) {
     TempDir dir;
     const std::string path = dir.file("density.tif");
     write_file(path, "old");
-    try {
-        write_coverage_geotiff(small_grid(), QString::fromStdString(path), "EPSG:99999999");
-        ADD_FAILURE() << "an unknown CRS was taken";
-    } catch (const InputError& e) {
-        EXPECT_NE(std::string(e.what()).find("'EPSG:99999999'"), std::string::npos) << e.what();
-    }
+    EXPECT_THAT([&] { write_coverage_geotiff(small_grid(), QString::fromStdString(path), "EPSG:99999999"); },
+                testing::ThrowsMessage<InputError>(testing::HasSubstr("'EPSG:99999999'")));
     EXPECT_EQ(read_file(path), "old");
     const std::string lost = dir.file("no-such-folder/density.tif");
-    try {
-        write_coverage_geotiff(small_grid(), QString::fromStdString(lost), "");
-        ADD_FAILURE() << "a file in a missing folder was written";
-    } catch (const OutputError& e) {
-        EXPECT_NE(std::string(e.what()).find(lost), std::string::npos) << e.what();
-    }
+    EXPECT_THAT([&] { write_coverage_geotiff(small_grid(), QString::fromStdString(lost), ""); },
+                testing::ThrowsMessage<OutputError>(testing::HasSubstr(lost)));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 

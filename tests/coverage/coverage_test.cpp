@@ -11,13 +11,12 @@
 
 namespace {
 
-// A flat square model of side `side` (two triangles) at height z.
-void flat_square(SimulationData& data, double side, double z = 0.0) {
-    data.vertices = {{0, 0, z}, {side, 0, z}, {side, side, z}, {0, side, z}};
-    Face f1, f2;
-    f1.v[0] = 1, f1.v[1] = 2, f1.v[2] = 3;
-    f2.v[0] = 1, f2.v[1] = 3, f2.v[2] = 4;
-    data.faces = {f1, f2};
+// A flat model at z = 0: the square of side `side` (two triangles) or,
+// with `half`, its south-west half below the diagonal.
+void flat_square(SimulationData& data, double side, bool half = false) {
+    data.vertices = {{0, 0, 0}, {side, 0, 0}, {side, side, 0}, {0, side, 0}};
+    data.faces = {Face{{1, 2, 4}}, Face{{2, 3, 4}}};
+    if (half) data.faces.pop_back();
     data.triangles.clear();
     generate_mesh(data.vertices, data.faces, data.triangles);
     data.setLimits(compute_limits(data.vertices));
@@ -136,13 +135,7 @@ TEST(CoverageGrid, ChunksGiveTheSameRasterAsOneChunk) {
 
 TEST(CoverageSummary, DensityFiguresOverTheCoveredCells) {
     SimulationData data;
-    // A right triangle over half of a 4 x 4 raster of 1 m cells.
-    data.vertices = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}};
-    Face f;
-    f.v[0] = 1, f.v[1] = 2, f.v[2] = 3;
-    data.faces = {f};
-    generate_mesh(data.vertices, data.faces, data.triangles);
-    data.setLimits(compute_limits(data.vertices));
+    flat_square(data, 4.0, true);  // a right triangle over half of a 4 x 4 raster of 1 m cells
     // Cells below the diagonal hold their column + 1 returns, except (0, 0).
     auto& lasers = data.lasers();
     for (int r = 0; r < 4; ++r) {

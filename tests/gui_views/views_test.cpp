@@ -7,7 +7,6 @@
 #include "lidar/lidar_tasks.h"
 #include "support/gui_test_support.h"
 #include "support/test_support.h"
-#include "terrain/sample_scene.h"
 #include "terrain/terrain_tasks.h"
 #include "app/window_placement.h"
 #include "calculator/gui/Calculator.h"
@@ -224,6 +223,11 @@ TEST_F(ViewsTest, PointsTopViewColoursByLineAndZoomAndPanMoveTheMapping) {
     // A flat plateau is lit evenly: the line colours come through unchanged.
     EXPECT_EQ(at(image, 1500, kLine2Y) & 0xffffff, line_colour(2) & 0xffffff);
     EXPECT_EQ(at(image, 1500, 2956.5) & 0xffffff, line_colour(1) & 0xffffff);
+    points->colouringBox()->setCurrentIndex(1);
+    EXPECT_EQ(at(show(points, canvas, "points-class"), 1500, kLine2Y) & 0xffffff, class_colour(1) & 0xffffff);
+    points->colouringBox()->setCurrentIndex(3);
+    EXPECT_NE(at(show(points, canvas, "points-intensity"), 1500, kLine2Y), kMapBackground.rgb());
+    points->colouringBox()->setCurrentIndex(2);
 
     // The wheel zooms about the mouse: the point under it stays, others spread.
     const QPointF anchor = canvas->toScreen(1500, kLine2Y);
@@ -342,36 +346,6 @@ TEST_F(ViewsTest, SaveWritesThePictureAsPngAndReportsAFolderThatCannotBeWritten)
     EXPECT_TRUE(box.startsWith("Error | Cannot write the picture '" + path("missing/plan.png") + "': ")) << box.toStdString();
     EXPECT_TRUE(box.endsWith(" | OK")) << box.toStdString();
     EXPECT_FALSE(QFileInfo::exists(path("missing/plan.png")));
-}
-
-TEST_F(ViewsTest, TheDemoSceneLooksRightInEveryTab) {
-    // Not a check of values: pictures of the whole window for a person to
-    // look at (kept when POINTFALL_VIEW_SHOTS is set); it must not fail.
-    NullProgress progress;
-    open_mesh_begin(data);
-    make_sample_scene(data.vertices, data.faces, 60000, data.faceClasses);
-    prepare_model(data, AsciiMesh, QStringLiteral("z axis"), progress);
-    WizardValues v = plateau_plan(30.0);
-    v.scanner.prf = 4000.0;
-    generate_lasers_task(data, v, 1, progress);
-    simulate_lidar_task(data, progress, 0);
-    area()->surveyChanged(ViewArea::Everything);
-    show(area()->plan(), area()->plan()->canvas(), "demo-plan");
-    EXPECT_GT(area()->plan()->canvas()->gapArea(), 0.0);  // the demo's known gap
-    show(area()->points(), area()->points()->canvas(), "demo-points");
-    for (const auto& [colouring, name] : {std::pair{1, "demo-points-class"}, {3, "demo-points-intensity"}}) {
-        area()->points()->colouringBox()->setCurrentIndex(colouring);
-        show(area()->points(), area()->points()->canvas(), name);
-    }
-    area()->points()->colouringBox()->setCurrentIndex(0);
-    show(area()->coverage(), area()->coverage()->canvas(), "demo-coverage");
-    area()->setCurrentWidget(area()->points());
-    area()->points()->show3D(true);
-    keep(window.grab().toImage(), "demo-3d");
-    area()->points()->show3D(false);
-    show(window.centralWidget()->findChild<QPlainTextEdit*>("Logs"), area(), "demo-log");
-    window.resize(window.minimumSize());  // the size the program starts at
-    show(area()->plan(), area()->plan()->canvas(), "demo-plan-start-size");
 }
 
 }  // namespace

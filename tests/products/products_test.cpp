@@ -15,6 +15,7 @@
 #include "terrain/sample_scene.h"
 #include "terrain/terrain_tasks.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -23,6 +24,8 @@
 #include <random>
 #include <sstream>
 
+using testing::HasSubstr;
+using testing::ThrowsMessage;
 using testing_support::read_file;
 using testing_support::TempDir;
 using testing_support::write_file;
@@ -286,12 +289,7 @@ TEST(SurveyProducts, FailedOutputsLeaveExistingFilesAlone) {
     s.data.lasers()[5].hitFaceIndex = 0;
     s.data.lasers()[5].hitPoint.x = 5e6;
     auto again = make_product_sinks(files, product_settings("", "", true), nullptr);
-    try {
-        feed_survey(s.data, again);
-        ADD_FAILURE() << "no error";
-    } catch (const OutputError& e) {
-        EXPECT_NE(std::string(e.what()).find("pulse 6"), std::string::npos) << e.what();
-    }
+    EXPECT_THAT([&] { feed_survey(s.data, again); }, ThrowsMessage<OutputError>(HasSubstr("pulse 6")));
     EXPECT_EQ(read_file(dir.file("keep.las")), "old contents");
 
     files.las14 = QString::fromStdString(dir.file("no-such-folder/x.las"));
@@ -322,12 +320,8 @@ TEST(SurveyTime, IsoTimesBecomeAdjustedGpsTime) {
     }
     for (const char* bad : {"", "2024-02-30", "2024-1-01", "2024-01-01T24:00", "2024-01-01T10:60",
                             "1980-01-05T23:59:59Z", "yesterday", "2024-01-01T00:00:00Zjunk", "2024-01-01T00:00:00+5"}) {
-        try {
-            parse_survey_start(bad);
-            ADD_FAILURE() << "accepted " << bad;
-        } catch (const InputError& e) {
-            EXPECT_NE(std::string(e.what()).find(std::string("\"") + bad + "\""), std::string::npos) << e.what();
-        }
+        EXPECT_THAT([&] { parse_survey_start(bad); },
+                    ThrowsMessage<InputError>(HasSubstr(std::string("\"") + bad + "\"")));
     }
 }
 
@@ -349,12 +343,7 @@ TEST(Crs, ProjGivesTheWktOrRefusesTheCode) {
         {dir.file("junk.wkt"), "junk.wkt"},
     };
     for (const auto& [crsText, text] : refused) {
-        try {
-            resolve_crs(crsText);
-            ADD_FAILURE() << "accepted " << crsText;
-        } catch (const InputError& e) {
-            EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
-        }
+        EXPECT_THAT([&] { resolve_crs(crsText); }, ThrowsMessage<InputError>(HasSubstr(text))) << crsText;
     }
 }
 

@@ -2,6 +2,7 @@
 //   <dir>/sample.las  and  <dir>/sample_points.txt
 // from a few hand-made lasers. The readers' scripts hold the values they
 // expect to read back; keep the two in step.
+#include "app/failure.h"
 #include "app/progress.h"
 #include "output/las_writer.h"
 #include "output/point_file.h"
@@ -47,10 +48,11 @@ int main(int argc, char** argv) {
     const std::vector<LidarPoint> points = {{1.4, 2.3, 3.1}, {447512.345, 5447512.349, 12.345},
                                             {-0.29, 0.03, -12.5}, {100.0, -200.0, 0.0}};
     NullProgress progress;
-    bool ok = write_las_file(points, lasers, dir + "/sample.las", progress, QDate(2024, 2, 29));
-    ok = write_point_file(lasers, dir + "/sample_points.txt", progress) && ok;
-    if (!ok) {
-        std::fprintf(stderr, "could not write the samples into %s\n", argv[1]);
+    try {
+        write_las_file(points, lasers, dir + "/sample.las", progress, QDate(2024, 2, 29));
+        write_point_file(lasers, dir + "/sample_points.txt", progress);
+    } catch (const OutputError& e) {
+        std::fprintf(stderr, "could not write the samples into %s: %s\n", argv[1], e.what());
         return 1;
     }
     return 0;

@@ -12,12 +12,16 @@
 #include "terrain/surface_classes.h"
 #include "terrain/terrain_tasks.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <map>
 #include <sstream>
 
+using testing::AllOf;
+using testing::HasSubstr;
+using testing::ThrowsMessage;
 using testing_support::TempDir;
 using testing_support::write_file;
 
@@ -48,13 +52,9 @@ TEST(SurfaceClasses, TableFileIsReadOrRefusedWithItsLine) {
     };
     for (const auto& [text, where] : bad) {
         write_file(dir.file("bad.txt"), text);
-        try {
-            read_class_table(QString::fromStdString(dir.file("bad.txt")));
-            ADD_FAILURE() << "accepted " << text;
-        } catch (const InputError& e) {
-            EXPECT_NE(std::string(e.what()).find(where), std::string::npos) << e.what();
-            EXPECT_NE(std::string(e.what()).find("bad.txt"), std::string::npos) << e.what();
-        }
+        EXPECT_THAT([&] { read_class_table(QString::fromStdString(dir.file("bad.txt"))); },
+                    ThrowsMessage<InputError>(AllOf(HasSubstr(where), HasSubstr("bad.txt"))))
+            << text;
     }
     EXPECT_THROW(read_class_table(QString::fromStdString(dir.file("missing.txt"))), InputError);
 }

@@ -130,9 +130,7 @@ void CoverageCanvas::drawMap(QPainter& p) {
 void CoverageCanvas::drawLegend(QPainter& p) {
     const QRectF box(10, height() - 84, 290, 74);
     p.save();
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(20, 22, 26, 205));
-    p.drawRoundedRect(box, 4, 4);
+    drawPanel(p, box, 205);
     QFont small = p.font();
     small.setPointSizeF(std::max(6.5, small.pointSizeF() - 1.0));
     p.setFont(small);

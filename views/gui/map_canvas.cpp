@@ -95,6 +95,12 @@ void MapCanvas::paintEvent(QPaintEvent*) {
     drawMap(painter);
 }
 
+void MapCanvas::drawPanel(QPainter& p, const QRectF& box, int alpha) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(20, 22, 26, alpha));
+    p.drawRoundedRect(box, 4, 4);
+}
+
 void MapCanvas::drawScaleBar(QPainter& p) {
     // A round length of about 120 pixels: 1, 2 or 5 times a power of ten.
     const double target = 120.0 * mpp_;
@@ -107,9 +113,7 @@ void MapCanvas::drawScaleBar(QPainter& p) {
                                            : QStringLiteral("%1 m").arg(length);
     const QRectF box(width() - px - 36, height() - 40, px + 24, 30);
     p.save();
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(20, 22, 26, 190));
-    p.drawRoundedRect(box, 4, 4);
+    drawPanel(p, box, 190);
     const double x0 = box.left() + 12, y = box.bottom() - 9;
     p.setPen(QPen(QColor(235, 235, 235), 2));
     p.drawLine(QPointF(x0, y), QPointF(x0 + px, y));

@@ -47,6 +47,9 @@ protected:
     bool hasMap() const { return !bounds_.isEmpty(); }
     void drawScaleBar(QPainter& painter);
     void drawNorthArrow(QPainter& painter);
+    // The dark rounded panel under a legend or the scale bar (leaves the
+    // painter without a pen and with the panel's brush).
+    static void drawPanel(QPainter& painter, const QRectF& box, int alpha);
 
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

@@ -184,9 +184,7 @@ void PlanCanvas::drawMap(QPainter& p) {
 void PlanCanvas::drawLegend(QPainter& p) {
     const QRectF box(10, height() - 58, 236, 48);
     p.save();
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(20, 22, 26, 200));
-    p.drawRoundedRect(box, 4, 4);
+    drawPanel(p, box, 200);
     // Height ramp.
     const QRectF bar(box.left() + 10, box.top() + 8, 110, 10);
     QLinearGradient g(bar.topLeft(), bar.topRight());

@@ -90,11 +90,7 @@ void PointsCanvas::drawLegend(QPainter& p) {
     small.setPointSizeF(std::max(6.5, small.pointSizeF() - 1.0));
     p.setFont(small);
     const QColor text(230, 230, 230);
-    auto panel = [&](const QRectF& box) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(20, 22, 26, 200));
-        p.drawRoundedRect(box, 4, 4);
-    };
+    auto panel = [&](const QRectF& box) { drawPanel(p, box, 200); };
     if (colouring_ == PointColouring::Height || colouring_ == PointColouring::Intensity) {
         const bool height = colouring_ == PointColouring::Height;
         const QRectF box(10, this->height() - 52, 230, 42);
