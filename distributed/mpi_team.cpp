@@ -194,7 +194,8 @@ void MpiTeam::answer(const MPI_Status& status) {
         body += head.lasers * sizeof(LaserLine);
         std::vector<LidarPoint>& found = returns_[at / pieceSize_];
         found.resize(head.points);
-        std::memcpy(static_cast<void*>(found.data()), body, head.points * sizeof(LidarPoint));
+        // An empty vector's data() may be null, which memcpy must not get.
+        if (head.points != 0) std::memcpy(static_cast<void*>(found.data()), body, head.points * sizeof(LidarPoint));
         ++piecesDone_;
         pulsesDone_ += head.lasers;
         if (progress_ && *progress_) (*progress_)(static_cast<std::size_t>(pulsesDone_));
@@ -335,7 +336,9 @@ void MpiTeam::follow() {
         char* out = message.data();
         std::memcpy(out, &head, sizeof head);
         std::memcpy(out + sizeof head, lasers.data(), n * sizeof(LaserLine));
-        std::memcpy(out + sizeof head + n * sizeof(LaserLine), returns.data(), returns.size() * sizeof(LidarPoint));
+        if (!returns.empty()) {
+            std::memcpy(out + sizeof head + n * sizeof(LaserLine), returns.data(), returns.size() * sizeof(LidarPoint));
+        }
         check(MPI_Isend(message.data(), static_cast<int>(message.size()), MPI_BYTE, 0, kResult, MPI_COMM_WORLD,
                         &sending[slot]),
               "send");

@@ -1,8 +1,9 @@
 #pragma once
 // What every successful load must leave behind, checked after each fuzz input
 // that loads: faces inside the vertex list, one triangle per face sorted by
-// height, limits that hold every vertex, and an octree whose leaves list
-// valid triangles in ascending order.
+// height, limits that hold every vertex, the cast tree kept with the model,
+// and an octree (built again here from the prepared triangles, as the load
+// builds it) whose leaves list valid triangles in ascending order.
 #include "app/simulation_data.h"
 #include "fuzz_support.h"
 
@@ -44,13 +45,17 @@ inline void check_loaded_model(const SimulationData& data) {
         FUZZ_CHECK(v.y >= data.minY && v.y <= data.maxY);
         FUZZ_CHECK(v.z >= data.minZ && v.z <= data.maxZ);
     }
-    FUZZ_CHECK(data.octreeRoot != nullptr);
-    check_node(*data.octreeRoot, data.triangles.size(), 0);
+    // The load keeps only the cast's compact copy of the tree.
+    FUZZ_CHECK(data.castTree != nullptr && data.octreeRoot == nullptr);
+    OctreeNode root;
+    create_octree(data.triangles, root, Vec3{data.maxX, data.maxY, data.maxZ}, Vec3{data.minX, data.minY, data.minZ});
+    check_node(root, data.triangles.size(), 0);
 }
 
 // After a refused load nothing of the model may stay.
 inline void check_no_model(const SimulationData& data) {
-    FUZZ_CHECK(data.vertices.empty() && data.faces.empty() && data.triangles.empty() && !data.octreeRoot);
+    FUZZ_CHECK(data.vertices.empty() && data.faces.empty() && data.triangles.empty() && !data.octreeRoot &&
+               !data.castTree);
 }
 
 }  // namespace fuzz
