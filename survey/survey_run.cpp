@@ -89,6 +89,30 @@ void SurveyRun::feed(std::size_t sink, const PulseChunk& chunk, SurveyObserver& 
     observer.stageEnd(SurveyStage::Sink, sink);
 }
 
+void SurveyRun::feedPieces(std::size_t sink, std::size_t slot, const ChunkPieces& chunk, SurveyObserver& observer) {
+    if (!live_[sink]) return;
+    observer.stageBegin(SurveyStage::Sink, sink);
+    PiecewiseSink* piecewise = static_cast<PiecewiseSink*>(sinks_[sink]);
+    try {
+        for (const ChunkPieces::Piece& piece : chunk.pieces) {
+            if (slot >= piece.formatted.size()) throw std::logic_error("a piece came back without a sink's bytes");
+            piecewise->consumeFormatted(piece.first, piece.count, piece.formatted[slot]);
+        }
+    } catch (const OutputError& e) {
+        sinks_[sink]->abandon();
+        live_[sink] = false;
+        failures_[sink] = e.what();
+    }
+    observer.stageEnd(SurveyStage::Sink, sink);
+}
+
+std::vector<PiecewiseSink*> SurveyRun::piecewiseSinks() const {
+    std::vector<PiecewiseSink*> found;
+    for (SurveySink* sink : sinks_)
+        if (auto* piecewise = dynamic_cast<PiecewiseSink*>(sink)) found.push_back(piecewise);
+    return found;
+}
+
 void SurveyRun::abandonAll() noexcept {
     for (std::size_t s = 0; s < sinks_.size(); ++s) {
         if (live_[s]) sinks_[s]->abandon();
@@ -119,6 +143,11 @@ bool SurveyRun::run(SurveyObserver& observer) {
     points.clear();
     std::unique_ptr<PulseTiming> timing;
     std::vector<PulseInfo> infos;
+    // Chunks cast elsewhere: each piecewise sink's place in the pieces.
+    ChunkPieces elsewhereChunk;
+    std::vector<int> pieceSlots(sinks_.size(), -1);
+    for (std::size_t s = 0, slot = 0; s < sinks_.size(); ++s)
+        if (dynamic_cast<PiecewiseSink*>(sinks_[s])) pieceSlots[s] = static_cast<int>(slot++);
     if (infoOn_) timing = std::make_unique<PulseTiming>(data_.scanner, data_.flight, data_.laserlines.lineStarts, n);
     try {
         for (std::size_t s = 0; s < sinks_.size(); ++s) {
@@ -143,9 +172,14 @@ bool SurveyRun::run(SurveyObserver& observer) {
             if (observer.stopRequested()) break;
 
             if (!settings_.inMemory) points.clear();
-            if (castOn_ && castElsewhere_) {
+            const std::uint64_t pointsBefore = points.size();
+            const bool elsewhere = castOn_ && castElsewhere_;
+            if (elsewhere) {
                 observer.stageBegin(SurveyStage::Cast, 0);
-                castElsewhere_(first, lasers.data(), count, points,
+                elsewhereChunk.pieces.clear();
+                elsewhereChunk.returns = 0;
+                elsewhereChunk.records = false;
+                castElsewhere_(first, lasers.data(), count, points, elsewhereChunk,
                                [&observer, count](std::size_t at) { observer.stageProgress(at, count); });
                 observer.stageEnd(SurveyStage::Cast, 0);
                 if (observer.stopRequested()) break;
@@ -159,7 +193,7 @@ bool SurveyRun::run(SurveyObserver& observer) {
                 observer.stageEnd(SurveyStage::Cast, 0);
                 if (observer.stopRequested()) break;
             }
-            points_ += points.size();
+            points_ += elsewhere ? elsewhereChunk.returns : points.size() - pointsBefore;
 
             if (errors && !(castOn_ && castElsewhere_)) {
                 observer.stageBegin(SurveyStage::Errors, 0);
@@ -181,7 +215,13 @@ bool SurveyRun::run(SurveyObserver& observer) {
             chunk.pointCount = points.size();
             bool stop = false;
             for (std::size_t s = 0; s < sinks_.size() && !stop; ++s) {
-                feed(s, chunk, observer);
+                if (elsewhere && pieceSlots[s] >= 0) {
+                    feedPieces(s, static_cast<std::size_t>(pieceSlots[s]), elsewhereChunk, observer);
+                } else {
+                    if (elsewhere && !elsewhereChunk.records && live_[s])
+                        throw std::logic_error("a sink needs the records of a chunk cast elsewhere");
+                    feed(s, chunk, observer);
+                }
                 stop = observer.stopRequested();
             }
             if (stop) break;

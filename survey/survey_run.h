@@ -2,6 +2,7 @@
 #include "errors/error_model.h"
 #include "flight/pulse_generator.h"
 #include "lidar/lidar_point.h"
+#include "output/piece_formatter.h"
 #include "survey/survey_sink.h"
 
 #include <cstddef>
@@ -13,6 +14,19 @@
 
 class SimulationData;
 class PulseCaster;
+
+// A chunk cast and formatted elsewhere, as it comes back: its pieces in
+// survey order, each formatted for every sink that formats piece by piece.
+struct ChunkPieces {
+    struct Piece {
+        std::uint64_t first = 0;  // survey index of the first pulse
+        std::size_t count = 0;
+        std::vector<FormattedPiece> formatted;  // one per piecewise sink of the run, in its order
+    };
+    std::vector<Piece> pieces;
+    std::uint64_t returns = 0;  // of the whole chunk
+    bool records = false;       // the chunk's records and returns came back too
+};
 
 // The stages a chunk goes through, for the runner's timing and progress.
 enum class SurveyStage { Lasers, Cast, Errors, Sink };
@@ -88,14 +102,19 @@ public:
     // Whether to cast at all (a refused cast still lays the pulses).
     void setCast(bool on) { castOn_ = on; }
     // Casts and perturbs each chunk elsewhere (the processes of a team),
-    // in place of the cast and the error step here: called with the chunk's
-    // first pulse and its laid records, it leaves them cast and perturbed
-    // and appends the returns in pulse order, reporting the pulses of the
-    // chunk done so far to `progress`.
+    // in place of the cast and the error step here, and formats it there
+    // for the sinks that format piece by piece (PiecewiseSink): called with
+    // the chunk's first pulse and its laid records, it fills `pieces` and,
+    // when pieces.records is set, leaves the records cast and perturbed and
+    // appends the returns in pulse order, reporting the pulses of the chunk
+    // done so far to `progress`. The other sinks need the records.
     using ChunkCast = std::function<void(std::uint64_t first, LaserLine* lasers, std::size_t count,
-                                         std::vector<LidarPoint>& points,
+                                         std::vector<LidarPoint>& points, ChunkPieces& pieces,
                                          const std::function<void(std::size_t)>& progress)>;
     void castElsewhere(ChunkCast cast) { castElsewhere_ = std::move(cast); }
+    // The sinks added that format piece by piece, in the order added: the
+    // order of ChunkPieces::Piece::formatted.
+    std::vector<PiecewiseSink*> piecewiseSinks() const;
 
     // Runs every chunk. Returns false when the observer asked to stop: every
     // sink has then been abandoned. A sink that throws OutputError is
@@ -112,6 +131,7 @@ public:
 private:
     void generate(PulseGenerator::Cursor& cursor, std::size_t count, LaserLine* out);
     void feed(std::size_t sink, const PulseChunk& chunk, SurveyObserver& observer);
+    void feedPieces(std::size_t sink, std::size_t slot, const ChunkPieces& pieces, SurveyObserver& observer);
     void abandonAll() noexcept;
 
     SimulationData& data_;

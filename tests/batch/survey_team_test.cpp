@@ -22,8 +22,10 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-// A team of one that casts the survey as a team of several would: in pieces
-// of `piece` pulses, handed out last first.
+// A team of one that casts and formats the survey as a team of several
+// would: in pieces of `piece` pulses, handed out last first, each laid and
+// cast in a buffer of its own; the chunk's records get the cast ones only
+// when the job wants them back.
 class PiecewiseTeam final : public SurveyTeam {
 public:
     explicit PiecewiseTeam(std::uint64_t piece) : piece_(piece) {}
@@ -35,28 +37,44 @@ public:
     void beginCast(SimulationData& data, const CastJob& job) override {
         pieces_ = std::make_unique<SurveyPieces>(data, job.seed, 2, job.errors, normal_deviate_state());
         ASSERT_EQ(pieces_->pulses(), job.pulses);
+        Formatters formatters;
+        if (job.formatters) formatters = job.formatters(SurveyContext{&data, job.pulses});
+        formatting_ = std::make_unique<PieceFormatting>(data, job.pulses, std::move(formatters), 2);
+        records = job.records;
     }
     void castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count, std::vector<LidarPoint>& points,
-                   const std::function<void(std::size_t)>& progress) override {
-        // Laid again here, as the other processes lay their pieces.
+                   ChunkPieces& out, const std::function<void(std::size_t)>& progress) override {
         const std::uint64_t n = (count + piece_ - 1) / piece_;
         std::vector<std::vector<LidarPoint>> returns(n);
+        out.pieces.clear();
+        out.pieces.resize(n);
+        out.records = records;
         std::size_t done = 0;
+        std::vector<LaserLine> own;
         for (std::uint64_t i = n; i-- > 0;) {
             const std::uint64_t at = i * piece_;
             const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(piece_, count - at));
-            pieces_->run(first + at, size, lasers + at, returns[i]);
+            own.assign(size, LaserLine());
+            pieces_->run(first + at, size, own.data(), returns[i]);
+            out.pieces[i].first = first + at;
+            out.pieces[i].count = size;
+            formatting_->format(first + at, size, own.data(), returns[i], out.pieces[i].formatted);
+            out.returns += returns[i].size();
+            if (records) std::copy(own.begin(), own.end(), lasers + at);
             progress(done += size);
         }
-        for (const auto& r : returns) points.insert(points.end(), r.begin(), r.end());
+        if (records)
+            for (const auto& r : returns) points.insert(points.end(), r.begin(), r.end());
         ++casts;
     }
     void endCast() override { restore_normal_deviate_state(pieces_->endState()); }
     int casts = 0;
+    bool records = true;
 
 private:
     std::uint64_t piece_;
     std::unique_ptr<SurveyPieces> pieces_;
+    std::unique_ptr<PieceFormatting> formatting_;
 };
 
 struct Outcome {
