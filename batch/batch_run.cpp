@@ -495,8 +495,8 @@ struct Run {
             job.errors = options.errorStep && errorRefusal.isEmpty() ? &options.errors : nullptr;
             job.pulses = lasers;
             job.formatters = [&products](const SurveyContext& context) { return formatters_of(products, context); };
-            // The records come back only for a sink that reads them.
-            job.records = plan.piecewiseSinks().size() != products.size();
+            // Of the records, only what the other sinks read comes back.
+            job.records = plan.recordsElsewhere();
             team->beginCast(data, job);
             plan.castElsewhere([this](std::uint64_t first, LaserLine* records, std::size_t count,
                                       std::vector<LidarPoint>& found, ChunkPieces& pieces,

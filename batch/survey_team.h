@@ -61,9 +61,9 @@ public:
         // sinks in the run's order (SurveyRun::piecewiseSinks), for the
         // survey planned in the context's data; none when empty.
         std::function<Formatters(const SurveyContext&)> formatters;
-        // Whether the records and returns go back to the leader (some sink
-        // there reads them); taken from the leader.
-        bool records = true;
+        // What of the records and returns goes back to the leader (what its
+        // other sinks read: SurveyRun::recordsElsewhere); the leader's.
+        ChunkRecords records = ChunkRecords::Whole;
     };
     // Starts the cast of the survey planned in `data` (wizard values set).
     // On the leader it returns at once, with the random state at the error
@@ -75,9 +75,8 @@ public:
     virtual void beginCast(SimulationData& data, const CastJob& job) = 0;
     // Leader: casts, perturbs and formats the chunk's laid records as the
     // one-process run would, pieces of it on the others, into `pieces`
-    // (see SurveyRun::ChunkCast); with the job's `records`, the records are
-    // left cast and perturbed and the returns appended. Tells `progress`
-    // the chunk's pulses done so far.
+    // (see SurveyRun::ChunkCast), putting back of the records what the
+    // job's `records` says. Tells `progress` the chunk's pulses done so far.
     virtual void castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count,
                            std::vector<LidarPoint>& points, ChunkPieces& pieces,
                            const std::function<void(std::size_t)>& progress) = 0;

@@ -22,6 +22,7 @@
 
 static_assert(std::is_trivially_copyable<LaserLine>::value, "laser records travel as bytes");
 static_assert(std::is_trivially_copyable<LidarPoint>::value, "returns travel as bytes");
+static_assert(std::is_trivially_copyable<Vec3>::value, "hit points travel as bytes");
 
 namespace {
 
@@ -31,7 +32,8 @@ constexpr int kAhead = 2;
 
 // The head of a piece sent back: where it goes and what follows it (a
 // BlockHead per file formatted, their summaries, refusals and bytes in that
-// order, then, with `records`, the laser records and the returns).
+// order, then, as `records` says, the hit triangle of every pulse and the
+// hit point of every return, or the laser records and the returns).
 struct PieceHead {
     std::uint64_t index;  // survey index of the first pulse
     std::uint64_t lasers;
@@ -163,7 +165,7 @@ void MpiTeam::beginCast(SimulationData& data, const CastJob& job) {
                               s.cached ? 1u : 0u,
                               job.errors ? 1u : 0u,
                               s.deviate,
-                              job.records ? 1u : 0u,
+                              static_cast<std::uint32_t>(job.records),
                               static_cast<std::uint32_t>(formatters.size())};
         }
         broadcast(&start, sizeof start, MPI_BYTE);
@@ -182,7 +184,9 @@ void MpiTeam::beginCast(SimulationData& data, const CastJob& job) {
                                    " files and the first process " + std::to_string(start.formatters));
         }
         formatting_ = std::make_unique<PieceFormatting>(data, start.pulses, std::move(formatters), job.threads);
-        records_ = start.records != 0;
+        if (start.records > static_cast<std::uint32_t>(ChunkRecords::Whole))
+            throw std::logic_error("the first process asks for records in an unknown form");
+        records_ = static_cast<ChunkRecords>(start.records);
         pieceSize_ = start.pieceSize;
         if (!leader()) {
             follow();
@@ -240,7 +244,18 @@ void MpiTeam::answer(const MPI_Status& status) {
             body += blocks[b].bytes;
         }
         out_->returns += head.points;
-        if (head.records) {
+        if (head.records == static_cast<std::uint64_t>(ChunkRecords::Hits)) {
+            // The hits go into the laid records: the face of every pulse,
+            // the point of every return.
+            const char* points = body + head.lasers * sizeof(std::int32_t);
+            for (std::uint64_t i = 0; i < head.lasers; ++i) {
+                LaserLine& laser = chunk_[at + i];
+                std::memcpy(&laser.hitFaceIndex, body + i * sizeof(std::int32_t), sizeof(std::int32_t));
+                if (laser.hitFaceIndex == -1) continue;
+                std::memcpy(static_cast<void*>(&laser.hitPoint), points, sizeof(Vec3));
+                points += sizeof(Vec3);
+            }
+        } else if (head.records == static_cast<std::uint64_t>(ChunkRecords::Whole)) {
             std::memcpy(static_cast<void*>(chunk_ + at), body, head.lasers * sizeof(LaserLine));
             body += head.lasers * sizeof(LaserLine);
             std::vector<LidarPoint>& found = returns_[k];
@@ -308,7 +323,7 @@ void MpiTeam::castChunk(std::uint64_t first, LaserLine* lasers, std::size_t coun
                 answer(probe(MPI_ANY_SOURCE));
             }
         }
-        if (records_) {
+        if (records_ == ChunkRecords::Whole) {
             std::size_t total = points.size();
             for (const auto& r : returns_) total += r.size();
             points.reserve(total);
@@ -399,7 +414,7 @@ void MpiTeam::follow() {
         pieces_->run(first, n, lasers.data(), returns);
         formatting_->format(first, n, lasers.data(), returns, formatted);
 
-        const PieceHead head{first, n, returns.size(), formatted.size(), records_ ? 1u : 0u};
+        const PieceHead head{first, n, returns.size(), formatted.size(), static_cast<std::uint64_t>(records_)};
         std::size_t size = sizeof head + formatted.size() * sizeof(BlockHead);
         blocks.resize(formatted.size());
         for (std::size_t b = 0; b < formatted.size(); ++b) {
@@ -407,7 +422,13 @@ void MpiTeam::follow() {
                                   formatted[b].bytes.size()};
             size += blocks[b].summary + blocks[b].refusal + blocks[b].bytes;
         }
-        if (records_) size += n * sizeof(LaserLine) + returns.size() * sizeof(LidarPoint);
+        std::size_t hits = 0;
+        if (records_ == ChunkRecords::Hits) {
+            for (const LaserLine& laser : lasers) hits += laser.hitFaceIndex != -1;
+            size += n * sizeof(std::int32_t) + hits * sizeof(Vec3);
+        } else if (records_ == ChunkRecords::Whole) {
+            size += n * sizeof(LaserLine) + returns.size() * sizeof(LidarPoint);
+        }
         if (size > std::size_t(std::numeric_limits<int>::max())) throw std::length_error("a piece too large to send");
 
         check(MPI_Wait(&sending[slot], MPI_STATUS_IGNORE), "send");
@@ -425,7 +446,11 @@ void MpiTeam::follow() {
             put(piece.summary.refusal.data(), piece.summary.refusal.size());
             put(piece.bytes.data(), piece.bytes.size());
         }
-        if (records_) {
+        if (records_ == ChunkRecords::Hits) {
+            for (const LaserLine& laser : lasers) put(&laser.hitFaceIndex, sizeof(std::int32_t));
+            for (const LaserLine& laser : lasers)
+                if (laser.hitFaceIndex != -1) put(&laser.hitPoint, sizeof(Vec3));
+        } else if (records_ == ChunkRecords::Whole) {
             put(lasers.data(), n * sizeof(LaserLine));
             put(returns.data(), returns.size() * sizeof(LidarPoint));
         }

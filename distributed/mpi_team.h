@@ -26,10 +26,12 @@
 // MPI-IO) and sends back the bytes with each file's summary of the piece
 // (a LAS 1.2 point takes 20 bytes, where its laser record took 112) and
 // its return count; the leader appends them in survey order, so the log
-// and every file are those of one process. Only when a sink on the leader
-// reads the records (the coverage raster) do the laser records and
-// returns travel too. The members must run the same binary (records and
-// summaries travel as bytes).
+// and every file are those of one process. Of the records, only what the
+// leader's other sinks read travels too: for the coverage raster, the hit
+// triangle of every pulse (4 bytes) and the hit point of every return (24
+// bytes); whole records (112 bytes) and returns for a sink that reads them
+// all. The members must run the same binary (records and summaries travel
+// as bytes).
 //
 // A member that fails reports "Error: process R of N: <reason>" and ends
 // the whole job (MPI_Abort, status 1). One that dies is seen by the
@@ -70,7 +72,7 @@ private:
 
     std::unique_ptr<SurveyPieces> pieces_;
     std::unique_ptr<PieceFormatting> formatting_;
-    bool records_ = true;  // the records and returns come back too
+    ChunkRecords records_ = ChunkRecords::Whole;  // what of the records comes back
     std::uint64_t pieceSize_ = 0;
     int stops_ = 0;
     std::deque<int> waiting_;  // members asking for a piece

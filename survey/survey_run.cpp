@@ -106,6 +106,16 @@ void SurveyRun::feedPieces(std::size_t sink, std::size_t slot, const ChunkPieces
     observer.stageEnd(SurveyStage::Sink, sink);
 }
 
+ChunkRecords SurveyRun::recordsElsewhere() const {
+    ChunkRecords needed = ChunkRecords::None;
+    for (SurveySink* sink : sinks_) {
+        if (dynamic_cast<PiecewiseSink*>(sink)) continue;
+        if (sink->recordUse() == SurveySink::RecordUse::Whole) return ChunkRecords::Whole;
+        needed = ChunkRecords::Hits;
+    }
+    return needed;
+}
+
 std::vector<PiecewiseSink*> SurveyRun::piecewiseSinks() const {
     std::vector<PiecewiseSink*> found;
     for (SurveySink* sink : sinks_)
@@ -178,7 +188,7 @@ bool SurveyRun::run(SurveyObserver& observer) {
                 observer.stageBegin(SurveyStage::Cast, 0);
                 elsewhereChunk.pieces.clear();
                 elsewhereChunk.returns = 0;
-                elsewhereChunk.records = false;
+                elsewhereChunk.records = ChunkRecords::None;
                 castElsewhere_(first, lasers.data(), count, points, elsewhereChunk,
                                [&observer, count](std::size_t at) { observer.stageProgress(at, count); });
                 observer.stageEnd(SurveyStage::Cast, 0);
@@ -218,8 +228,11 @@ bool SurveyRun::run(SurveyObserver& observer) {
                 if (elsewhere && pieceSlots[s] >= 0) {
                     feedPieces(s, static_cast<std::size_t>(pieceSlots[s]), elsewhereChunk, observer);
                 } else {
-                    if (elsewhere && !elsewhereChunk.records && live_[s])
-                        throw std::logic_error("a sink needs the records of a chunk cast elsewhere");
+                    const bool enough =
+                        !elsewhere || elsewhereChunk.records == ChunkRecords::Whole ||
+                        (elsewhereChunk.records == ChunkRecords::Hits &&
+                         sinks_[s]->recordUse() == SurveySink::RecordUse::Hits);
+                    if (!enough && live_[s]) throw std::logic_error("a sink needs records a cast elsewhere left out");
                     feed(s, chunk, observer);
                 }
                 stop = observer.stopRequested();

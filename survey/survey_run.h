@@ -15,6 +15,11 @@
 class SimulationData;
 class PulseCaster;
 
+// How much of a chunk's records comes back from a cast elsewhere: none,
+// the hits only (hitFaceIndex and hitPoint of every record, the rest as
+// laid), or the whole records with the returns.
+enum class ChunkRecords : std::uint32_t { None = 0, Hits = 1, Whole = 2 };
+
 // A chunk cast and formatted elsewhere, as it comes back: its pieces in
 // survey order, each formatted for every sink that formats piece by piece.
 struct ChunkPieces {
@@ -25,7 +30,7 @@ struct ChunkPieces {
     };
     std::vector<Piece> pieces;
     std::uint64_t returns = 0;  // of the whole chunk
-    bool records = false;       // the chunk's records and returns came back too
+    ChunkRecords records = ChunkRecords::None;
 };
 
 // The stages a chunk goes through, for the runner's timing and progress.
@@ -104,10 +109,11 @@ public:
     // Casts and perturbs each chunk elsewhere (the processes of a team),
     // in place of the cast and the error step here, and formats it there
     // for the sinks that format piece by piece (PiecewiseSink): called with
-    // the chunk's first pulse and its laid records, it fills `pieces` and,
-    // when pieces.records is set, leaves the records cast and perturbed and
-    // appends the returns in pulse order, reporting the pulses of the chunk
-    // done so far to `progress`. The other sinks need the records.
+    // the chunk's first pulse and its laid records, it fills `pieces`, puts
+    // back of the cast and perturbed records what pieces.records says (and
+    // with whole records appends the returns in pulse order), and reports
+    // the pulses of the chunk done so far to `progress`. The other sinks
+    // get the records.
     using ChunkCast = std::function<void(std::uint64_t first, LaserLine* lasers, std::size_t count,
                                          std::vector<LidarPoint>& points, ChunkPieces& pieces,
                                          const std::function<void(std::size_t)>& progress)>;
@@ -115,6 +121,9 @@ public:
     // The sinks added that format piece by piece, in the order added: the
     // order of ChunkPieces::Piece::formatted.
     std::vector<PiecewiseSink*> piecewiseSinks() const;
+    // What of the records the other sinks read: what a cast elsewhere must
+    // send back.
+    ChunkRecords recordsElsewhere() const;
 
     // Runs every chunk. Returns false when the observer asked to stop: every
     // sink has then been abandoned. A sink that throws OutputError is

@@ -24,8 +24,8 @@ namespace {
 
 // A team of one that casts and formats the survey as a team of several
 // would: in pieces of `piece` pulses, handed out last first, each laid and
-// cast in a buffer of its own; the chunk's records get the cast ones only
-// when the job wants them back.
+// cast in a buffer of its own; the chunk's records get of the cast ones
+// only what the job wants back.
 class PiecewiseTeam final : public SurveyTeam {
 public:
     explicit PiecewiseTeam(std::uint64_t piece) : piece_(piece) {}
@@ -60,16 +60,22 @@ public:
             out.pieces[i].count = size;
             formatting_->format(first + at, size, own.data(), returns[i], out.pieces[i].formatted);
             out.returns += returns[i].size();
-            if (records) std::copy(own.begin(), own.end(), lasers + at);
+            if (records == ChunkRecords::Whole) std::copy(own.begin(), own.end(), lasers + at);
+            if (records == ChunkRecords::Hits) {
+                for (std::size_t k = 0; k < size; ++k) {
+                    lasers[at + k].hitFaceIndex = own[k].hitFaceIndex;
+                    lasers[at + k].hitPoint = own[k].hitPoint;
+                }
+            }
             progress(done += size);
         }
-        if (records)
+        if (records == ChunkRecords::Whole)
             for (const auto& r : returns) points.insert(points.end(), r.begin(), r.end());
         ++casts;
     }
     void endCast() override { restore_normal_deviate_state(pieces_->endState()); }
     int casts = 0;
-    bool records = true;
+    ChunkRecords records = ChunkRecords::Whole;
 
 private:
     std::uint64_t piece_;
@@ -107,13 +113,19 @@ TEST(SurveyTeam, PiecesOutOfOrderGiveTheOneProcessFiles) {
     // the realistic trajectory's signs, several patterns and outputs.
     const std::vector<Names> scenes = {
         {"--term-x", "0.5,0.2,0,0", "--term-yaw", "0,0.01,0.3,1", "--systematic", "0.1,0,-0.2,0.01,0,0,0.05",
-         "--random", "0.05,0.05,0.1,0,0.001,0,0.02", "--points", "p.las", "--trajectory", "t.txt"},
+         "--random", "0.05,0.05,0.1,0,0.001,0,0.02", "--points", "p.las", "--trajectory", "t.txt", "--las14",
+         "p14.las", "--csv", "p.csv", "--trajectory-csv", "tt.csv", "--trajectory-rate", "50", "--coverage",
+         "c.tif"},
         {"--pattern", "elliptical", "--fov-along", "12", "--overall", "0.02,0.02,0.05", "--points", "p.txt",
          "--trajectory", "t.txt", "--trajectory-format", "3"},
         {"--pattern", "parallel", "--points", "p.las"},
         // Streamed in chunks that split lines: every chunk cast in pieces.
         {"--stream", "--chunk-pulses", "3000", "--random", "0.05,0.05,0.1,0,0.001,0,0.02", "--points", "p.las",
          "--trajectory", "t.txt"},
+        // Streamed, pieces that split the resampled trajectory's steps.
+        {"--stream", "--chunk-pulses", "2500", "--term-x", "0.5,0.2,0,0", "--points", "p.txt", "--trajectory",
+         "t.txt", "--trajectory-format", "2", "--las14", "p14.las", "--csv", "p.csv", "--trajectory-csv", "tt.csv",
+         "--trajectory-rate", "200", "--coverage", "c.tif"},
     };
     int scene = 0;
     for (const Names& options : scenes) {
@@ -124,7 +136,9 @@ TEST(SurveyTeam, PiecesOutOfOrderGiveTheOneProcessFiles) {
             std::filesystem::create_directory(folder);
             Names args = base;
             for (std::size_t i = 0; i < options.size(); ++i) {
-                const bool file = i > 0 && (options[i - 1] == "--points" || options[i - 1] == "--trajectory");
+                const bool file = i > 0 && (options[i - 1] == "--points" || options[i - 1] == "--trajectory" ||
+                                            options[i - 1] == "--las14" || options[i - 1] == "--csv" ||
+                                            options[i - 1] == "--trajectory-csv" || options[i - 1] == "--coverage");
                 args.push_back(file ? folder + "/" + options[i] : options[i]);
             }
             args.insert(args.end(), {"--log", folder + "/run.log"});
@@ -141,7 +155,7 @@ TEST(SurveyTeam, PiecesOutOfOrderGiveTheOneProcessFiles) {
         std::string log = read_file(alone + "run.log");
         for (std::size_t at; (at = log.find(alone)) != std::string::npos;) log.replace(at, alone.size(), together);
         EXPECT_EQ(read_file(together + "run.log"), log) << "scene " << scene;
-        for (const char* name : {"p.las", "p.txt", "t.txt"}) {
+        for (const char* name : {"p.las", "p.txt", "t.txt", "p14.las", "p.csv", "tt.csv", "c.tif"}) {
             if (!std::filesystem::exists(alone + name)) continue;
             EXPECT_TRUE(read_file(alone + name) == read_file(together + name)) << "scene " << scene << ": " << name;
         }

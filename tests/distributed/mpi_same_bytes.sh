@@ -14,6 +14,9 @@ export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
 rm -rf "$work" && mkdir -p "$work" || exit 1
 
 # name | options. Each scene writes every output: points, trajectory, log, mesh.
+# Every kind of file the processes format piece by piece (points as text
+# and LAS 1.2, trajectory text, LAS 1.4, CSV, timed trajectory resampled or
+# not) is written in memory and streamed, beside the coverage and report.
 scenes=(
   "realistic-random|--prf 6 --velocity 40 --term-x 0.3,0.2,0.1,0.05 --term-y 0.1,0,0.2,0 --term-z 0.2,0.1,0,0.3
    --term-roll 0.01,0.02,0.01,0.02 --term-pitch 0.02,0,0.01,0 --term-yaw 0.01,0.01,0.02,0.03
@@ -21,11 +24,15 @@ scenes=(
    --points p.las --trajectory t.txt --trajectory-format 1
    --las14 p14.las --csv p.csv --trajectory-csv tt.csv --coverage c.tif --coverage-png c.png --report r.json"
   "overall-text|--prf 4 --pattern elliptical --fov-along 10 --scan-frequency 35 --overall 0.1,0.2,0.3
-   --points p.txt --trajectory t.txt --trajectory-format 3"
+   --points p.txt --trajectory t.txt --trajectory-format 3
+   --las14 p14.las --csv p.csv --trajectory-csv tt.csv --intensity off --start-time 2025-03-01T10:00:00Z --crs EPSG:28992"
   "plain-parallel|--prf 5 --pattern parallel --orientation 30 --points p.las --trajectory t.txt --trajectory-format 2"
   "streamed|--stream --chunk-pulses 7000 --prf 4 --term-x 0.3,0.2,0.1,0.05 --term-pitch 0.02,0,0.01,0
    --random 0.05,0.04,0.03,0.01,0.02,0.005,0.02 --points p.las --trajectory t.txt
    --las14 p14.las --csv p.csv --trajectory-csv tt.csv --trajectory-rate 50 --coverage c.tif --report r.json"
+  "streamed-text|--stream --chunk-pulses 5000 --prf 3 --pattern parallel --systematic 0.1,-0.2,0.05,0.01,0.02,-0.01,0.03
+   --points p.txt --trajectory t.txt --trajectory-format 3 --las14 p14.las --csv p.csv --trajectory-csv tt.csv
+   --coverage-png c.png --report r.json"
 )
 failed=0
 for row in "${scenes[@]}"; do
