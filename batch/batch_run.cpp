@@ -347,7 +347,8 @@ struct Run {
     }
 
     // The formatters of the products that format piece by piece, in their
-    // order (that of SurveyRun::piecewiseSinks).
+    // order (that of ChunkPieces::Piece::formatted, the products being the
+    // run's sinks in the same order).
     static SurveyTeam::Formatters formatters_of(const std::vector<Product>& products, const SurveyContext& context) {
         SurveyTeam::Formatters formatters;
         for (const Product& product : products)

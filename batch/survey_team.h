@@ -58,7 +58,7 @@ public:
         const ErrorSettings* errors = nullptr;  // the error step to apply per piece, or null
         std::uint64_t pulses = 0;               // the survey's pulses (the leader's count)
         // Makes, on every process, the formatters of the run's piecewise
-        // sinks in the run's order (SurveyRun::piecewiseSinks), for the
+        // sinks in the run's order (ChunkPieces::Piece::formatted), for the
         // survey planned in the context's data; none when empty.
         std::function<Formatters(const SurveyContext&)> formatters;
         // What of the records and returns goes back to the leader (what its

@@ -116,13 +116,6 @@ ChunkRecords SurveyRun::recordsElsewhere() const {
     return needed;
 }
 
-std::vector<PiecewiseSink*> SurveyRun::piecewiseSinks() const {
-    std::vector<PiecewiseSink*> found;
-    for (SurveySink* sink : sinks_)
-        if (auto* piecewise = dynamic_cast<PiecewiseSink*>(sink)) found.push_back(piecewise);
-    return found;
-}
-
 void SurveyRun::abandonAll() noexcept {
     for (std::size_t s = 0; s < sinks_.size(); ++s) {
         if (live_[s]) sinks_[s]->abandon();

@@ -26,7 +26,9 @@ struct ChunkPieces {
     struct Piece {
         std::uint64_t first = 0;  // survey index of the first pulse
         std::size_t count = 0;
-        std::vector<FormattedPiece> formatted;  // one per piecewise sink of the run, in its order
+        // One per sink of the run that is a PiecewiseSink, in the order
+        // the sinks were added.
+        std::vector<FormattedPiece> formatted;
     };
     std::vector<Piece> pieces;
     std::uint64_t returns = 0;  // of the whole chunk
@@ -118,9 +120,6 @@ public:
                                          std::vector<LidarPoint>& points, ChunkPieces& pieces,
                                          const std::function<void(std::size_t)>& progress)>;
     void castElsewhere(ChunkCast cast) { castElsewhere_ = std::move(cast); }
-    // The sinks added that format piece by piece, in the order added: the
-    // order of ChunkPieces::Piece::formatted.
-    std::vector<PiecewiseSink*> piecewiseSinks() const;
     // What of the records the other sinks read: what a cast elsewhere must
     // send back.
     ChunkRecords recordsElsewhere() const;
