@@ -476,7 +476,12 @@ struct Run {
                 productRefusal = refusal_save_trajectory(lasers);
         }
         std::uint32_t kinds = 0;
-        if (castRefusal.isEmpty()) kinds |= kCoverageProduct;
+        // The raster only where something shows it: the summary, its files
+        // or the report (in a run over several processes it is what makes
+        // the hits travel).
+        const bool coverageShown = !options.quiet || !options.coverageFile.empty() ||
+                                   !options.coveragePngFile.empty() || !options.reportFile.empty();
+        if (castRefusal.isEmpty() && coverageShown) kinds |= kCoverageProduct;
         if (!options.pointsFile.empty() && pointsRefusal.isEmpty()) kinds |= kPointsProduct;
         if (!options.trajectoryFile.empty() && trajectoryRefusal.isEmpty()) kinds |= kTrajectoryProduct;
         if (files.any() && productRefusal.isEmpty()) kinds |= kSurveyProducts;
@@ -542,7 +547,7 @@ struct Run {
             }
         }
         std::size_t index = 0;
-        if (castRefusal.isEmpty()) {
+        if (kinds & kCoverageProduct) {
             const std::string& failure = plan.failures()[index++];
             if (!failure.empty()) failed(QString::fromStdString(failure));
         }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -116,8 +117,9 @@ TEST(SurveyTeam, PiecesOutOfOrderGiveTheOneProcessFiles) {
          "--random", "0.05,0.05,0.1,0,0.001,0,0.02", "--points", "p.las", "--trajectory", "t.txt", "--las14",
          "p14.las", "--csv", "p.csv", "--trajectory-csv", "tt.csv", "--trajectory-rate", "50", "--coverage",
          "c.tif"},
+        // Quiet, without coverage: no records come back, only formatted pieces.
         {"--pattern", "elliptical", "--fov-along", "12", "--overall", "0.02,0.02,0.05", "--points", "p.txt",
-         "--trajectory", "t.txt", "--trajectory-format", "3"},
+         "--trajectory", "t.txt", "--trajectory-format", "3", "--quiet"},
         {"--pattern", "parallel", "--points", "p.las"},
         // Streamed in chunks that split lines: every chunk cast in pieces.
         {"--stream", "--chunk-pulses", "3000", "--random", "0.05,0.05,0.1,0,0.001,0,0.02", "--points", "p.las",
@@ -147,6 +149,9 @@ TEST(SurveyTeam, PiecesOutOfOrderGiveTheOneProcessFiles) {
             ASSERT_EQ(outcomes[k].status, kBatchOk) << outcomes[k].err;
             if (k) {
                 EXPECT_GE(team.casts, 1);
+                // Only the coverage raster reads records, and only their hits.
+                const bool quiet = std::find(options.begin(), options.end(), "--quiet") != options.end();
+                EXPECT_EQ(team.records, quiet ? ChunkRecords::None : ChunkRecords::Hits) << "scene " << scene;
             }
         }
         EXPECT_EQ(counts(outcomes[1].out), counts(outcomes[0].out));

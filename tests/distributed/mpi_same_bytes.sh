@@ -16,7 +16,8 @@ rm -rf "$work" && mkdir -p "$work" || exit 1
 # name | options. Each scene writes every output: points, trajectory, log, mesh.
 # Every kind of file the processes format piece by piece (points as text
 # and LAS 1.2, trajectory text, LAS 1.4, CSV, timed trajectory resampled or
-# not) is written in memory and streamed, beside the coverage and report.
+# not) is written in memory and streamed, beside the coverage and report;
+# a quiet run without coverage sends back no records at all.
 scenes=(
   "realistic-random|--prf 6 --velocity 40 --term-x 0.3,0.2,0.1,0.05 --term-y 0.1,0,0.2,0 --term-z 0.2,0.1,0,0.3
    --term-roll 0.01,0.02,0.01,0.02 --term-pitch 0.02,0,0.01,0 --term-yaw 0.01,0.01,0.02,0.03
@@ -26,7 +27,8 @@ scenes=(
   "overall-text|--prf 4 --pattern elliptical --fov-along 10 --scan-frequency 35 --overall 0.1,0.2,0.3
    --points p.txt --trajectory t.txt --trajectory-format 3
    --las14 p14.las --csv p.csv --trajectory-csv tt.csv --intensity off --start-time 2025-03-01T10:00:00Z --crs EPSG:28992"
-  "plain-parallel|--prf 5 --pattern parallel --orientation 30 --points p.las --trajectory t.txt --trajectory-format 2"
+  "plain-parallel|--prf 5 --pattern parallel --orientation 30 --points p.las --trajectory t.txt --trajectory-format 2
+   --quiet"
   "streamed|--stream --chunk-pulses 7000 --prf 4 --term-x 0.3,0.2,0.1,0.05 --term-pitch 0.02,0,0.01,0
    --random 0.05,0.04,0.03,0.01,0.02,0.005,0.02 --points p.las --trajectory t.txt
    --las14 p14.las --csv p.csv --trajectory-csv tt.csv --trajectory-rate 50 --coverage c.tif --report r.json"
