@@ -67,4 +67,33 @@ for row in "${scenes[@]}"; do
     done
     echo "$name: $(head -n 2 "$work/$name/1/summary.txt" | tr '\n' ' ')checked"
 done
+
+# A point the formats cannot hold (moved beyond their range by the error
+# step), refused in whichever process formats its piece: the messages and
+# the status of one process, the refused files absent, the others written.
+refused=(--obj "$model" --seed 3 --threads 1 --prf 2 --systematic 30000000,0,0,0,0,0,0
+         --points p.las --las14 p14.las --trajectory t.txt --log run.log)
+mkdir -p "$work/refused/1"
+(cd "$work/refused/1" && "$exe" "${refused[@]}" > summary.txt 2> err.txt)
+alone=$?
+grep -q "^Error: Cannot save 'p.las' as LAS" "$work/refused/1/err.txt" ||
+    { echo "refused: the one-process run did not refuse the LAS file"; failed=1; }
+for np in 2 3; do
+    dir=$work/refused/$np
+    mkdir -p "$dir"
+    (cd "$dir" && mpirun --oversubscribe -np $np "$exe" "${refused[@]}" > summary.txt 2> err.txt)
+    status=$?
+    if [ "$alone" != 1 ] || [ "$status" = 0 ]; then
+        echo "refused, $np processes: status $status, one process $alone"; failed=1
+    fi
+    diff <(grep '^Error' "$work/refused/1/err.txt") <(grep '^Error' "$dir/err.txt") ||
+        { echo "refused, $np processes: other messages"; failed=1; }
+    for f in p.las p14.las; do
+        [ -e "$dir/$f" ] && { echo "refused, $np processes: $f was left"; failed=1; }
+    done
+    for f in t.txt run.log; do
+        cmp "$work/refused/1/$f" "$dir/$f" || { echo "refused, $np processes: $f differs"; failed=1; }
+    done
+done
+echo "refused: checked"
 exit $failed
