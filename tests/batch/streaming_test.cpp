@@ -1,4 +1,5 @@
 #include "batch_run.h"
+#include "batch_test_support.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -20,27 +21,9 @@
 #include "terrain/sample_scene.h"
 
 using namespace testing_support;
-using Names = std::vector<std::string>;
+using namespace batch_test;
 
 namespace {
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-Outcome run(const Names& args) {
-    std::ostringstream out, err;
-    const int status = run_batch(args, out, err);
-    return {status, out.str(), err.str()};
-}
-
-Names files_in(const std::string& folder) {
-    Names names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Every output a survey can write, named in `folder`; the log and the
 // report too (compared without its stage times and thread count).
