@@ -108,7 +108,8 @@ void expect_same_tree(const OctreeNode& expected, const OctreeNode& actual, cons
 TEST(Octree, MatchesThePlainRuleNodeForNode) {
     // The flat model's root box has no height: every triangle sits on the z split.
     const std::pair<const char*, std::vector<Triangle>> models[] = {
-        {"scattered", scattered_triangles(2500, false, 5)}, {"flat", scattered_triangles(700, true, 6)}, {"fan", fan()}};
+        {"scattered", scattered_triangles(2500, false, 5)}, {"flat", scattered_triangles(700, true, 6)}, {"fan", fan()},
+        {"100", scattered_triangles(100, false)}, {"101", scattered_triangles(101, false)}};
     for (const auto& [label, triangles] : models) {
         const ModelLimits l = limits_of(triangles);
         std::vector<std::uint32_t> all(triangles.size());
