@@ -58,11 +58,7 @@ void load_plateau(SimulationData& data) {
     NullProgress progress;
     open_mesh_begin(data);
     data.vertices = {{0, 0, 300}, {3000, 0, 300}, {3000, 3000, 300}, {0, 3000, 300}, {2, 0, 301}, {0, 2, 300}};
-    Face a, b, post;
-    a.v[0] = 1, a.v[1] = 2, a.v[2] = 3;
-    b.v[0] = 1, b.v[1] = 3, b.v[2] = 4;
-    post.v[0] = 1, post.v[1] = 5, post.v[2] = 6;
-    data.faces = {a, b, post};
+    data.faces = {Face{{1, 2, 3}}, Face{{1, 3, 4}}, Face{{1, 5, 6}}};  // two halves and the post
     prepare_model(data, AsciiMesh, QStringLiteral("z axis"), progress);
 }
 
