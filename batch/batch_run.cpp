@@ -460,7 +460,16 @@ struct Run {
         const SurveyProductFiles files = productFiles();
         const bool wantPoints =
             options.errorStep || !options.pointsFile.empty() || !files.las14.isEmpty() || !files.csv.isEmpty();
-        const std::uint64_t anyPoint = castRefusal.isEmpty() && wantPoints && plan.anyReturn() ? 1 : 0;
+        std::uint64_t anyPoint = 0;
+        if (castRefusal.isEmpty() && wantPoints) {
+            // A survey without returns casts every pulse here; a signal stops it.
+            const std::optional<bool> any = plan.anyReturn([] { return StopSignals::caught() != 0; });
+            if (!any) {
+                if (team) team->leaderVerdict(false);
+                return;
+            }
+            anyPoint = *any ? 1 : 0;
+        }
         const QString errorRefusal = options.errorStep ? refusal_error_simulation(anyPoint) : QString();
         const QString pointsRefusal = options.pointsFile.empty() ? QString() : refusal_save_points(anyPoint);
         const QString trajectoryRefusal =

@@ -62,16 +62,33 @@ void SurveyRun::generate(PulseGenerator::Cursor& cursor, std::size_t count, Lase
     generator_.skip(cursor, count - (pieces - 1) * size);
 }
 
-bool SurveyRun::anyReturn() {
+std::optional<bool> SurveyRun::anyReturn(const std::function<bool()>& stop) {
     if (!caster_) caster_ = std::make_unique<PulseCaster>(data_, settings_.threads);
     std::vector<LaserLine> probe(std::min<std::uint64_t>(kProbe, pulses()));
     std::vector<LidarPoint> found;
-    PulseGenerator::Cursor cursor;
-    while (cursor.pulse < pulses()) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(probe.size(), pulses() - cursor.pulse));
+    auto returns = [&](PulseGenerator::Cursor& cursor, std::uint64_t end) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(probe.size(), end - cursor.pulse));
         generator_.generate(cursor, n, probe.data());
         caster_->cast(probe.data(), n, found);
-        if (!found.empty()) return true;
+        return !found.empty();
+    };
+    // A line's middle lies over the model where any part of it does, and
+    // its start often does not: those pulses first, line by line.
+    const OriginPlan& lines = generator_.origins();
+    for (int line = 0; line < lines.lines(); ++line) {
+        const std::uint64_t count = lines.linePulses(line);
+        if (count == 0) continue;
+        if (stop && stop()) return std::nullopt;
+        const std::uint64_t from = lines.lineStart(line) + (count > probe.size() ? (count - probe.size()) / 2 : 0);
+        PulseGenerator::Cursor cursor;
+        generator_.skip(cursor, from);
+        if (returns(cursor, std::min(lines.lineStart(line) + count, pulses()))) return true;
+    }
+    // Then every pulse, in order, until one comes back.
+    PulseGenerator::Cursor cursor;
+    while (cursor.pulse < pulses()) {
+        if (stop && stop()) return std::nullopt;
+        if (returns(cursor, pulses())) return true;
     }
     return false;
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,10 +95,12 @@ public:
     void count();
     std::uint64_t pulses() const { return generator_.pulses(); }
 
-    // Whether the cast gives any return at all: casts from the first pulse
-    // until one comes back (nothing is kept). Decides, before the run, the
-    // steps the desktop program refuses without points.
-    bool anyReturn();
+    // Whether the cast gives any return at all: casts the middle of each
+    // line, then every pulse from the first, until one comes back (nothing
+    // is kept). Decides, before the run, the steps the desktop program
+    // refuses without points. Asks `stop` between blocks of pulses:
+    // nullopt when it said stop.
+    std::optional<bool> anyReturn(const std::function<bool()>& stop = {});
 
     // The products, fed in the order given. The run does not own them.
     void addSink(SurveySink* sink) { sinks_.push_back(sink); }
