@@ -8,6 +8,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -255,13 +256,6 @@ inline void encode_record(std::uint8_t* r, std::int32_t x, std::int32_t y, std::
 }
 
 // What a piece of the survey adds to the header.
-struct LasPieceSummary {
-    std::uint64_t returns = 0;  // cast returns
-    LidarPoint first;           // the first of them, when there is one
-    bool anyReturn = false;     // whether a record has a hit point: then `box` is theirs
-    LasBounds box{};
-};
-
 class LasFormatter final : public PieceFormatter {
 public:
     LasFormatter(const QString& path, std::uint64_t pulseCount) : path_(path), pulseCount_(pulseCount) {}
@@ -352,6 +346,12 @@ void LasSink::absorb(std::uint64_t, std::size_t, const PieceSummary& summary) {
         haveBounds_ = true;
     }
     points_ += piece.returns;
+    // The header counts points in 32 bits; a larger count would be cut.
+    if (points_ > std::numeric_limits<std::uint32_t>::max()) {
+        throw OutputError("Could not write '" + path().toStdString() + "': a LAS 1.2 file holds at most " +
+                          std::to_string(std::numeric_limits<std::uint32_t>::max()) +
+                          " points and this survey has more. Save the points as LAS 1.4 or as text.");
+    }
     if (piece.anyReturn) {
         if (!haveBounds_) {
             bounds_ = piece.box;

@@ -69,6 +69,14 @@ namespace las_detail {
 bool scaled_coordinate_fma(double value, std::int32_t& out);
 }  // namespace las_detail
 
+// What a LAS 1.2 piece formatted elsewhere tells the header.
+struct LasPieceSummary {
+    std::uint64_t returns = 0;  // cast returns
+    LidarPoint first;           // the first of them, when there is one
+    bool anyReturn = false;     // whether a record has a hit point: then `box` is theirs
+    LasBounds box{};
+};
+
 // The LAS 1.2 file as a survey sink, fed chunk by chunk: a header with the
 // point count (the chunks' cast returns) and bounds put in at the end, and
 // one 20-byte record per laser with a return. The bounds start from the

@@ -220,3 +220,30 @@ TEST(PiecewiseSinks, ARefusedPieceFailsTheFileAsTheWholeSurveyDoes) {
         EXPECT_FALSE(std::filesystem::exists(path)) << name;
     }
 }
+
+// The LAS 1.2 header counts points in 32 bits: one point more is refused
+// rather than written with a cut count.
+TEST(PiecewiseSinks, LasOnePointMoreThanItsHeaderCountsIsRefused) {
+    TempDir dir;
+    const std::string path = dir.file("points.las");
+    LasSink sink(qs(path), QDate(2024, 1, 1), 1);
+    Survey s;
+    sink.begin(SurveyContext{&s.data, 2});
+    FormattedPiece piece;
+    LasPieceSummary summary;
+    summary.returns = 0xFFFFFFFFu;  // as if returned by pieces formatted elsewhere
+    piece.summary.put(summary);
+    sink.consumeFormatted(0, 1, piece);
+    summary.returns = 1;
+    piece.summary.put(summary);
+    try {
+        sink.consumeFormatted(1, 1, piece);
+        ADD_FAILURE() << "not refused";
+    } catch (const OutputError& e) {
+        EXPECT_EQ(std::string(e.what()), "Could not write '" + path +
+                                             "': a LAS 1.2 file holds at most 4294967295 points and this survey has "
+                                             "more. Save the points as LAS 1.4 or as text.");
+    }
+    sink.abandon();
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
