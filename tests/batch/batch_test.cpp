@@ -18,8 +18,6 @@
 #include "lidar/lidar_tasks.h"
 #include "output/output_tasks.h"
 #include "support/test_support.h"
-#include "terrain/mesh_file.h"
-#include "terrain/sample_scene.h"
 #include "terrain/terrain_tasks.h"
 
 using namespace testing_support;
@@ -51,16 +49,6 @@ TEST(BatchOptions, DefaultsAndValuesBecomeWhatTheDialogsHandOn) {
     // The dialog's "Format 1" sets code 3 and "Format 3" code 1.
     for (const auto& [caption, code] : {std::pair<const char*, int>{"1", 3}, {"2", 2}, {"3", 1}})
         EXPECT_EQ(parsed({"--trajectory-format", caption}).trajectoryFormatCode, code) << caption;
-}
-
-// A small sample scene saved as an ASCII mesh: 2 km square, about 200 m high.
-std::string write_scene_mesh(const TempDir& dir) {
-    std::vector<Vertex> vertices;
-    std::vector<Face> faces;
-    make_sample_scene(vertices, faces, 1500);
-    NullProgress progress;
-    write_mesh_file(vertices, faces, QString::fromStdString(dir.file("scene.txt")), progress);
-    return dir.file("scene.txt");
 }
 
 // The same survey done by calling the core tasks in the desktop program's

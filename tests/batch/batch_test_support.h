@@ -1,7 +1,11 @@
 #pragma once
 // What the batch runner's tests share: a run in this process with its
-// status and both streams, and the sorted names in a folder.
+// status and both streams, the sorted names in a folder and a small model.
+#include "app/progress.h"
 #include "batch_run.h"
+#include "support/test_support.h"
+#include "terrain/mesh_file.h"
+#include "terrain/sample_scene.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -18,9 +22,9 @@ struct Outcome {
     std::string out, err;
 };
 
-inline Outcome run(const Names& args) {
+inline Outcome run(const Names& args, SurveyTeam* team = nullptr) {
     std::ostringstream out, err;
-    const int status = run_batch(args, out, err);
+    const int status = run_batch(args, out, err, false, team);
     return {status, out.str(), err.str()};
 }
 
@@ -29,6 +33,16 @@ inline Names files_in(const std::string& folder) {
     for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// A small sample scene saved as an ASCII mesh: 2 km square, about 200 m high.
+inline std::string write_scene_mesh(const testing_support::TempDir& dir) {
+    std::vector<Vertex> vertices;
+    std::vector<Face> faces;
+    make_sample_scene(vertices, faces, 1500);
+    NullProgress progress;
+    write_mesh_file(vertices, faces, QString::fromStdString(dir.file("scene.txt")), progress);
+    return dir.file("scene.txt");
 }
 
 }  // namespace batch_test

@@ -11,26 +11,13 @@
 #include <cstring>
 #include <sstream>
 
-#include "app/progress.h"
 #include "support/failing_folder.h"
 #include "support/test_support.h"
-#include "terrain/mesh_file.h"
-#include "terrain/sample_scene.h"
 
 using namespace testing_support;
 using namespace batch_test;
 
 namespace {
-
-// A small sample scene as an ASCII mesh in an ordinary folder.
-std::string scene_mesh(const TempDir& dir) {
-    std::vector<Vertex> vertices;
-    std::vector<Face> faces;
-    make_sample_scene(vertices, faces, 1500);
-    NullProgress progress;
-    write_mesh_file(vertices, faces, QString::fromStdString(dir.file("scene.txt")), progress);
-    return dir.file("scene.txt");
-}
 
 // Each output option once, by the file name it writes.
 const std::vector<std::pair<std::string, std::string>> kOutputs = {
@@ -42,7 +29,7 @@ const std::vector<std::pair<std::string, std::string>> kOutputs = {
 
 TEST(BatchFailedWrites, EveryOutputEndsWithExitOneAndTheReason) {
     TempDir dir;
-    const std::string mesh = scene_mesh(dir);
+    const std::string mesh = write_scene_mesh(dir);
     const std::string log = dir.file("run.log");
     // The full disk is found while writing; the read-only folder already by
     // the check before the survey. "p.las" exists beforehand.
@@ -74,7 +61,7 @@ TEST(BatchFailedWrites, EveryOutputEndsWithExitOneAndTheReason) {
 
 TEST(BatchFailedWrites, AFullDeviceIsReported) {
     TempDir dir;
-    const std::string mesh = scene_mesh(dir);
+    const std::string mesh = write_scene_mesh(dir);
     for (const char* option : {"--trajectory", "--save-mesh", "--log"}) {
         const Outcome result = run({"--mesh", mesh, "--prf", "1", "--quiet", option, "/dev/full"});
         EXPECT_EQ(result.status, kBatchFailed) << option;
@@ -84,7 +71,7 @@ TEST(BatchFailedWrites, AFullDeviceIsReported) {
 
 TEST(BatchFailedWrites, TheProgramOnAFullDiskExitsOneAndLeavesNoFile) {
     TempDir dir;
-    const std::string mesh = scene_mesh(dir);
+    const std::string mesh = write_scene_mesh(dir);
     FailingFolder folder(FailingFolder::Full, {});
     if (!folder.unavailable().empty()) GTEST_SKIP() << "No failing folder: " << folder.unavailable();
     // The child process sees the tmpfs: it inherits this thread's mounts.

@@ -1,7 +1,7 @@
 // The batch runner's team path without MPI: the survey laid, cast and
 // perturbed in pieces taken out of order gives the one-process records,
 // log and files.
-#include "batch_run.h"
+#include "batch_test_support.h"
 #include "survey_team.h"
 
 #include <gtest/gtest.h>
@@ -15,11 +15,9 @@
 #include "app/simulation_data.h"
 #include "app/uniform_source.h"
 #include "support/test_support.h"
-#include "terrain/mesh_file.h"
-#include "terrain/sample_scene.h"
 
 using namespace testing_support;
-using Names = std::vector<std::string>;
+using namespace batch_test;
 
 namespace {
 
@@ -84,17 +82,6 @@ private:
     std::unique_ptr<PieceFormatting> formatting_;
 };
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-Outcome run(const Names& args, SurveyTeam* team) {
-    std::ostringstream out, err;
-    const int status = run_batch(args, out, err, false, team);
-    return {status, out.str(), err.str()};
-}
-
 // The summary without its seconds.
 std::string counts(const std::string& summary) { return summary.substr(0, summary.find("Seconds per stage")); }
 
@@ -102,14 +89,7 @@ std::string counts(const std::string& summary) { return summary.substr(0, summar
 
 TEST(SurveyTeam, PiecesOutOfOrderGiveTheOneProcessFiles) {
     TempDir dir;
-    {
-        std::vector<Vertex> vertices;
-        std::vector<Face> faces;
-        make_sample_scene(vertices, faces, 1500);
-        NullProgress progress;
-        write_mesh_file(vertices, faces, QString::fromStdString(dir.file("scene.txt")), progress);
-    }
-    const Names base = {"--mesh", dir.file("scene.txt"), "--prf", "2", "--seed", "5", "--threads", "1"};
+    const Names base = {"--mesh", write_scene_mesh(dir), "--prf", "2", "--seed", "5", "--threads", "1"};
     // Random error (a variable number of draws per laser), overall error,
     // the realistic trajectory's signs, several patterns and outputs.
     const std::vector<Names> scenes = {

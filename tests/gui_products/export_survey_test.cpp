@@ -1,13 +1,9 @@
 // "Export Survey Point Cloud...": its place in the File menu, its refusal,
 // its settings dialog and the files it writes, driven headlessly.
 #include "app/gui/MainWindow.h"
-#include "flight/flight_tasks.h"
-#include "lidar/lidar_tasks.h"
 #include "products/gui/export_survey_dialog.h"
 #include "support/gui_test_support.h"
 #include "support/test_support.h"
-#include "terrain/sample_scene.h"
-#include "terrain/terrain_tasks.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -28,17 +24,7 @@ protected:
     QAction* action() { return window.findChild<QAction*>(QStringLiteral("actionExport_Survey_Point_Cloud")); }
     QString path(const char* name) { return QString::fromStdString(dir.file(name)); }
 
-    void survey() {
-        NullProgress progress;
-        make_sample_scene(data.vertices, data.faces, 4000, data.faceClasses);
-        prepare_model(data, AsciiMesh, QStringLiteral("z axis"), progress);
-        WizardValues v;
-        v.flight.velocity = 200.0;
-        v.flight.meanHeight = 700.0;
-        v.scanner.prf = 1000.0;
-        generate_lasers_task(data, v, 1u, progress);
-        simulate_lidar_task(data, progress, 1);
-    }
+    void survey() { testing_support::sample_survey(data, 4000, {0, 200, 50, 700}, {1000}); }
 
     // Triggers the action; `fill` answers the settings dialog when it opens
     // (it may leave it open for another try) and message boxes are recorded.

@@ -4,9 +4,8 @@
 // this program's own operator new, so the real allocations of the views
 // are the ones that fail.
 #include "app/gui/MainWindow.h"
-#include "flight/flight_tasks.h"
-#include "lidar/lidar_tasks.h"
 #include "support/gui_test_support.h"
+#include "support/test_support.h"
 #include "terrain/terrain_tasks.h"
 #include "views/gui/coverage_view.h"
 #include "views/gui/plan_view.h"
@@ -38,24 +37,10 @@ namespace {
 
 // A tilted 2 km square flown in a few lines; about 44,000 returns.
 void survey(SimulationData& data) {
-    NullProgress progress;
     open_mesh_begin(data);
     data.vertices = {{0, 0, 0}, {2000, 0, 20}, {2000, 2000, 60}, {0, 2000, 40}};
-    Face a, b;
-    a.v[0] = 1, a.v[1] = 2, a.v[2] = 3;
-    b.v[0] = 1, b.v[1] = 3, b.v[2] = 4;
-    data.faces = {a, b};
-    prepare_model(data, AsciiMesh, QStringLiteral("z axis"), progress);
-    WizardValues v;
-    v.flight.velocity = 100.0;
-    v.flight.overlap = 30.0;
-    v.flight.meanHeight = 1000.0;
-    v.scanner.prf = 1000.0;
-    v.scanner.scanFrequency = 20.0;
-    v.scanner.fovAcross = 60.0;
-    v.scanner.pattern = ZigZagLines;
-    generate_lasers_task(data, v, 1, progress);
-    simulate_lidar_task(data, progress, 1);
+    data.faces = {Face{{1, 2, 3}}, Face{{1, 3, 4}}};
+    testing_support::survey(data, {0, 100, 30, 1000}, {1000, 20, 60, 0, ZigZagLines});
 }
 
 TEST(ViewMemory, AViewThatRunsOutOfMemorySaysSoAndIsBuiltWhenShownAgain) {

@@ -2,6 +2,12 @@
 
 #include "test_config.h"
 
+#include "app/progress.h"
+#include "flight/flight_tasks.h"
+#include "lidar/lidar_tasks.h"
+#include "terrain/sample_scene.h"
+#include "terrain/terrain_tasks.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -35,6 +41,22 @@ std::string read_file(const std::string& path) {
 void write_file(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
+}
+
+void survey(SimulationData& data, const FlightParameters& flight, const ScannerParameters& scanner) {
+    NullProgress progress;
+    WizardValues values;
+    values.flight = flight;
+    values.scanner = scanner;
+    prepare_model(data, AsciiMesh, QStringLiteral("z axis"), progress);
+    generate_lasers_task(data, values, 1u, progress);
+    simulate_lidar_task(data, progress, 1);
+}
+
+void sample_survey(SimulationData& data, std::size_t triangles, const FlightParameters& flight,
+                   const ScannerParameters& scanner) {
+    make_sample_scene(data.vertices, data.faces, triangles, data.faceClasses);
+    survey(data, flight, scanner);
 }
 
 }  // namespace testing_support

@@ -1,4 +1,7 @@
 #pragma once
+#include "app/simulation_data.h"
+
+#include <cstddef>
 #include <string>
 
 namespace testing_support {
@@ -24,5 +27,12 @@ private:
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
+
+// A survey in memory: the model in `data` prepared as an ASCII mesh with z
+// up, lasers laid by the wizard's values (seed 1) and cast on one thread.
+void survey(SimulationData& data, const FlightParameters& flight, const ScannerParameters& scanner);
+// The same over the sample scene of about `triangles` faces, with its classes.
+void sample_survey(SimulationData& data, std::size_t triangles, const FlightParameters& flight,
+                   const ScannerParameters& scanner);
 
 }  // namespace testing_support
