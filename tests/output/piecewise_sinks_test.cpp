@@ -2,10 +2,7 @@
 // format theirs) write the bytes of a sink that consumes the whole survey:
 // every file kind, headers merged from the pieces' summaries, refusals.
 #include "app/failure.h"
-#include "app/progress.h"
 #include "app/simulation_data.h"
-#include "flight/flight_tasks.h"
-#include "lidar/lidar_tasks.h"
 #include "output/las_writer.h"
 #include "output/piece_formatter.h"
 #include "output/point_file.h"
@@ -15,8 +12,6 @@
 #include "products/product_tasks.h"
 #include "support/test_support.h"
 #include "survey/pulse_timing.h"
-#include "terrain/sample_scene.h"
-#include "terrain/terrain_tasks.h"
 
 #include <gtest/gtest.h>
 
@@ -39,21 +34,7 @@ struct Survey {
     SimulationData data;
     std::vector<PulseInfo> infos;
     Survey() {
-        NullProgress progress;
-        make_sample_scene(data.vertices, data.faces, 3000, data.faceClasses);
-        prepare_model(data, AsciiMesh, QStringLiteral("z axis"), progress);
-        WizardValues v;
-        v.flight.orientation = 20.0;
-        v.flight.velocity = 150.0;
-        v.flight.overlap = 30.0;
-        v.flight.meanHeight = 600.0;
-        v.scanner.prf = 1500.0;
-        v.scanner.scanFrequency = 10.0;
-        v.scanner.fovAcross = 50.0;
-        v.scanner.fovAlong = 20.0;
-        v.scanner.pattern = ZigZagLines;
-        generate_lasers_task(data, v, 1u, progress);
-        simulate_lidar_task(data, progress, 1);
+        testing_support::sample_survey(data, 3000, {20, 150, 30, 600}, {1500, 10, 50, 20, ZigZagLines});
         infos.resize(data.lasers().size());
         PulseTiming(data).fill(0, infos.size(), infos.data());
     }
@@ -79,8 +60,8 @@ PulseChunk piece_of(const std::vector<LaserLine>& lasers, const std::vector<Lida
 
 // Feeds the survey to `sink` in uneven pieces: every other one formatted
 // by a formatter from `twin` (another sink of the same file, never begun,
-// as another process makes it) on three threads, the rest consumed. Throws
-// what the sink throws.
+// as another process makes it) on three threads, the rest consumed without
+// their infos (the sink works them out). Throws what the sink throws.
 void feed_in_pieces(PiecewiseSink& sink, const PiecewiseSink& twin, const SurveyContext& context,
                     const std::vector<LaserLine>& lasers, const std::vector<LidarPoint>& points,
                     const PulseInfo* infos) {
@@ -90,13 +71,12 @@ void feed_in_pieces(PiecewiseSink& sink, const PiecewiseSink& twin, const Survey
     bool elsewhere = true;
     while (pos < lasers.size()) {
         const std::size_t n = std::min(size, lasers.size() - pos);
-        const PulseChunk chunk = piece_of(lasers, points, infos, pos, n);
         if (elsewhere) {
             FormattedPiece piece;
-            format_piece(*formatter, chunk, 3, piece);
+            format_piece(*formatter, piece_of(lasers, points, infos, pos, n), 3, piece);
             sink.consumeFormatted(pos, n, piece);
         } else {
-            sink.consume(chunk);
+            sink.consume(piece_of(lasers, points, nullptr, pos, n));
         }
         elsewhere = !elsewhere;
         pos += n;

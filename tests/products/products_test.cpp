@@ -2,18 +2,13 @@
 // and trajectory texts, chunked feeding, the time base, PROJ's systems and
 // the intensity model.
 #include "app/failure.h"
-#include "app/progress.h"
 #include "app/simulation_data.h"
-#include "flight/flight_tasks.h"
-#include "lidar/lidar_tasks.h"
 #include "products/csv_products.h"
 #include "products/las14_writer.h"
 #include "products/product_tasks.h"
 #include "products/return_attributes.h"
 #include "support/test_support.h"
 #include "survey/pulse_timing.h"
-#include "terrain/sample_scene.h"
-#include "terrain/terrain_tasks.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -36,21 +31,7 @@ namespace {
 struct Survey {
     SimulationData data;
     explicit Survey(ScanPattern pattern = ZigZagLines, double orientation = 30.0) {
-        NullProgress progress;
-        make_sample_scene(data.vertices, data.faces, 6000, data.faceClasses);
-        prepare_model(data, AsciiMesh, QStringLiteral("z axis"), progress);
-        WizardValues v;
-        v.flight.orientation = orientation;
-        v.flight.velocity = 150.0;
-        v.flight.overlap = 30.0;
-        v.flight.meanHeight = 600.0;
-        v.scanner.prf = 2000.0;
-        v.scanner.scanFrequency = 10.0;
-        v.scanner.fovAcross = 50.0;
-        v.scanner.fovAlong = 20.0;
-        v.scanner.pattern = pattern;
-        generate_lasers_task(data, v, 1u, progress);
-        simulate_lidar_task(data, progress, 1);
+        testing_support::sample_survey(data, 6000, {orientation, 150, 30, 600}, {2000, 10, 50, 20, pattern});
     }
 };
 
@@ -167,36 +148,6 @@ TEST(Las14File, EveryFieldAgreesWithTheSurvey) {
     }
 }
 
-TEST(SurveyProducts, ChunksThreadsAndInfosGiveTheSameBytes) {
-    Survey s(ParallelLines, 0.0);
-    TempDir dir;
-    ProductSettings settings = product_settings("", "", true, 200.0);
-    settings.threads = 1;
-    auto whole = sinks_for(dir, "whole", settings);
-    feed_survey(s.data, whole);
-
-    // Uneven chunks without infos (the sinks work them out), four threads.
-    settings.threads = 4;
-    auto parts = sinks_for(dir, "parts", settings);
-    SurveyContext context{&s.data, s.data.lasers().size()};
-    for (auto& sink : parts) sink->begin(context);
-    std::size_t pos = 0, size = 7;
-    while (pos < s.data.lasers().size()) {
-        const std::size_t n = std::min(size, s.data.lasers().size() - pos);
-        const PulseChunk chunk{pos, s.data.lasers().data() + pos, nullptr, n};
-        for (auto& sink : parts) sink->consume(chunk);
-        pos += n;
-        size = size * 5 / 2;
-    }
-    for (auto& sink : parts) sink->finish();
-
-    for (const char* name : {".las", ".csv", "-trajectory.csv"}) {
-        const std::string a = read_file(dir.file(std::string("whole") + name));
-        EXPECT_GT(a.size(), 1000u);
-        EXPECT_TRUE(a == read_file(dir.file(std::string("parts") + name))) << name;
-    }
-}
-
 TEST(SurveyProducts, CsvAndTrajectoryTexts) {
     Survey s;
     TempDir dir;
@@ -269,31 +220,6 @@ TEST(SurveyProducts, ResampledTrajectoryLiesOnTheFlightLines) {
     }
     const double duration = infos.back().time;
     EXPECT_NEAR(static_cast<double>(lines.size() - 1), duration * 200.0, 200.0 * s.data.laserlines.lineStarts.size());
-}
-
-TEST(SurveyProducts, FailedOutputsLeaveExistingFilesAlone) {
-    Survey s;
-    TempDir dir;
-    write_file(dir.file("keep.las"), "old contents");
-    SurveyProductFiles files;
-    files.las14 = QString::fromStdString(dir.file("keep.las"));
-    auto sinks = make_product_sinks(files, product_settings("", "", true), nullptr);
-    SurveyContext context{&s.data, s.data.lasers().size()};
-    sinks[0]->begin(context);
-    const PulseChunk chunk{0, s.data.lasers().data(), nullptr, s.data.lasers().size()};
-    sinks[0]->consume(chunk);
-    sinks[0]->abandon();
-    EXPECT_EQ(read_file(dir.file("keep.las")), "old contents");
-
-    // A return too far from the offset is refused naming the pulse.
-    s.data.lasers()[5].hitFaceIndex = 0;
-    s.data.lasers()[5].hitPoint.x = 5e6;
-    auto again = make_product_sinks(files, product_settings("", "", true), nullptr);
-    EXPECT_THAT([&] { feed_survey(s.data, again); }, ThrowsMessage<OutputError>(HasSubstr("pulse 6")));
-    EXPECT_EQ(read_file(dir.file("keep.las")), "old contents");
-
-    files.las14 = QString::fromStdString(dir.file("no-such-folder/x.las"));
-    EXPECT_THROW(make_product_sinks(files, product_settings("", "", true), nullptr)[0]->begin(context), OutputError);
 }
 
 TEST(SurveyTime, IsoTimesBecomeAdjustedGpsTime) {
