@@ -29,21 +29,9 @@ protected:
     // Triggers the action; `fill` answers the settings dialog when it opens
     // (it may leave it open for another try) and message boxes are recorded.
     QStringList trigger(const std::function<void(ExportSurveyDialog&)>& fill) {
-        QStringList boxes;
-        QObject context;
-        std::function<void()> poll = [&] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (auto* dialog = qobject_cast<ExportSurveyDialog*>(modal)) {
-                fill(*dialog);
-            } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                boxes << box->windowTitle() + " | " + box->text();
-                box->buttons().value(0)->click();
-            }
-            QTimer::singleShot(0, &context, poll);
-        };
-        QTimer::singleShot(0, &context, poll);
-        action()->trigger();
-        return boxes;
+        return gui_test::catch_boxes([&] { action()->trigger(); }, {}, [&](QWidget* modal) {
+            if (auto* dialog = qobject_cast<ExportSurveyDialog*>(modal)) fill(*dialog);
+        });
     }
 
     testing_support::TempDir dir;
@@ -67,7 +55,7 @@ TEST_F(ExportSurveyTest, FollowsSaveGeneratedLidarDataAndRefusesWithoutPoints) {
 
     const QString log = data.logText;
     EXPECT_EQ(trigger([](ExportSurveyDialog& d) { press(d, QDialogButtonBox::Cancel); }),
-              QStringList{"Error | No LiDAR data in use, please generate LiDAR data first!"});
+              gui_test::error_box("No LiDAR data in use, please generate LiDAR data first!"));
     EXPECT_EQ(data.logText, log);
     EXPECT_TRUE(seam.saves.isEmpty());
 }
@@ -117,8 +105,8 @@ TEST_F(ExportSurveyTest, LasEndingWritesLas14AndABadEndingIsAnError) {
     EXPECT_EQ(las.substr(0, 4), "LASF");
     EXPECT_EQ(las[25], 4);    // version 1.4
     EXPECT_EQ(las[104], 6);   // point format 6
-    EXPECT_EQ(trigger(ok), QStringList{"Error | The survey point cloud file name '" + path("cloud.xyz") +
-                                       "' must end in .las or .csv"});
+    EXPECT_EQ(trigger(ok), gui_test::error_box("The survey point cloud file name '" + path("cloud.xyz") +
+                                               "' must end in .las or .csv"));
 }
 
 // The export's file dialog starts from the export's own last name, never

@@ -25,13 +25,17 @@ namespace gui_test {
 // (their order on screen is the platform's) and without '&'.
 // A timer re-armed from inside the box's own event loop looks for the active
 // modal widget; `context` owns the timers, so one left over dies with it and
-// cannot fire into a later test.
-inline QStringList catch_boxes(const std::function<void()>& action, QStringList answers = {}) {
+// cannot fire into a later test. Any other modal widget is handed to
+// `other` on every look while it is open.
+inline QStringList catch_boxes(const std::function<void()>& action, QStringList answers = {},
+                               const std::function<void(QWidget*)>& other = {}) {
     QStringList boxes;
     std::function<void()> poll;
     QObject context;
     poll = [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (other && modal && !qobject_cast<QMessageBox*>(modal)) other(modal);
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             QAbstractButton* target = box->buttons().value(0);
             const QString wanted = answers.isEmpty() ? QString() : answers.takeFirst();
             QStringList buttons;
