@@ -91,23 +91,24 @@ TEST(SurveyTeam, PiecesOutOfOrderGiveTheOneProcessFiles) {
     TempDir dir;
     const Names base = {"--mesh", write_scene_mesh(dir), "--prf", "2", "--seed", "5", "--threads", "1"};
     // Random error (a variable number of draws per laser), overall error,
-    // the realistic trajectory's signs, several patterns and outputs.
+    // the realistic trajectory's signs, several patterns and outputs (files
+    // named "@name" are written in the run's folder).
     const std::vector<Names> scenes = {
         {"--term-x", "0.5,0.2,0,0", "--term-yaw", "0,0.01,0.3,1", "--systematic", "0.1,0,-0.2,0.01,0,0,0.05",
-         "--random", "0.05,0.05,0.1,0,0.001,0,0.02", "--points", "p.las", "--trajectory", "t.txt", "--las14",
-         "p14.las", "--csv", "p.csv", "--trajectory-csv", "tt.csv", "--trajectory-rate", "50", "--coverage",
-         "c.tif"},
+         "--random", "0.05,0.05,0.1,0,0.001,0,0.02", "--points", "@p.las", "--trajectory", "@t.txt", "--las14",
+         "@p14.las", "--csv", "@p.csv", "--trajectory-csv", "@tt.csv", "--trajectory-rate", "50", "--coverage",
+         "@c.tif"},
         // Quiet, without coverage: no records come back, only formatted pieces.
-        {"--pattern", "elliptical", "--fov-along", "12", "--overall", "0.02,0.02,0.05", "--points", "p.txt",
-         "--trajectory", "t.txt", "--trajectory-format", "3", "--quiet"},
-        {"--pattern", "parallel", "--points", "p.las"},
+        {"--pattern", "elliptical", "--fov-along", "12", "--overall", "0.02,0.02,0.05", "--points", "@p.txt",
+         "--trajectory", "@t.txt", "--trajectory-format", "3", "--quiet"},
+        {"--pattern", "parallel", "--points", "@p.las"},
         // Streamed in chunks that split lines: every chunk cast in pieces.
-        {"--stream", "--chunk-pulses", "3000", "--random", "0.05,0.05,0.1,0,0.001,0,0.02", "--points", "p.las",
-         "--trajectory", "t.txt"},
+        {"--stream", "--chunk-pulses", "3000", "--random", "0.05,0.05,0.1,0,0.001,0,0.02", "--points", "@p.las",
+         "--trajectory", "@t.txt"},
         // Streamed, pieces that split the resampled trajectory's steps.
-        {"--stream", "--chunk-pulses", "2500", "--term-x", "0.5,0.2,0,0", "--points", "p.txt", "--trajectory",
-         "t.txt", "--trajectory-format", "2", "--las14", "p14.las", "--csv", "p.csv", "--trajectory-csv", "tt.csv",
-         "--trajectory-rate", "200", "--coverage", "c.tif"},
+        {"--stream", "--chunk-pulses", "2500", "--term-x", "0.5,0.2,0,0", "--points", "@p.txt", "--trajectory",
+         "@t.txt", "--trajectory-format", "2", "--las14", "@p14.las", "--csv", "@p.csv", "--trajectory-csv", "@tt.csv",
+         "--trajectory-rate", "200", "--coverage", "@c.tif"},
     };
     int scene = 0;
     for (const Names& options : scenes) {
@@ -117,12 +118,7 @@ TEST(SurveyTeam, PiecesOutOfOrderGiveTheOneProcessFiles) {
             const std::string folder = dir.file("s" + std::to_string(scene) + (k ? "team" : "alone"));
             std::filesystem::create_directory(folder);
             Names args = base;
-            for (std::size_t i = 0; i < options.size(); ++i) {
-                const bool file = i > 0 && (options[i - 1] == "--points" || options[i - 1] == "--trajectory" ||
-                                            options[i - 1] == "--las14" || options[i - 1] == "--csv" ||
-                                            options[i - 1] == "--trajectory-csv" || options[i - 1] == "--coverage");
-                args.push_back(file ? folder + "/" + options[i] : options[i]);
-            }
+            for (const std::string& o : options) args.push_back(o[0] == '@' ? folder + "/" + o.substr(1) : o);
             args.insert(args.end(), {"--log", folder + "/run.log"});
             PiecewiseTeam team(997);  // pieces that split lines anywhere
             outcomes[k] = run(args, k ? &team : nullptr);
