@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -48,10 +47,6 @@ std::vector<PulseInfo> infos(const LaidRun& run) {
     std::vector<PulseInfo> out(run.lasers.size());
     timing.fill(0, out.size(), out.data());
     return out;
-}
-
-bool same(const PulseInfo& a, const PulseInfo& b) {
-    return std::memcmp(&a.time, &b.time, sizeof a.time) == 0 && a.line == b.line && a.flags == b.flags;
 }
 
 }  // namespace
@@ -97,30 +92,6 @@ TEST(PulseTiming, FlagsAndLinesFollowTheLaidPulses) {
         const double turns = 2.0 * 7.0 * duration;
         EXPECT_NEAR(static_cast<double>(edges), turns, 0.02 * turns + run.lineStarts.size() + 2);
         EXPECT_GT(checked, run.lasers.size() / 2);
-    }
-}
-
-TEST(PulseTiming, ChunksAndSeeksGiveTheSameInfos) {
-    for (ScanPattern pattern : {ZigZagLines, ParallelLines}) {
-        const LaidRun run = lay(pattern, 45.0);
-        const std::vector<PulseInfo> whole = infos(run);
-        PulseTiming timing(run.scanner, run.flight, run.lineStarts, run.lasers.size());
-        std::vector<PulseInfo> part(whole.size());
-        // Uneven chunks in order, then a jump back and one forward.
-        std::size_t pos = 0, size = 1;
-        while (pos < part.size()) {
-            const std::size_t n = std::min(size, part.size() - pos);
-            timing.fill(pos, n, part.data() + pos);
-            pos += n;
-            size = size * 3 + 1;
-        }
-        for (std::size_t k = 0; k < whole.size(); ++k) ASSERT_TRUE(same(part[k], whole[k])) << "pulse " << k;
-        const std::size_t starts[] = {whole.size() / 3, 7, whole.size() - 5};
-        for (std::size_t s : starts) {
-            PulseInfo got[5];
-            timing.fill(s, 5, got);
-            for (std::size_t i = 0; i < 5; ++i) ASSERT_TRUE(same(got[i], whole[s + i])) << "seek " << s;
-        }
     }
 }
 
