@@ -16,7 +16,6 @@ public:
     }
     void setValue(int value) override {
         record("value " + std::to_string(value));
-        values.push_back(value);
     }
     void showStatus(const QString& message) override {
         statuses << message;
@@ -24,7 +23,6 @@ public:
     }
 
     std::vector<std::string> events;
-    std::vector<int> values;
     QStringList statuses;
     std::vector<std::string> sequence;
 
