@@ -86,9 +86,8 @@ TEST_F(ExportSurveyTest, SettingsAreCheckedThenTheFileIsWrittenByItsEnding) {
     EXPECT_TRUE(problems[0].contains("EPSG:99999999")) << problems[0].toStdString();
     EXPECT_TRUE(problems[1].contains("2025-13-01")) << problems[1].toStdString();
 
+    // The CSV's header is pinned by the products' tests; here its columns.
     const std::string text = testing_support::read_file(dir.file("cloud.csv"));
-    EXPECT_EQ(text.substr(0, text.find('\n')),
-              "x,y,z,gps_time,intensity,classification,flight_line,scan_angle_deg,return_number,number_of_returns");
     const std::string first = text.substr(text.find('\n') + 1, text.find('\n', text.find('\n') + 1));
     EXPECT_NE(first.find(",4328144"), std::string::npos) << first;  // 2025-06-01T12:00Z is 432814418 in GPS time
     EXPECT_NE(first.find(",0,2,1,"), std::string::npos) << first;       // intensity off, ground, line 1
