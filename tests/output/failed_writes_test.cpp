@@ -60,16 +60,6 @@ std::string failure(const std::string& path, const std::string& reason) {
     return "Could not write '" + path + "': " + reason + ".";
 }
 
-// The message of the OutputError `write` throws; "" when it throws none.
-std::string thrown(const std::function<void()>& write) {
-    try {
-        write();
-    } catch (const OutputError& e) {
-        return e.what();
-    }
-    return "";
-}
-
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
@@ -86,7 +76,7 @@ TEST(FailedWrites, SaveTasksThrowBeforeLoggingAndLeaveTheFolderAsItWas) {
             survey(data);
             const QString log = data.logText;
             RecordingProgress progress;
-            EXPECT_EQ(thrown([&] { save(data, q(folder.file(name)), progress); }),
+            EXPECT_EQ(output_error([&] { save(data, q(folder.file(name)), progress); }),
                       failure(folder.file(name), folder.reason()));
             EXPECT_EQ(data.logText, log);
             EXPECT_EQ(data.taskCount, 0u);
@@ -111,7 +101,7 @@ TEST(FailedWrites, EveryWriterReportsAFullDevice) {
         // The first write fails while workers format ahead: they stop too.
         [&] { write_trajectory_file(std::vector<LaserLine>(100000, hit(1, 2, 3)), full, none, 3, 3); },
     };
-    for (std::size_t i = 0; i < writers.size(); ++i) EXPECT_EQ(thrown(writers[i]), expected) << "writer " << i;
+    for (std::size_t i = 0; i < writers.size(); ++i) EXPECT_EQ(output_error(writers[i]), expected) << "writer " << i;
 }
 
 TEST(FailedWrites, TargetsThatCannotBeWrittenAreNamedWithTheReason) {
@@ -123,7 +113,7 @@ TEST(FailedWrites, TargetsThatCannotBeWrittenAreNamedWithTheReason) {
         {"", ENOENT},
     };
     for (const auto& [path, error] : cases) {
-        EXPECT_EQ(thrown([&] { ChunkedFile file(q(path)); }), failure(path, std::strerror(error)));
+        EXPECT_EQ(output_error([&] { ChunkedFile file(q(path)); }), failure(path, std::strerror(error)));
     }
     EXPECT_EQ(folder_entries(dir.path()), Names{"folder"});
 }

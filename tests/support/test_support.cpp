@@ -2,6 +2,7 @@
 
 #include "test_config.h"
 
+#include "app/failure.h"
 #include "app/progress.h"
 #include "flight/flight_tasks.h"
 #include "lidar/lidar_tasks.h"
@@ -41,6 +42,15 @@ std::string read_file(const std::string& path) {
 void write_file(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
+}
+
+std::string output_error(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const OutputError& e) {
+        return e.what();
+    }
+    return "";
 }
 
 void survey(SimulationData& data, const FlightParameters& flight, const ScannerParameters& scanner) {

@@ -2,6 +2,7 @@
 #include "app/simulation_data.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace testing_support {
@@ -27,6 +28,8 @@ private:
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
+// The message of the OutputError `action` throws; "" when it throws none.
+std::string output_error(const std::function<void()>& action);
 
 // A survey in memory: the model in `data` prepared as an ASCII mesh with z
 // up, lasers laid by the wizard's values (seed 1) and cast on one thread.
