@@ -27,14 +27,6 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-LaserLine hit(double x, double y, double z) {
-    LaserLine l;
-    l.hitPoint = {x, y, z};
-    l.hitFaceIndex = 0;
-    l.origin = {x, y, 500};
-    return l;
-}
-
 // A model, lasers and points: enough for every save.
 void survey(SimulationData& data) {
     data.vertices = {{0, 0, 0}, {100, 0, 3}, {100, 80, 12}};

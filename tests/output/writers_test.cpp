@@ -17,16 +17,10 @@
 #include <random>
 #include <sstream>
 
+using testing_support::hit;
 using testing_support::read_file;
 
 namespace {
-
-LaserLine hit(double x, double y, double z) {
-    LaserLine l;
-    l.hitPoint = {x, y, z};
-    l.hitFaceIndex = 0;
-    return l;
-}
 
 // Lasers with varied values; every third one has no return.
 std::vector<LaserLine> make_lasers(std::size_t n) {

@@ -53,6 +53,13 @@ std::string output_error(const std::function<void()>& action) {
     return "";
 }
 
+LaserLine hit(double x, double y, double z) {
+    LaserLine l;
+    l.hitPoint = {x, y, z};
+    l.hitFaceIndex = 0;
+    return l;
+}
+
 void survey(SimulationData& data, const FlightParameters& flight, const ScannerParameters& scanner) {
     NullProgress progress;
     WizardValues values;

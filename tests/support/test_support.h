@@ -31,6 +31,8 @@ void write_file(const std::string& path, const std::string& content);
 // The message of the OutputError `action` throws; "" when it throws none.
 std::string output_error(const std::function<void()>& action);
 
+// A laser with a return at (x, y, z).
+LaserLine hit(double x, double y, double z);
 // A survey in memory: the model in `data` prepared as an ASCII mesh with z
 // up, lasers laid by the wizard's values (seed 1) and cast on one thread.
 void survey(SimulationData& data, const FlightParameters& flight, const ScannerParameters& scanner);
