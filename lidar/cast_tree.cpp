@@ -2,6 +2,8 @@
 
 #include "lidar/ray_cast.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
@@ -36,6 +38,16 @@ struct Builder {
     std::vector<std::uint32_t> recordOf;   // per triangle position
     std::vector<std::uint32_t> positionOf;  // per record
     std::vector<double> reach;              // per record: the largest over its leaves
+
+    // Where a hit of a record's triangle can lie in x and y, rounded
+    // outwards to float: the hit point cannot pass the inside test outside
+    // these bounds, given the rounding of that test for points in any leaf
+    // box that lists the triangle. y is unbounded for a triangle projected
+    // to xz, and both are for triangles too badly shaped for a useful bound;
+    // a triangle that is never inside has empty bounds.
+    struct Bounds {
+        float xLo, xHi, yLo, yHi;
+    };
 
     static CastTree::Record make_record(const Triangle& tr) {
         CastTree::Record e{};
@@ -90,12 +102,12 @@ struct Builder {
     // the sum of both bounds (the first twice) and 1e-15, and lies less than
     // 2 beta of the triangle's extent outside the triangle's bounding box.
     // Badly shaped triangles (large beta) get no bounds at all.
-    static void set_bounds(const Triangle& tr, CastTree::Record& e, double reach) {
-        e.xLo = e.yLo = -HUGE_VALF;
-        e.xHi = e.yHi = HUGE_VALF;
+    static void set_bounds(const Triangle& tr, const CastTree::Record& e, Bounds& bounds, double reach) {
+        bounds.xLo = bounds.yLo = -HUGE_VALF;
+        bounds.xHi = bounds.yHi = HUGE_VALF;
         if (e.projection == CastTree::NeverInside) {
-            e.xLo = HUGE_VALF;  // never inside: skipped at once
-            e.xHi = -HUGE_VALF;
+            bounds.xLo = HUGE_VALF;  // never inside: skipped at once
+            bounds.xHi = -HUGE_VALF;
             return;
         }
         const bool xz = e.projection == CastTree::ProjectXZ;
@@ -115,10 +127,38 @@ struct Builder {
             hi = fh;
         };
         const double cornersX[3] = {tr.a.x, tr.b.x, tr.c.x};
-        bound(cornersX, e.xLo, e.xHi);
+        bound(cornersX, bounds.xLo, bounds.xHi);
         if (!xz) {
             const double cornersY[3] = {tr.a.y, tr.b.y, tr.c.y};
-            bound(cornersY, e.yLo, e.yHi);
+            bound(cornersY, bounds.yLo, bounds.yHi);
+        }
+    }
+
+    // The cells of every entry of the leaves under nodes[index], whose centre
+    // is given; the leaf box is computed as the traversal computes it.
+    void fill_cells(std::uint32_t index, const double* center, unsigned depth, const std::vector<Bounds>& bounds,
+                    const double (*scale)[2], std::vector<CastTree::EntryCells>& cells) const {
+        const CastTree::Node& node = nodes[index];
+        if (node.count & CastTree::kInnerNode) {
+            const unsigned mask = node.count & 0xffu;
+            const double* h = half[depth + 1];
+            for (unsigned k = 0; k < 8; ++k) {
+                if (!((mask >> k) & 1)) continue;
+                const double childCenter[3] = {center[0] + ((k & 4) ? h[0] : -h[0]),
+                                               center[1] + ((k & 2) ? h[1] : -h[1]),
+                                               center[2] + ((k & 1) ? h[2] : -h[2])};
+                fill_cells(node.index + kRanks.rank[mask][k], childCenter, depth + 1, bounds, scale, cells);
+            }
+            return;
+        }
+        const double minX = center[0] - half[depth][0], minY = center[2] - half[depth][2];
+        for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
+            const Bounds& b = bounds[entries[i]];
+            CastTree::EntryCells& c = cells[i];
+            c.xLo = static_cast<std::uint8_t>(CastTree::lower_cell(b.xLo, minX, scale[depth][0]));
+            c.yLo = static_cast<std::uint8_t>(CastTree::lower_cell(b.yLo, minY, scale[depth][1]));
+            c.xHiFlipped = static_cast<std::uint8_t>(255 - CastTree::upper_cell(b.xHi, minX, scale[depth][0]));
+            c.yHiFlipped = static_cast<std::uint8_t>(255 - CastTree::upper_cell(b.yHi, minY, scale[depth][1]));
         }
     }
 
@@ -183,6 +223,10 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
     }
     for (int d = 1; d <= kMaxOctreeDepth; ++d)
         for (int i = 0; i < 3; ++i) half_[d][i] = half_[d - 1][i] / 2;
+    for (int d = 0; d <= kMaxOctreeDepth; ++d) {
+        cellScale_[d][0] = 128 / half_[d][0];
+        cellScale_[d][1] = 128 / half_[d][2];
+    }
 
     // Sizes first, so that the arrays are allocated once.
     std::size_t nodeCount = 1, entryCount = 0, recordCount = 0;
@@ -215,20 +259,28 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
     nodes_.resize(1);
     b.fill(root, 0, rootCenter_, 0);
     leafCount_ = b.leafCount;
+    std::vector<Builder::Bounds> bounds(records_.size());
     for (std::size_t r = 0; r < records_.size(); ++r) {
-        Record& e = records_[r];
-        Builder::set_bounds(triangles[b.positionOf[r]], e, b.reach[r]);
+        const Record& e = records_[r];
+        Builder::Bounds& k = bounds[r];
+        Builder::set_bounds(triangles[b.positionOf[r]], e, k, b.reach[r]);
         if (e.projection == NeverInside) continue;
-        reachLo_[0] = std::min(reachLo_[0], static_cast<double>(e.xLo));
-        reachHi_[0] = std::max(reachHi_[0], static_cast<double>(e.xHi));
-        reachLo_[1] = std::min(reachLo_[1], static_cast<double>(e.yLo));
-        reachHi_[1] = std::max(reachHi_[1], static_cast<double>(e.yHi));
+        reachLo_[0] = std::min(reachLo_[0], static_cast<double>(k.xLo));
+        reachHi_[0] = std::max(reachHi_[0], static_cast<double>(k.xHi));
+        reachLo_[1] = std::min(reachLo_[1], static_cast<double>(k.yLo));
+        reachHi_[1] = std::max(reachHi_[1], static_cast<double>(k.yHi));
     }
+    b.reach = std::vector<double>();
+    b.positionOf = std::vector<std::uint32_t>();
+    b.recordOf = std::vector<std::uint32_t>();
+    // Padding up to a whole block of four: never read as an entry.
+    cells_.resize(entries_.size() + 3);
+    b.fill_cells(0, rootCenter_, 0, bounds, cellScale_, cells_);
 }
 
 std::size_t CastTree::memory_bytes() const {
     return nodes_.capacity() * sizeof(Node) + entries_.capacity() * sizeof(std::uint32_t) +
-           records_.capacity() * sizeof(Record);
+           cells_.capacity() * sizeof(EntryCells) + records_.capacity() * sizeof(Record);
 }
 
 // The per-ray state: the laser's own origin and direction (the triangle test
@@ -385,57 +437,77 @@ bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsi
     double tlo, thi;
     if (!window(ray, minX, minZ, minY, maxX, maxZ, maxY, tlo, thi, segLo, segHi)) return false;
 
+    // The ray's cells on the leaf grid: an entry whose cells miss them in
+    // x or y cannot give a hit in this leaf (the old per-triangle bound
+    // test, widened to whole cells), four entries per comparison.
+    const double* scale = cellScale_[depth];
+    const unsigned rxLo = lower_cell(segLo[0], minX, scale[0]), rxHi = upper_cell(segHi[0], minX, scale[0]);
+    const unsigned ryLo = lower_cell(segLo[1], minY, scale[1]), ryHi = upper_cell(segHi[1], minY, scale[1]);
+    const __m128i query = _mm_set1_epi32(static_cast<int>(rxHi | ryHi << 8 | (255 - rxLo) << 16 | (255 - ryLo) << 24));
+
     bool found = false;
     double bx = 0, by = 0, bz = 0, bt = 0;
     std::uint32_t bface = 0;
-    const std::uint32_t* p = entries_.data() + node.index;
-    const std::uint32_t* const end = p + node.count;
-    for (; p != end; ++p) {
-        const Record* e = records_.data() + *p;
-        // Skips a triangle whose hit could not pass the inside test and the
-        // box test below.
-        if (e->xHi < segLo[0] || e->xLo > segHi[0] || e->yHi < segLo[1] || e->yLo > segHi[1]) continue;
-        // intersect_triangle, term for term.
-        const double denom = e->nx * dx + e->ny * dy + e->nz * dz;
-        if (std::fabs(denom) < 1e-6) continue;
-        const double q = -(e->nx * (ox - e->ax) + e->ny * (oy - e->ay) + e->nz * (oz - e->az));
-        // t = q / denom outside the window: the hit is not in this leaf.
-        if (denom > 0 ? (q < tlo * denom || q > thi * denom) : (q > tlo * denom || q < thi * denom)) continue;
-        const double t = q / denom;
-        if (t < 0) continue;
-        const double px = ox + dx * t, py = oy + dy * t, pz = oz + dz * t;
-        // The leaf box test comes before the inside test here (it is cheaper);
-        // both must hold and neither has side effects, so the order does not
-        // change the outcome.
-        if (!(px >= minX && px <= maxX && py >= minY && py <= maxY && pz >= minZ && pz <= maxZ)) continue;
-        if (e->projection == NeverInside) continue;
-        const double pv = e->projection == ProjectXY ? py : pz;
-        const double n1 = e->bvcv * (px - e->cx) + e->cxbx * (pv - e->cv);
-        const double n2 = e->cvav * (px - e->cx) + e->axcx * (pv - e->cv);
-        const double det = std::fabs(e->axcx * e->bvcv - e->cvav * e->cxbx);
-        // Most points in the box are outside the triangle; these tests see
-        // it without dividing. They only reject what the quotients below
-        // would reject too: a negative numerator beyond any underflow to
-        // -0.0, or numerators clearly above the determinant.
-        const double tiny = det * 1e-300, above = det * 1.000001;
-        if (n1 < -tiny || n2 < -tiny || n1 > above || n2 > above || n1 + n2 > above) continue;
-        const double l1 = n1 / det;
-        const double l2 = n2 / det;
-        const double l3 = 1 - l1 - l2;
-        if (!(0 <= l1 && l1 <= 1 && 0 <= l2 && l2 <= 1 && 0 <= l3 && l3 <= 1)) continue;
+    const std::uint32_t* const list = entries_.data() + node.index;
+    const EntryCells* const cells = cells_.data() + node.index;
+    const std::uint32_t count = node.count;
+    for (std::uint32_t block = 0; block < count; block += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + block));
+        // Byte by byte: entry cell <= ray cell; an entry passes with all four.
+        unsigned pass = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, query), query)));
+        pass &= pass >> 2;
+        pass &= pass >> 1;
+        pass &= 0x1111u;
+        if (count - block < 4) pass &= (1u << (4 * (count - block))) - 1;
+        while (pass) {
+            const std::uint32_t i = block + (static_cast<unsigned>(__builtin_ctz(pass)) >> 2);
+            pass &= pass - 1;
+            const Record* e = records_.data() + list[i];
+            // intersect_triangle, term for term.
+            const double denom = e->nx * dx + e->ny * dy + e->nz * dz;
+            if (std::fabs(denom) < 1e-6) continue;
+            const double q = -(e->nx * (ox - e->ax) + e->ny * (oy - e->ay) + e->nz * (oz - e->az));
+            // t = q / denom outside the window: the hit is not in this leaf.
+            if (denom > 0 ? (q < tlo * denom || q > thi * denom) : (q > tlo * denom || q < thi * denom)) continue;
+            const double t = q / denom;
+            if (t < 0) continue;
+            const double px = ox + dx * t, py = oy + dy * t, pz = oz + dz * t;
+            // The leaf box test comes before the inside test here (it is
+            // cheaper); both must hold and neither has side effects, so the
+            // order does not change the outcome.
+            if (!(px >= minX && px <= maxX && py >= minY && py <= maxY && pz >= minZ && pz <= maxZ)) continue;
+            if (e->projection == NeverInside) continue;
+            const double pv = e->projection == ProjectXY ? py : pz;
+            const double n1 = e->bvcv * (px - e->cx) + e->cxbx * (pv - e->cv);
+            const double n2 = e->cvav * (px - e->cx) + e->axcx * (pv - e->cv);
+            const double det = std::fabs(e->axcx * e->bvcv - e->cvav * e->cxbx);
+            // Most points in the box are outside the triangle; these tests
+            // see it without dividing. They only reject what the quotients
+            // below would reject too: a negative numerator beyond any
+            // underflow to -0.0, or numerators clearly above the determinant.
+            const double tiny = det * 1e-300, above = det * 1.000001;
+            if (n1 < -tiny || n2 < -tiny || n1 > above || n2 > above || n1 + n2 > above) continue;
+            const double l1 = n1 / det;
+            const double l2 = n2 / det;
+            const double l3 = 1 - l1 - l2;
+            if (!(0 <= l1 && l1 <= 1 && 0 <= l2 && l2 <= 1 && 0 <= l3 && l3 <= 1)) continue;
 
-        if (!found || pz > bz) {
-            bx = px;
-            by = py;
-            bz = pz;
-            bt = t;
-            bface = e->faceIndex;
+            if (!found || pz > bz) {
+                bx = px;
+                by = py;
+                bz = pz;
+                bt = t;
+                bface = e->faceIndex;
+            }
+            found = true;
+            // The list is in non-increasing topZ order: once this hit is
+            // above the next triangle's top, no later triangle can give a
+            // higher point. (The next in the list, whether it passed the
+            // cell test or not, as the full scan does.)
+            if (i + 1 < count && pz > records_[list[i + 1]].topZ) goto done;
         }
-        found = true;
-        // The list is in non-increasing topZ order: once this hit is above
-        // the next triangle's top, no later triangle can give a higher point.
-        if (p + 1 != end && pz > records_[p[1]].topZ) break;
     }
+done:
     if (found) {
         ray.px = bx;
         ray.py = by;

@@ -15,7 +15,10 @@
 // entries, one per listed triangle in the leaf's order. An entry is the index
 // of a triangle record; each triangle has one record however many leaves list
 // it, laid out in the order the leaves first list them, so that a leaf's
-// records are mostly neighbours. Node boxes and centres are not stored: the
+// records are mostly neighbours. Beside each entry, four bytes give the part
+// of the leaf's footprint where the triangle can be hit (EntryCells): a leaf
+// scan compares them with the ray's part, four entries at a time, and reads
+// only the records of the entries that pass. Node boxes and centres are not stored: the
 // traversal halves the root box on its way down, with the very arithmetic
 // the octree builder uses, so they are the same numbers.
 //
@@ -48,6 +51,23 @@ public:
     std::size_t leaf_count() const { return leafCount_; }     // leaves with triangles
     std::size_t entry_count() const { return entries_.size(); }
     std::size_t record_count() const { return records_.size(); }
+
+    // The cell (0..255) of coordinate v on a leaf grid that starts at lo,
+    // `scale` cells per metre; outside the leaf the first or last cell. A
+    // lower bound that is NaN gives the first cell, an upper bound that is
+    // NaN the last, so that a NaN never narrows a range. The same arithmetic
+    // serves the triangles' bounds and the ray's, and it does not decrease
+    // as v grows: two ranges that overlap give cell ranges that overlap.
+    static unsigned lower_cell(double v, double lo, double scale) {
+        const double f = (v - lo) * scale;
+        if (!(f >= 0)) return 0;
+        return f >= 255 ? 255u : static_cast<unsigned>(f);
+    }
+    static unsigned upper_cell(double v, double lo, double scale) {
+        const double f = (v - lo) * scale;
+        if (!(f < 255)) return 255;
+        return f < 0 ? 0u : static_cast<unsigned>(f);
+    }
     // Bytes held by the copy.
     std::size_t memory_bytes() const;
 
@@ -63,16 +83,9 @@ public:
     // How the inside test projects the triangle.
     enum Projection : std::uint32_t { ProjectXY = 0, ProjectXZ = 1, NeverInside = 2 };
 
-    // One triangle: 128 bytes, the first cache line for the bounds and the
-    // plane intersection, the second for the inside test.
-    struct alignas(64) Record {
-        // Where a hit of this triangle can lie in x and y, rounded outwards
-        // to float: the hit point cannot pass the inside test outside these
-        // bounds, given the rounding of that test for points in any leaf box
-        // that lists the triangle. y is unbounded for a triangle projected
-        // to xz, and both are for triangles too badly shaped for a useful
-        // bound; a triangle that is never inside has empty bounds.
-        float xLo, xHi, yLo, yHi;
+    // One triangle: 112 bytes, the plane intersection first, then the
+    // inside test.
+    struct Record {
         double nx, ny, nz;  // normal
         double ax, ay, az;  // corner a
         // The inside test, with every term multiplied by the sign s of the
@@ -90,6 +103,14 @@ public:
         std::uint32_t projection;
     };
 
+    // Where a hit of an entry's triangle can lie in its leaf, in x and y, on
+    // a grid of 256 x 256 cells over the leaf box: cells xLo..xHi and
+    // yLo..yHi, the last two stored as 255 - cell so that one unsigned byte
+    // comparison per bound tests a ray's cells against them (see leafCell).
+    struct EntryCells {
+        std::uint8_t xLo, yLo, xHiFlipped, yHiFlipped;
+    };
+
 private:
     struct Ray;
     bool subtree(double t0x, double t0z, double t0y, double t1x, double t1z, double t1y, std::uint32_t node,
@@ -100,6 +121,7 @@ private:
 
     std::vector<Node> nodes_;  // root first
     std::vector<std::uint32_t> entries_;
+    std::vector<EntryCells> cells_;  // per entry, then padding for a whole last block
     std::vector<Record> records_;
     std::size_t leafCount_ = 0;
     double rootCenter_[3] = {0, 0, 0};  // node axis order
@@ -111,4 +133,6 @@ private:
     double reachHi_[2] = {-HUGE_VAL, -HUGE_VAL};
     // Half sizes per depth, node axis order: the root's, then halved.
     double half_[kMaxOctreeDepth + 1][3] = {};
+    // Cells per metre of a leaf's cell grid per depth, x then y: 128 / half.
+    double cellScale_[kMaxOctreeDepth + 1][2] = {};
 };
