@@ -28,6 +28,16 @@ const ChildRanks kRanks;
 
 constexpr std::uint32_t kNoRecord = 0xffffffffu;
 
+// Whether some leaf under `node` lists a triangle. A subtree without one
+// cannot give a return, so the copy leaves it out: an inner node can have
+// children that are all empty leaves.
+bool holds_triangles(const OctreeNode& node) {
+    if (node.isLeaf) return !node.triangleIndices.empty();
+    for (const auto& c : node.children)
+        if (holds_triangles(*c)) return true;
+    return false;
+}
+
 struct Builder {
     const std::vector<Triangle>& triangles;
     const double (*half)[3];
@@ -193,10 +203,8 @@ struct Builder {
         }
         if (depth + 1 > kMaxOctreeDepth) throw std::logic_error("CastTree: the octree is deeper than its bound");
         unsigned mask = 0;
-        for (unsigned k = 0; k < 8; ++k) {
-            const OctreeNode& c = *node.children[k];
-            if (!c.isLeaf || !c.triangleIndices.empty()) mask |= 1u << k;
-        }
+        for (unsigned k = 0; k < 8; ++k)
+            if (holds_triangles(*node.children[k])) mask |= 1u << k;
         const auto first = static_cast<std::uint32_t>(nodes.size());
         nodes[index].index = first;
         nodes[index].count = CastTree::kInnerNode | mask;
@@ -243,7 +251,8 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
             }
         } else {
             for (const auto& c : n->children) {
-                if (!c->isLeaf || !c->triangleIndices.empty()) ++nodeCount;
+                if (!holds_triangles(*c)) continue;
+                ++nodeCount;
                 stack.push_back(c.get());
             }
         }
@@ -374,7 +383,8 @@ bool CastTree::subtree(double t0x, double t0z, double t0y, double t1x, double t1
         const double cx0 = (current & 4) ? tmx : t0x, cx1 = (current & 4) ? t1x : tmx;
         const double cz0 = (current & 2) ? tmz : t0z, cz1 = (current & 2) ? t1z : tmz;
         const double cy0 = (current & 1) ? tmy : t0y, cy1 = (current & 1) ? t1y : tmy;
-        // An empty leaf cannot give a return: not visiting it changes nothing.
+        // A subtree without triangles cannot give a return: not visiting it
+        // changes nothing.
         const unsigned k = current ^ ray.mirrorMask;
         if (((mask >> k) & 1) &&
             subtree(cx0, cz0, cy0, cx1, cz1, cy1, node.index + kRanks.rank[mask][k], cx + ((k & 4) ? h[0] : -h[0]),

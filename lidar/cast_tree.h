@@ -10,8 +10,8 @@
 // A flattened, read-only copy of the scene octree laid out for the cast.
 //
 // Nodes sit in one array of 8-byte records: an inner node keeps a mask of
-// its children that are not empty leaves, and only those children are
-// stored, next to each other in child order; a leaf refers to a run of
+// its children whose subtrees list some triangle, and only those children
+// are stored, next to each other in child order; a leaf refers to a run of
 // entries, one per listed triangle in the leaf's order. An entry is the index
 // of a triangle record; each triangle has one record however many leaves list
 // it, laid out in the order the leaves first list them, so that a leaf's
@@ -47,7 +47,7 @@ public:
     // and returns true; otherwise leaves the laser unchanged.
     bool cast(LaserLine& laser) const;
 
-    std::size_t node_count() const { return nodes_.size(); }  // stored nodes (no empty leaves)
+    std::size_t node_count() const { return nodes_.size(); }  // stored nodes (no empty subtrees)
     std::size_t leaf_count() const { return leafCount_; }     // leaves with triangles
     std::size_t entry_count() const { return entries_.size(); }
     std::size_t record_count() const { return records_.size(); }
