@@ -112,6 +112,13 @@ struct Builder {
     // the sum of both bounds (the first twice) and 1e-15, and lies less than
     // 2 beta of the triangle's extent outside the triangle's bounding box.
     // Badly shaped triangles (large beta) get no bounds at all.
+    static double beta_of(const CastTree::Record& e, double reach) {
+        const double det = std::fabs(e.axcx * e.bvcv - e.cvav * e.cxbx);
+        const double edge = std::max({std::fabs(e.bvcv), std::fabs(e.cxbx), std::fabs(e.cvav), std::fabs(e.axcx)});
+        const double products = std::fabs(e.axcx * e.bvcv) + std::fabs(e.cvav * e.cxbx);
+        return 2 * (8 * 0x1p-53 * edge * reach / det) + 8 * 0x1p-53 * products / det + 1e-15;
+    }
+
     static void set_bounds(const Triangle& tr, const CastTree::Record& e, Bounds& bounds, double reach) {
         bounds.xLo = bounds.yLo = -HUGE_VALF;
         bounds.xHi = bounds.yHi = HUGE_VALF;
@@ -121,10 +128,7 @@ struct Builder {
             return;
         }
         const bool xz = e.projection == CastTree::ProjectXZ;
-        const double det = std::fabs(e.axcx * e.bvcv - e.cvav * e.cxbx);
-        const double edge = std::max({std::fabs(e.bvcv), std::fabs(e.cxbx), std::fabs(e.cvav), std::fabs(e.axcx)});
-        const double products = std::fabs(e.axcx * e.bvcv) + std::fabs(e.cvav * e.cxbx);
-        const double beta = 2 * (8 * 0x1p-53 * edge * reach / det) + 8 * 0x1p-53 * products / det + 1e-15;
+        const double beta = beta_of(e, reach);
         if (!(beta < 1e-4)) return;
         const auto bound = [beta](const double* c, float& lo, float& hi) {
             const double l0 = std::min({c[0], c[1], c[2]}), h0 = std::max({c[0], c[1], c[2]});
@@ -146,8 +150,73 @@ struct Builder {
 
     // The cells of every entry of the leaves under nodes[index], whose centre
     // is given; the leaf box is computed as the traversal computes it.
+    // The slab of a leaf (see CastTree::LeafSlab): m the mean normal of its
+    // triangles (turned upwards, weighted by area), then the range of m.P
+    // over their corners. A hit the inside test accepts has true barycentric
+    // coordinates of at least -beta (see set_bounds), so on the triangle's
+    // plane its m.P is at most 2 beta of the corners' spread outside their
+    // range; the hit point lies off that plane only by rounding, which the
+    // cast's slack covers as long as the plane is not steep for the
+    // projection the inside test uses (there a small step off the plane is a
+    // long way along the projected-out axis). Triangles never inside are
+    // left out; a leaf with a badly shaped or steep triangle gets no slab.
+    CastTree::LeafSlab leaf_slab(const CastTree::Node& node, const double* center, unsigned depth) const {
+        CastTree::LeafSlab slab{0, 0, 1, 0, -HUGE_VAL, HUGE_VAL};
+        double sx = 0, sy = 0, sz = 0;
+        for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
+            const Triangle& tr = triangles[positionOf[entries[i]]];
+            const double f = tr.normal.z < 0 ? -1.0 : 1.0;
+            sx += f * tr.normal.x;
+            sy += f * tr.normal.y;
+            sz += f * tr.normal.z;
+        }
+        const double length = std::sqrt(sx * sx + sy * sy + sz * sz);
+        if (!(length > 0) || !std::isfinite(length)) return slab;
+        const float mx = static_cast<float>(sx / length), my = static_cast<float>(sy / length),
+                    mz = static_cast<float>(sz / length);
+        double lo = HUGE_VAL, hi = -HUGE_VAL;
+        double scale = 0;
+        for (int q = 0; q < 3; ++q) scale += std::fabs(center[q]) + half[depth][q];
+        for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
+            const CastTree::Record& e = records[entries[i]];
+            if (e.projection == CastTree::NeverInside) continue;
+            const Triangle& tr = triangles[positionOf[entries[i]]];
+            const double beta = beta_of(e, reach[entries[i]]);
+            const double n = std::sqrt(tr.normal.x * tr.normal.x + tr.normal.y * tr.normal.y +
+                                       tr.normal.z * tr.normal.z);
+            const double across = std::fabs(e.projection == CastTree::ProjectXY ? tr.normal.z : tr.normal.y);
+            if (!(beta < 1e-4) || !(across >= 0.1 * n)) return slab;
+            double cornerLo = HUGE_VAL, cornerHi = -HUGE_VAL;
+            for (const Vertex* v : {&tr.a, &tr.b, &tr.c}) {
+                const double p = static_cast<double>(mx) * v->x + static_cast<double>(my) * v->y +
+                                 static_cast<double>(mz) * v->z;
+                cornerLo = std::min(cornerLo, p);
+                cornerHi = std::max(cornerHi, p);
+                scale = std::max(scale, std::fabs(v->x) + std::fabs(v->y) + std::fabs(v->z));
+            }
+            const double widen = 2 * beta * (cornerHi - cornerLo);
+            lo = std::min(lo, cornerLo - widen);
+            hi = std::max(hi, cornerHi + widen);
+        }
+        if (!(lo <= hi) || !std::isfinite(lo) || !std::isfinite(hi) || !(scale < 1e300)) {
+            if (lo > hi) {  // only triangles that are never inside: no hit at all
+                slab.lo = HUGE_VAL;
+                slab.hi = -HUGE_VAL;
+            }
+            return slab;
+        }
+        slab.mx = mx;
+        slab.my = my;
+        slab.mz = mz;
+        slab.scale = std::nextafter(static_cast<float>(scale), HUGE_VALF);
+        slab.lo = lo;
+        slab.hi = hi;
+        return slab;
+    }
+
     void fill_cells(std::uint32_t index, const double* center, unsigned depth, const std::vector<Bounds>& bounds,
-                    const double (*scale)[2], std::vector<CastTree::EntryCells>& cells) const {
+                    const double (*scale)[2], std::vector<CastTree::EntryCells>& cells,
+                    std::vector<CastTree::LeafSlab>& slabs) const {
         const CastTree::Node& node = nodes[index];
         if (node.count & CastTree::kInnerNode) {
             const unsigned mask = node.count & 0xffu;
@@ -157,10 +226,11 @@ struct Builder {
                 const double childCenter[3] = {center[0] + ((k & 4) ? h[0] : -h[0]),
                                                center[1] + ((k & 2) ? h[1] : -h[1]),
                                                center[2] + ((k & 1) ? h[2] : -h[2])};
-                fill_cells(node.index + kRanks.rank[mask][k], childCenter, depth + 1, bounds, scale, cells);
+                fill_cells(node.index + kRanks.rank[mask][k], childCenter, depth + 1, bounds, scale, cells, slabs);
             }
             return;
         }
+        slabs[index] = leaf_slab(node, center, depth);
         const double minX = center[0] - half[depth][0], minY = center[2] - half[depth][2];
         for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
             const Bounds& b = bounds[entries[i]];
@@ -279,17 +349,17 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
         reachLo_[1] = std::min(reachLo_[1], static_cast<double>(k.yLo));
         reachHi_[1] = std::max(reachHi_[1], static_cast<double>(k.yHi));
     }
-    b.reach = std::vector<double>();
-    b.positionOf = std::vector<std::uint32_t>();
     b.recordOf = std::vector<std::uint32_t>();
     // Padding up to a whole block of four: never read as an entry.
     cells_.resize(entries_.size() + 3);
-    b.fill_cells(0, rootCenter_, 0, bounds, cellScale_, cells_);
+    slabs_.resize(nodes_.size());
+    b.fill_cells(0, rootCenter_, 0, bounds, cellScale_, cells_, slabs_);
 }
 
 std::size_t CastTree::memory_bytes() const {
     return nodes_.capacity() * sizeof(Node) + entries_.capacity() * sizeof(std::uint32_t) +
-           cells_.capacity() * sizeof(EntryCells) + records_.capacity() * sizeof(Record);
+           cells_.capacity() * sizeof(EntryCells) + slabs_.capacity() * sizeof(LeafSlab) +
+           records_.capacity() * sizeof(Record);
 }
 
 // The per-ray state: the laser's own origin and direction (the triangle test
@@ -446,6 +516,22 @@ bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsi
     double segLo[2], segHi[2];
     double tlo, thi;
     if (!window(ray, minX, minZ, minY, maxX, maxZ, maxY, tlo, thi, segLo, segHi)) return false;
+    {
+        // The part of the ray in the window lies beyond one face of the
+        // leaf's slab, with a slack far above the rounding of the hit point
+        // (a hit lies off its triangle's plane by a few units in the last
+        // place of the coordinates), of the slab and of this test: no hit
+        // of the leaf can be accepted. An infinite or NaN end never skips.
+        const LeafSlab& slab = slabs_[&node - nodes_.data()];
+        const double mx = slab.mx, my = slab.my, mz = slab.mz;
+        const double sLo = mx * (ox + dx * tlo) + my * (oy + dy * tlo) + mz * (oz + dz * tlo);
+        const double sHi = mx * (ox + dx * thi) + my * (oy + dy * thi) + mz * (oz + dz * thi);
+        const double slack = 1e-8 * (std::fabs(ox) + std::fabs(oy) + std::fabs(oz) + slab.scale +
+                                     (std::fabs(dx) + std::fabs(dy) + std::fabs(dz)) *
+                                         std::max(std::fabs(tlo), std::fabs(thi)));
+        if ((sLo > slab.hi + slack && sHi > slab.hi + slack) || (sLo < slab.lo - slack && sHi < slab.lo - slack))
+            return false;
+    }
 
     // The ray's cells on the leaf grid: an entry whose cells miss them in
     // x or y cannot give a hit in this leaf (the old per-triangle bound

@@ -103,6 +103,17 @@ public:
         std::uint32_t projection;
     };
 
+    // The slab lo <= m.P <= hi (m a unit vector) that holds every hit a
+    // leaf's scan can accept, give or take rounding; the scan is skipped
+    // when the ray's part in the leaf passes wholly above or below it.
+    // scale bounds the coordinates of the leaf and of its triangles' corners
+    // (sum of magnitudes), for the slack. A leaf without a useful slab has
+    // lo = -inf, hi = +inf.
+    struct LeafSlab {
+        float mx, my, mz, scale;
+        double lo, hi;
+    };
+
     // Where a hit of an entry's triangle can lie in its leaf, in x and y, on
     // a grid of 256 x 256 cells over the leaf box: cells xLo..xHi and
     // yLo..yHi, the last two stored as 255 - cell so that one unsigned byte
@@ -122,6 +133,7 @@ private:
     std::vector<Node> nodes_;  // root first
     std::vector<std::uint32_t> entries_;
     std::vector<EntryCells> cells_;  // per entry, then padding for a whole last block
+    std::vector<LeafSlab> slabs_;    // per node (only a leaf's is used)
     std::vector<Record> records_;
     std::size_t leafCount_ = 0;
     double rootCenter_[3] = {0, 0, 0};  // node axis order
