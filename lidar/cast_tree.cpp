@@ -350,8 +350,8 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
         reachHi_[1] = std::max(reachHi_[1], static_cast<double>(k.yHi));
     }
     b.recordOf = std::vector<std::uint32_t>();
-    // Padding up to a whole block of four: never read as an entry.
-    cells_.resize(entries_.size() + 3);
+    // Padding up to a whole block of sixteen: never read as an entry.
+    cells_.resize(entries_.size() + 15);
     slabs_.resize(nodes_.size());
     b.fill_cells(0, rootCenter_, 0, bounds, cellScale_, cells_, slabs_);
 }
@@ -547,16 +547,28 @@ bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsi
     const std::uint32_t* const list = entries_.data() + node.index;
     const EntryCells* const cells = cells_.data() + node.index;
     const std::uint32_t count = node.count;
-    for (std::uint32_t block = 0; block < count; block += 4) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + block));
-        // Byte by byte: entry cell <= ray cell; an entry passes with all four.
-        unsigned pass = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, query), query)));
+    for (std::uint32_t block = 0; block < count; block += 16) {
+        // Sixteen entries' passes, one bit every four; the records of those
+        // that pass are fetched together before any is used.
+        std::uint64_t pass = 0;
+        for (unsigned part = 0; part < 4; ++part) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + block + 4 * part));
+            // Byte by byte: entry cell <= ray cell; an entry passes with all four.
+            const auto bytes =
+                static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, query), query)));
+            pass |= bytes << (16 * part);
+        }
         pass &= pass >> 2;
         pass &= pass >> 1;
-        pass &= 0x1111u;
-        if (count - block < 4) pass &= (1u << (4 * (count - block))) - 1;
+        pass &= 0x1111111111111111ull;
+        if (count - block < 16) pass &= (std::uint64_t{1} << (4 * (count - block))) - 1;
+        for (std::uint64_t ahead = pass; ahead; ahead &= ahead - 1) {
+            const char* r = reinterpret_cast<const char*>(records_.data() + list[block + (__builtin_ctzll(ahead) >> 2)]);
+            __builtin_prefetch(r);
+            __builtin_prefetch(r + sizeof(Record) - 1);
+        }
         while (pass) {
-            const std::uint32_t i = block + (static_cast<unsigned>(__builtin_ctz(pass)) >> 2);
+            const std::uint32_t i = block + (static_cast<unsigned>(__builtin_ctzll(pass)) >> 2);
             pass &= pass - 1;
             const Record* e = records_.data() + list[i];
             // intersect_triangle, term for term.
