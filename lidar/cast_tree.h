@@ -18,20 +18,24 @@
 // records are mostly neighbours. Beside each entry, four bytes give the part
 // of the leaf's footprint where the triangle can be hit (EntryCells): a leaf
 // scan compares them with the ray's part, four entries at a time, and reads
-// only the records of the entries that pass. Node boxes and centres are not stored: the
-// traversal halves the root box on its way down, with the very arithmetic
-// the octree builder uses, so they are the same numbers.
+// only the records of the entries that pass. Each leaf also has a slab
+// (LeafSlab) that holds every hit it can accept; a ray that crosses the leaf
+// wholly above or below it skips the scan. Node boxes and centres are not
+// stored: the traversal halves the root box on its way down, with the very
+// arithmetic the octree builder uses, so they are the same numbers.
 //
 // The traversal does the same arithmetic in the same order as cast_laser and
 // friends (lidar/ray_cast.h), so a cast gives bit-identical results. What the
 // copy saves is pointer chasing, the indirection into the triangle list, the
 // work that depends on the triangle alone (the projection determinant's edge
 // terms, computed once here with the same expressions), and most of the
-// per-triangle work of a leaf scan: a triangle is skipped early when cheap,
-// deliberately loose tests (bounds with a slack far above any rounding) show
-// that its hit could not pass the exact tests. Skipping such a triangle is
-// exactly what the exact tests would have done, since a rejected triangle
-// leaves the scan's state untouched.
+// per-triangle work of a leaf scan: a triangle (or a whole leaf, or a
+// subtree without triangles) is skipped early when cheap, deliberately loose
+// tests (bounds with a slack far above any rounding) show that its hit could
+// not pass the exact tests. Skipping such a triangle is exactly what the
+// exact tests would have done, since a rejected triangle leaves the scan's
+// state untouched; and a leaf or subtree that gives no return changes
+// nothing in the traversal, which goes on to the next child either way.
 //
 // Built once per model (SimulationData keeps it while the model lives);
 // casting is const and may run on several threads at once, each with its own
