@@ -3,9 +3,11 @@
 # side, interleaved round by round (so both see the same machine load), at
 # the given thread counts. Prints, per build and thread count, the seconds
 # of every stage of the summary, the summary's total, the process's wall
-# clock and peak resident memory, each as minimum and median over the
-# rounds, then the paired ratio (second build / first) of the total and of
-# the wall clock, minimum and median over the rounds. Builds nothing.
+# clock, its processor time (user + system, all threads; a busy machine
+# disturbs it less than the wall clock) and peak resident memory, each as
+# minimum and median over the rounds, then the paired ratio (second build
+# / first) of the total, the wall clock and the processor time, minimum and
+# median over the rounds. Builds nothing.
 #
 #   bench/e2e_compare.sh BASE_BUILD NEW_BUILD [ROUNDS] [THREADS...]
 #
@@ -42,14 +44,14 @@ for ((r = 1; r <= rounds; ++r)); do
     ((r % 2 == 0)) && order=(1 0)
     for i in "${order[@]}"; do
       exe="${builds[$i]}/batch/pointfall-batch"
-      /usr/bin/time -f "%e %M" -o "$scratch/time" "$exe" "${survey[@]}" --points "$scratch/p.las" \
+      /usr/bin/time -f "%e %M %U %S" -o "$scratch/time" "$exe" "${survey[@]}" --points "$scratch/p.las" \
         --trajectory "$scratch/t.txt" --threads "$t" >"$scratch/summary" 2>"$scratch/err" ||
         { echo "e2e_compare: ${builds[$i]} failed:" >&2; cat "$scratch/err" >&2; exit 1; }
-      read -r wall kb <"$scratch/time"
+      read -r wall kb user system <"$scratch/time"
       line="$t $i $r"
       while read -r name seconds; do line+=" $name=$seconds"; done < <(
         awk '/^Seconds per stage:/ {on = 1; next} on && NF == 2 && $2 ~ /^[0-9.]+$/ {print $1, $2}' "$scratch/summary")
-      echo "$line wall=$wall peakMiB=$(awk -v kb="$kb" 'BEGIN {printf "%.0f", kb / 1024}')" >>"$results"
+      echo "$line wall=$wall cpu=$(awk -v u="$user" -v s="$system" 'BEGIN {printf "%.2f", u + s}') peakMiB=$(awk -v kb="$kb" 'BEGIN {printf "%.0f", kb / 1024}')" >>"$results"
       rm -f "$scratch/p.las" "$scratch/t.txt"
     done
   done
@@ -76,14 +78,14 @@ END {
       for (b = 0; b <= 1; ++b) {
         n = 0; delete x
         if (has[t, b, name]) for (r = 1; r <= rounds; ++r) x[++n] = val[t, b, name, r]
-        if (n) { sortn(x, n); mn[b] = x[1]; md[b] = median(x, n); cell[b] = sprintf("%7.3f / %7.3f", mn[b], md[b]) }
+        if (n) { sortn(x, n); mn[b] = x[1]; md[b] = median(x, n); cell[b] = sprintf(name == "peakMiB" ? "%7.0f / %7.0f" : "%7.3f / %7.3f", mn[b], md[b]) }
         else { md[b] = 0; cell[b] = sprintf("%17s", "-") }
       }
       ratio = (md[0] > 0 && md[1] > 0) ? sprintf("%.2f", md[1] / md[0]) : "-"
       printf "   %-12s %17s %17s %15s\n", name, cell[0], cell[1], ratio
     }
-    for (q = 1; q <= 2; ++q) {
-      name = q == 1 ? "total" : "wall"
+    for (q = 1; q <= 3; ++q) {
+      name = q == 1 ? "total" : q == 2 ? "wall" : "cpu"
       n = 0; delete x
       for (r = 1; r <= rounds; ++r) x[++n] = val[t, 1, name, r] / val[t, 0, name, r]
       sortn(x, n)
