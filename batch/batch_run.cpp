@@ -28,6 +28,7 @@
 #include "lidar/lidar_tasks.h"
 #include "output/las_writer.h"
 #include "output/output_tasks.h"
+#include "output/piece_formatter.h"
 #include "output/point_file.h"
 #include "output/trajectory_file.h"
 #include "output/writing_loop.h"
@@ -175,15 +176,21 @@ struct Run {
     }
     bool leader() const { return !team || team->leader(); }
 
-    // A member of a team other than the leader: lays, casts and perturbs the
-    // pieces the leader deals out, once the leader has planned the survey.
+    // A member of a team other than the leader: lays, casts, perturbs and
+    // formats the pieces the leader deals out, once the leader has planned
+    // the survey and said which products it writes.
     void castForTheLeader(const WizardValues& values) {
         if (!team->leaderVerdict(true)) return;
+        const std::uint32_t asked = team->leaderValue(0);
         begin_laser_generation(data, values);
+        // The leader's sinks, made here only for their formatters: no file
+        // is opened.
+        const std::vector<Product> products = makeProducts(asked, nullptr);
         SurveyTeam::CastJob job;
         job.seed = signSeed;
         job.threads = options.threads;
         job.errors = &options.errors;  // applied when the leader says so
+        job.formatters = [&products](const SurveyContext& context) { return formatters_of(products, context); };
         team->beginCast(data, job);
     }
 
@@ -284,6 +291,71 @@ struct Run {
         std::unique_ptr<SurveySink> owned;
         void (*logSaved)(SimulationData&, const QString&);
     };
+    // The products a run writes, as the leader tells the others.
+    enum ProductKind : std::uint32_t {
+        kCoverageProduct = 1,
+        kPointsProduct = 2,
+        kTrajectoryProduct = 4,
+        kSurveyProducts = 8,  // LAS 1.4, text, timed trajectory: those asked for
+    };
+
+    SurveyProductFiles productFiles() const {
+        SurveyProductFiles files;
+        files.las14 = options.las14File.empty() ? QString() : file_name(options.las14File);
+        files.csv = options.csvFile.empty() ? QString() : file_name(options.csvFile);
+        files.trajectoryCsv = options.trajectoryCsvFile.empty() ? QString() : file_name(options.trajectoryCsvFile);
+        return files;
+    }
+
+    // The sinks of the products asked for: adding one is one line here.
+    std::vector<Product> makeProducts(std::uint32_t kinds, Progress* bars) {
+        const unsigned threads = options.threads;
+        std::vector<Product> products;
+        // The coverage raster first: its summary is ready for whatever shows it.
+        if (kinds & kCoverageProduct)
+            products.push_back({"coverage", "Analysing coverage", "", &coverage.sink(), {}, nullptr});
+        if (kinds & kPointsProduct) {
+            const QString path = file_name(options.pointsFile);
+            std::unique_ptr<SurveySink> sink;
+            if (path.endsWith(QLatin1String(".las"))) {
+                sink = std::make_unique<LasSink>(path, QDate::currentDate(), threads, bars);
+            } else {
+                sink = std::make_unique<PointTextSink>(path, threads, bars);
+            }
+            products.push_back({"points", "Saving points", options.pointsFile, sink.get(), std::move(sink),
+                                log_points_saved});
+        }
+        if (kinds & kTrajectoryProduct) {
+            auto sink = std::make_unique<TrajectorySink>(file_name(options.trajectoryFile), options.trajectoryFormatCode,
+                                                         threads, bars);
+            products.push_back({"trajectory", "Saving trajectory", options.trajectoryFile, sink.get(), std::move(sink),
+                                log_trajectory_saved});
+        }
+        // The survey products (LAS 1.4, text, timed trajectory).
+        if (kinds & kSurveyProducts) {
+            std::vector<std::unique_ptr<SurveySink>> sinks = make_product_sinks(productFiles(), options.products, bars);
+            std::vector<std::string> paths;
+            for (const std::string* path : {&options.las14File, &options.csvFile, &options.trajectoryCsvFile})
+                if (!path->empty()) paths.push_back(*path);
+            for (std::size_t i = 0; i < sinks.size(); ++i) {
+                SurveySink* sink = sinks[i].get();
+                products.push_back({"products", "Saving survey products", i < paths.size() ? paths[i] : std::string(),
+                                    sink, std::move(sinks[i]), nullptr});
+            }
+        }
+        return products;
+    }
+
+    // The formatters of the products that format piece by piece, in their
+    // order (that of ChunkPieces::Piece::formatted, the products being the
+    // run's sinks in the same order).
+    static SurveyTeam::Formatters formatters_of(const std::vector<Product>& products, const SurveyContext& context) {
+        SurveyTeam::Formatters formatters;
+        for (const Product& product : products)
+            if (const auto* sink = dynamic_cast<const PiecewiseSink*>(product.sink))
+                formatters.push_back(sink->pieceFormatter(context));
+        return formatters;
+    }
 
     // Hears the pipeline: stage bars and times for a survey in memory, one
     // bar over all pulses for a streamed one.
@@ -385,79 +457,66 @@ struct Run {
         // The steps the desktop program refuses, decided before the run
         // from the counts the lists will have.
         const QString castRefusal = refusal_lidar_simulation(data, lasers);
-        SurveyProductFiles files;
-        files.las14 = options.las14File.empty() ? QString() : file_name(options.las14File);
-        files.csv = options.csvFile.empty() ? QString() : file_name(options.csvFile);
-        files.trajectoryCsv = options.trajectoryCsvFile.empty() ? QString() : file_name(options.trajectoryCsvFile);
+        const SurveyProductFiles files = productFiles();
         const bool wantPoints =
             options.errorStep || !options.pointsFile.empty() || !files.las14.isEmpty() || !files.csv.isEmpty();
-        const std::uint64_t anyPoint = castRefusal.isEmpty() && wantPoints && plan.anyReturn() ? 1 : 0;
+        std::uint64_t anyPoint = 0;
+        if (castRefusal.isEmpty() && wantPoints) {
+            // A survey without returns casts every pulse here; a signal stops it.
+            const std::optional<bool> any = plan.anyReturn([] { return StopSignals::caught() != 0; });
+            if (!any) {
+                if (team) team->leaderVerdict(false);
+                return;
+            }
+            anyPoint = *any ? 1 : 0;
+        }
         const QString errorRefusal = options.errorStep ? refusal_error_simulation(anyPoint) : QString();
         const QString pointsRefusal = options.pointsFile.empty() ? QString() : refusal_save_points(anyPoint);
         const QString trajectoryRefusal =
             options.trajectoryFile.empty() ? QString() : refusal_save_trajectory(lasers);
         if (options.errorStep && errorRefusal.isEmpty()) store_error_settings(data, options.errors);
 
-        // The products: adding one is one line here.
-        Progress* bars = plan.inMemory() ? &progress : nullptr;
-        const unsigned threads = options.threads;
-        std::vector<Product> products;
-        // The coverage raster first: its summary is ready for whatever shows it.
-        if (castRefusal.isEmpty()) products.push_back({"coverage", "Analysing coverage", "", &coverage.sink(), {}, nullptr});
-        if (!options.pointsFile.empty() && pointsRefusal.isEmpty()) {
-            const QString path = file_name(options.pointsFile);
-            std::unique_ptr<SurveySink> sink;
-            if (path.endsWith(QLatin1String(".las"))) {
-                sink = std::make_unique<LasSink>(path, QDate::currentDate(), threads, bars);
-            } else {
-                sink = std::make_unique<PointTextSink>(path, threads, bars);
-            }
-            products.push_back({"points", "Saving points", options.pointsFile, sink.get(), std::move(sink),
-                                log_points_saved});
-        }
-        if (!options.trajectoryFile.empty() && trajectoryRefusal.isEmpty()) {
-            auto sink = std::make_unique<TrajectorySink>(file_name(options.trajectoryFile), options.trajectoryFormatCode,
-                                                         threads, bars);
-            products.push_back({"trajectory", "Saving trajectory", options.trajectoryFile, sink.get(), std::move(sink),
-                                log_trajectory_saved});
-        }
-        // The survey products (LAS 1.4, text, timed trajectory), refused as
-        // a group like the saves they stand beside.
+        // The survey products are refused as a group like the saves they
+        // stand beside.
         QString productRefusal;
         if (files.any()) {
             if (!files.las14.isEmpty() || !files.csv.isEmpty()) productRefusal = refusal_save_points(anyPoint);
             if (productRefusal.isEmpty() && !files.trajectoryCsv.isEmpty())
                 productRefusal = refusal_save_trajectory(lasers);
         }
-        if (files.any() && productRefusal.isEmpty()) {
-            std::vector<std::unique_ptr<SurveySink>> sinks = make_product_sinks(files, options.products, bars);
-            std::vector<std::string> paths;
-            for (const std::string* path : {&options.las14File, &options.csvFile, &options.trajectoryCsvFile})
-                if (!path->empty()) paths.push_back(*path);
-            for (std::size_t i = 0; i < sinks.size(); ++i) {
-                SurveySink* sink = sinks[i].get();
-                products.push_back({"products", "Saving survey products", i < paths.size() ? paths[i] : std::string(),
-                                    sink, std::move(sinks[i]), nullptr});
-            }
-            plan.setPulseInfo(true);
-        }
+        std::uint32_t kinds = 0;
+        // The raster only where something shows it: the summary, its files
+        // or the report (in a run over several processes it is what makes
+        // the hits travel).
+        const bool coverageShown = !options.quiet || !options.coverageFile.empty() ||
+                                   !options.coveragePngFile.empty() || !options.reportFile.empty();
+        if (castRefusal.isEmpty() && coverageShown) kinds |= kCoverageProduct;
+        if (!options.pointsFile.empty() && pointsRefusal.isEmpty()) kinds |= kPointsProduct;
+        if (!options.trajectoryFile.empty() && trajectoryRefusal.isEmpty()) kinds |= kTrajectoryProduct;
+        if (files.any() && productRefusal.isEmpty()) kinds |= kSurveyProducts;
+        std::vector<Product> products = makeProducts(kinds, plan.inMemory() ? &progress : nullptr);
+        if (kinds & kSurveyProducts) plan.setPulseInfo(true);
         for (Product& product : products) plan.addSink(product.sink);
         plan.setCast(castRefusal.isEmpty());
         plan.setErrorStep(options.errorStep && errorRefusal.isEmpty());
         if (team) {
-            // The others cast and perturb pieces of every chunk; the sinks
-            // and the log stay here.
+            // The others cast, perturb and format pieces of every chunk; the
+            // sinks' files and the log stay here.
             team->leaderVerdict(true);
+            team->leaderValue(kinds);
             SurveyTeam::CastJob job;
             job.seed = signSeed;
             job.threads = options.threads;
             job.errors = options.errorStep && errorRefusal.isEmpty() ? &options.errors : nullptr;
             job.pulses = lasers;
+            job.formatters = [&products](const SurveyContext& context) { return formatters_of(products, context); };
+            // Of the records, only what the other sinks read comes back.
+            job.records = plan.recordsElsewhere();
             team->beginCast(data, job);
             plan.castElsewhere([this](std::uint64_t first, LaserLine* records, std::size_t count,
-                                      std::vector<LidarPoint>& found,
+                                      std::vector<LidarPoint>& found, ChunkPieces& pieces,
                                       const std::function<void(std::size_t)>& done) {
-                team->castChunk(first, records, count, found, done);
+                team->castChunk(first, records, count, found, pieces, done);
             });
         }
 
@@ -497,7 +556,7 @@ struct Run {
             }
         }
         std::size_t index = 0;
-        if (castRefusal.isEmpty()) {
+        if (kinds & kCoverageProduct) {
             const std::string& failure = plan.failures()[index++];
             if (!failure.empty()) failed(QString::fromStdString(failure));
         }

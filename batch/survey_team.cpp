@@ -34,7 +34,12 @@ SurveyPieces::SurveyPieces(SimulationData& data, std::uint32_t seed, unsigned th
       step_(error_step_for(errors, threads)),
       perLaser_(errors ? deviates_per_laser(errors->randomOn, errors->overallOn) : 0),
       start_(start),
-      at_(start) {}
+      at_(start) {
+    std::vector<std::size_t>& starts = data.laserlines.lineStarts;
+    starts.clear();
+    for (int i = 0; i < generator_.origins().lines(); ++i)
+        starts.push_back(static_cast<std::size_t>(generator_.origins().lineStart(i)));
+}
 
 void SurveyPieces::run(std::uint64_t first, std::size_t count, LaserLine* out, std::vector<LidarPoint>& points,
                        const std::function<void()>& between, bool laid) {
@@ -74,4 +79,33 @@ void adopt_wizard_values(SimulationData& data, const WizardValues& values) {
     data.scanner = values.scanner;
     data.realisticTrajectory = values.realisticTrajectory;
     data.trajectoryTerms = values.trajectoryTerms;
+}
+
+PieceFormatting::PieceFormatting(const SimulationData& data, std::uint64_t pulses, SurveyTeam::Formatters formatters,
+                                 unsigned threads)
+    : formatters_(std::move(formatters)), threads_(threads) {
+    for (const auto& formatter : formatters_) {
+        if (formatter->needsInfo() && !timing_) timing_ = std::make_unique<PulseTiming>(
+            data.scanner, data.flight, data.laserlines.lineStarts, pulses);
+    }
+}
+
+PieceFormatting::~PieceFormatting() = default;
+
+void PieceFormatting::format(std::uint64_t first, std::size_t count, const LaserLine* lasers,
+                             const std::vector<LidarPoint>& returns, std::vector<FormattedPiece>& out) {
+    out.resize(formatters_.size());
+    if (formatters_.empty()) return;
+    PulseChunk chunk;
+    chunk.first = first;
+    chunk.lasers = lasers;
+    chunk.count = count;
+    chunk.points = returns.empty() ? nullptr : returns.data();
+    chunk.pointCount = returns.size();
+    if (timing_) {
+        infos_.resize(count);
+        timing_->fill(first, count, infos_.data());
+        chunk.info = infos_.data();
+    }
+    for (std::size_t k = 0; k < formatters_.size(); ++k) format_piece(*formatters_[k], chunk, threads_, out[k]);
 }

@@ -18,6 +18,9 @@ public:
     explicit CoverageSink(double requestedCell = 0.0) : requestedCell_(requestedCell) {}
     void addProduct(Product product) { products_.push_back(std::move(product)); }
 
+    // The raster reads the hits only (and the lines, from the infos or the
+    // plan).
+    RecordUse recordUse() const override { return RecordUse::Hits; }
     void begin(const SurveyContext& context) override;
     void consume(const PulseChunk& chunk) override;
     void finish() override;

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <deque>
 #include <iostream>
+#include <limits>
 #include <new>
 #include <sstream>
 #include <string>
@@ -21,6 +22,7 @@
 
 static_assert(std::is_trivially_copyable<LaserLine>::value, "laser records travel as bytes");
 static_assert(std::is_trivially_copyable<LidarPoint>::value, "returns travel as bytes");
+static_assert(std::is_trivially_copyable<Vec3>::value, "hit points travel as bytes");
 
 namespace {
 
@@ -28,12 +30,22 @@ enum Tag : int { kReady = 1, kResult = 2, kAssign = 3, kStop = 4 };
 // Pieces each member asks for ahead of the one it casts.
 constexpr int kAhead = 2;
 
-// The head of a piece sent back: where it goes and what follows it (the
-// laser records, then the returns).
+// The head of a piece sent back: where it goes and what follows it (a
+// BlockHead per file formatted, their summaries, refusals and bytes in that
+// order, then, as `records` says, the hit triangle of every pulse and the
+// hit point of every return, or the laser records and the returns).
 struct PieceHead {
     std::uint64_t index;  // survey index of the first pulse
     std::uint64_t lasers;
-    std::uint64_t points;
+    std::uint64_t points;  // returns
+    std::uint64_t blocks;
+    std::uint64_t records;
+};
+
+struct BlockHead {
+    std::uint64_t summary;
+    std::uint64_t refusal;
+    std::uint64_t bytes;
 };
 
 // Pulses per piece: small enough to deal several to every member, large
@@ -126,6 +138,8 @@ struct CastStart {
     std::uint32_t cached;
     std::uint32_t errorsOn;
     double deviate;
+    std::uint32_t records;
+    std::uint32_t formatters;
 };
 
 NormalDeviateState state_of(const CastStart& start) {
@@ -141,10 +155,18 @@ NormalDeviateState state_of(const CastStart& start) {
 void MpiTeam::beginCast(SimulationData& data, const CastJob& job) {
     try {
         CastStart start{};
+        Formatters formatters;
         if (leader()) {
             const NormalDeviateState s = normal_deviate_state();
-            start = CastStart{job.pulses, piece_pulses(job.pulses, size_), s.uniform, s.cached ? 1u : 0u,
-                              job.errors ? 1u : 0u, s.deviate};
+            if (job.formatters) formatters = job.formatters(SurveyContext{&data, job.pulses});
+            start = CastStart{job.pulses,
+                              piece_pulses(job.pulses, size_),
+                              s.uniform,
+                              s.cached ? 1u : 0u,
+                              job.errors ? 1u : 0u,
+                              s.deviate,
+                              static_cast<std::uint32_t>(job.records),
+                              static_cast<std::uint32_t>(formatters.size())};
         }
         broadcast(&start, sizeof start, MPI_BYTE);
         released_ = false;
@@ -154,9 +176,21 @@ void MpiTeam::beginCast(SimulationData& data, const CastJob& job) {
             throw std::logic_error("the survey's plan gives " + std::to_string(pieces_->pulses()) +
                                    " pulses here and " + std::to_string(start.pulses) + " on the first process");
         }
+        // The formatters of the same files, made here from the same options
+        // and model (the flight lines are known now); no file is opened.
+        if (!leader() && job.formatters) formatters = job.formatters(SurveyContext{&data, start.pulses});
+        if (formatters.size() != start.formatters) {
+            throw std::logic_error("this process formats " + std::to_string(formatters.size()) +
+                                   " files and the first process " + std::to_string(start.formatters));
+        }
+        formatting_ = std::make_unique<PieceFormatting>(data, start.pulses, std::move(formatters), job.threads);
+        if (start.records > static_cast<std::uint32_t>(ChunkRecords::Whole))
+            throw std::logic_error("the first process asks for records in an unknown form");
+        records_ = static_cast<ChunkRecords>(start.records);
         pieceSize_ = start.pieceSize;
         if (!leader()) {
             follow();
+            formatting_.reset();
             pieces_.reset();
             released_ = true;
         }
@@ -188,14 +222,47 @@ void MpiTeam::answer(const MPI_Status& status) {
               "receive");
         PieceHead head;
         std::memcpy(&head, message_.data(), sizeof head);
-        const char* body = message_.data() + sizeof head;
+        if (head.blocks != formatting_->size()) throw std::logic_error("a piece came back with other files' bytes");
         const std::uint64_t at = head.index - chunkFirst_;
-        std::memcpy(static_cast<void*>(chunk_ + at), body, head.lasers * sizeof(LaserLine));
-        body += head.lasers * sizeof(LaserLine);
-        std::vector<LidarPoint>& found = returns_[at / pieceSize_];
-        found.resize(head.points);
-        // An empty vector's data() may be null, which memcpy must not get.
-        if (head.points != 0) std::memcpy(static_cast<void*>(found.data()), body, head.points * sizeof(LidarPoint));
+        const std::uint64_t k = at / pieceSize_;
+        ChunkPieces::Piece& piece = out_->pieces[k];
+        std::vector<BlockHead> blocks(head.blocks);
+        const char* body = message_.data() + sizeof head;
+        if (!blocks.empty()) std::memcpy(static_cast<void*>(blocks.data()), body, blocks.size() * sizeof(BlockHead));
+        body += blocks.size() * sizeof(BlockHead);
+        piece.formatted.resize(blocks.size());
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            FormattedPiece& formatted = piece.formatted[b];
+            formatted.summary.data.assign(body, body + blocks[b].summary);
+            body += blocks[b].summary;
+            formatted.summary.refusal.assign(body, body + blocks[b].refusal);
+            body += blocks[b].refusal;
+            formatted.bytes.clear();
+            char* p = formatted.bytes.room(blocks[b].bytes);
+            if (blocks[b].bytes != 0) std::memcpy(p, body, blocks[b].bytes);
+            formatted.bytes.commit(p + blocks[b].bytes);
+            body += blocks[b].bytes;
+        }
+        out_->returns += head.points;
+        if (head.records == static_cast<std::uint64_t>(ChunkRecords::Hits)) {
+            // The hits go into the laid records: the face of every pulse,
+            // the point of every return.
+            const char* points = body + head.lasers * sizeof(std::int32_t);
+            for (std::uint64_t i = 0; i < head.lasers; ++i) {
+                LaserLine& laser = chunk_[at + i];
+                std::memcpy(&laser.hitFaceIndex, body + i * sizeof(std::int32_t), sizeof(std::int32_t));
+                if (laser.hitFaceIndex == -1) continue;
+                std::memcpy(static_cast<void*>(&laser.hitPoint), points, sizeof(Vec3));
+                points += sizeof(Vec3);
+            }
+        } else if (head.records == static_cast<std::uint64_t>(ChunkRecords::Whole)) {
+            std::memcpy(static_cast<void*>(chunk_ + at), body, head.lasers * sizeof(LaserLine));
+            body += head.lasers * sizeof(LaserLine);
+            std::vector<LidarPoint>& found = returns_[k];
+            found.resize(head.points);
+            // An empty vector's data() may be null, which memcpy must not get.
+            if (head.points != 0) std::memcpy(static_cast<void*>(found.data()), body, head.points * sizeof(LidarPoint));
+        }
         ++piecesDone_;
         pulsesDone_ += head.lasers;
         if (progress_ && *progress_) (*progress_)(static_cast<std::size_t>(pulsesDone_));
@@ -217,7 +284,7 @@ void MpiTeam::answerWaiting() {
 }
 
 void MpiTeam::castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count, std::vector<LidarPoint>& points,
-                        const std::function<void(std::size_t)>& progress) {
+                        ChunkPieces& out, const std::function<void(std::size_t)>& progress) {
     try {
         progress_ = &progress;
         pulsesDone_ = 0;
@@ -227,6 +294,14 @@ void MpiTeam::castChunk(std::uint64_t first, LaserLine* lasers, std::size_t coun
         pieceCount_ = (count + pieceSize_ - 1) / pieceSize_;
         nextPiece_ = piecesDone_ = 0;
         returns_.assign(pieceCount_, std::vector<LidarPoint>());
+        out_ = &out;
+        out.records = records_;
+        out.returns = 0;
+        out.pieces.resize(pieceCount_);
+        for (std::uint64_t k = 0; k < pieceCount_; ++k) {
+            out.pieces[k].first = first + k * pieceSize_;
+            out.pieces[k].count = static_cast<std::size_t>(std::min<std::uint64_t>(pieceSize_, count - k * pieceSize_));
+        }
         // Members left waiting at the end of the last chunk get pieces first.
         std::deque<int> asking;
         asking.swap(waiting_);
@@ -236,22 +311,27 @@ void MpiTeam::castChunk(std::uint64_t first, LaserLine* lasers, std::size_t coun
             if (nextPiece_ < pieceCount_) {
                 const std::uint64_t k = nextPiece_++;
                 const std::uint64_t at = k * pieceSize_;
+                const std::size_t n = out.pieces[k].count;
                 // The leader's records are laid already.
-                pieces_->run(first + at, static_cast<std::size_t>(std::min<std::uint64_t>(pieceSize_, count - at)),
-                             lasers + at, returns_[k], [this] { answerWaiting(); }, true);
+                pieces_->run(first + at, n, lasers + at, returns_[k], [this] { answerWaiting(); }, true);
+                formatting_->format(first + at, n, lasers + at, returns_[k], out.pieces[k].formatted);
+                out.returns += returns_[k].size();
                 ++piecesDone_;
-                pulsesDone_ += std::min<std::uint64_t>(pieceSize_, count - at);
+                pulsesDone_ += n;
                 if (progress) progress(static_cast<std::size_t>(pulsesDone_));
             } else if (piecesDone_ < pieceCount_) {
                 answer(probe(MPI_ANY_SOURCE));
             }
         }
-        std::size_t total = points.size();
-        for (const auto& r : returns_) total += r.size();
-        points.reserve(total);
-        for (auto& r : returns_) points.insert(points.end(), r.begin(), r.end());
+        if (records_ == ChunkRecords::Whole) {
+            std::size_t total = points.size();
+            for (const auto& r : returns_) total += r.size();
+            points.reserve(total);
+            for (auto& r : returns_) points.insert(points.end(), r.begin(), r.end());
+        }
         returns_.clear();
         progress_ = nullptr;
+        out_ = nullptr;
     } catch (const std::bad_alloc&) {
         fail("Not enough memory for this run.");
     } catch (const std::exception& e) {
@@ -277,6 +357,7 @@ void MpiTeam::endCast() {
             stop(status.MPI_SOURCE);
         }
         restore_normal_deviate_state(pieces_->endState());
+        formatting_.reset();
         pieces_.reset();
         released_ = true;
     } catch (const std::exception& e) {
@@ -290,6 +371,8 @@ void MpiTeam::follow() {
     std::deque<std::array<std::uint64_t, 2>> dealt;
     std::vector<LaserLine> lasers;
     std::vector<LidarPoint> returns;
+    std::vector<FormattedPiece> formatted;
+    std::vector<BlockHead> blocks;
     // Two messages: one travels while the next piece is cast.
     std::vector<char> messages[2];
     MPI_Request sending[2] = {MPI_REQUEST_NULL, MPI_REQUEST_NULL};
@@ -329,15 +412,47 @@ void MpiTeam::follow() {
         lasers.resize(n);
         returns.clear();
         pieces_->run(first, n, lasers.data(), returns);
-        const PieceHead head{first, n, returns.size()};
+        formatting_->format(first, n, lasers.data(), returns, formatted);
+
+        const PieceHead head{first, n, returns.size(), formatted.size(), static_cast<std::uint64_t>(records_)};
+        std::size_t size = sizeof head + formatted.size() * sizeof(BlockHead);
+        blocks.resize(formatted.size());
+        for (std::size_t b = 0; b < formatted.size(); ++b) {
+            blocks[b] = BlockHead{formatted[b].summary.data.size(), formatted[b].summary.refusal.size(),
+                                  formatted[b].bytes.size()};
+            size += blocks[b].summary + blocks[b].refusal + blocks[b].bytes;
+        }
+        std::size_t hits = 0;
+        if (records_ == ChunkRecords::Hits) {
+            for (const LaserLine& laser : lasers) hits += laser.hitFaceIndex != -1;
+            size += n * sizeof(std::int32_t) + hits * sizeof(Vec3);
+        } else if (records_ == ChunkRecords::Whole) {
+            size += n * sizeof(LaserLine) + returns.size() * sizeof(LidarPoint);
+        }
+        if (size > std::size_t(std::numeric_limits<int>::max())) throw std::length_error("a piece too large to send");
+
         check(MPI_Wait(&sending[slot], MPI_STATUS_IGNORE), "send");
         std::vector<char>& message = messages[slot];
-        message.resize(sizeof head + n * sizeof(LaserLine) + returns.size() * sizeof(LidarPoint));
+        message.resize(size);
         char* out = message.data();
-        std::memcpy(out, &head, sizeof head);
-        std::memcpy(out + sizeof head, lasers.data(), n * sizeof(LaserLine));
-        if (!returns.empty()) {
-            std::memcpy(out + sizeof head + n * sizeof(LaserLine), returns.data(), returns.size() * sizeof(LidarPoint));
+        auto put = [&out](const void* data, std::size_t bytes) {
+            if (bytes != 0) std::memcpy(out, data, bytes);
+            out += bytes;
+        };
+        put(&head, sizeof head);
+        put(blocks.data(), blocks.size() * sizeof(BlockHead));
+        for (const FormattedPiece& piece : formatted) {
+            put(piece.summary.data.data(), piece.summary.data.size());
+            put(piece.summary.refusal.data(), piece.summary.refusal.size());
+            put(piece.bytes.data(), piece.bytes.size());
+        }
+        if (records_ == ChunkRecords::Hits) {
+            for (const LaserLine& laser : lasers) put(&laser.hitFaceIndex, sizeof(std::int32_t));
+            for (const LaserLine& laser : lasers)
+                if (laser.hitFaceIndex != -1) put(&laser.hitPoint, sizeof(Vec3));
+        } else if (records_ == ChunkRecords::Whole) {
+            put(lasers.data(), n * sizeof(LaserLine));
+            put(returns.data(), returns.size() * sizeof(LidarPoint));
         }
         check(MPI_Isend(message.data(), static_cast<int>(message.size()), MPI_BYTE, 0, kResult, MPI_COMM_WORLD,
                         &sending[slot]),

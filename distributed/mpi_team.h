@@ -20,11 +20,18 @@
 // asks for two pieces ahead and gets a new one for every piece it sends
 // back, so a member over a busy part of the model simply takes fewer. The
 // leader casts pieces too and answers the others between blocks of its own
-// cast, then feeds the chunk to the sinks in survey order. A member sends back the laser
-// records of a piece after the cast and the error step (112 bytes a pulse)
-// and its returns; the leader puts them in place, so the records, the log
-// and every file it then writes are those of one process. The members must
-// run the same binary (the records travel as bytes).
+// cast, then feeds the chunk to the sinks in survey order. A member casts,
+// perturbs and formats a piece for every file that formats piece by piece
+// (survey_team.h: the parts are gathered in order, not written with
+// MPI-IO) and sends back the bytes with each file's summary of the piece
+// (a LAS 1.2 point takes 20 bytes, where its laser record took 112) and
+// its return count; the leader appends them in survey order, so the log
+// and every file are those of one process. Of the records, only what the
+// leader's other sinks read travels too: for the coverage raster, the hit
+// triangle of every pulse (4 bytes) and the hit point of every return (24
+// bytes); whole records (112 bytes) and returns for a sink that reads them
+// all. The members must run the same binary (records and summaries travel
+// as bytes).
 //
 // A member that fails reports "Error: process R of N: <reason>" and ends
 // the whole job (MPI_Abort, status 1). One that dies is seen by the
@@ -41,7 +48,7 @@ public:
     bool allAgree(bool ok) override;
     void beginCast(SimulationData& data, const CastJob& job) override;
     void castChunk(std::uint64_t first, LaserLine* lasers, std::size_t count, std::vector<LidarPoint>& points,
-                   const std::function<void(std::size_t)>& progress) override;
+                   ChunkPieces& pieces, const std::function<void(std::size_t)>& progress) override;
     void endCast() override;
 
     // False while the others may still wait in a collective call for this
@@ -64,6 +71,8 @@ private:
     bool released_ = true;
 
     std::unique_ptr<SurveyPieces> pieces_;
+    std::unique_ptr<PieceFormatting> formatting_;
+    ChunkRecords records_ = ChunkRecords::Whole;  // what of the records comes back
     std::uint64_t pieceSize_ = 0;
     int stops_ = 0;
     std::deque<int> waiting_;  // members asking for a piece
@@ -71,6 +80,7 @@ private:
     // The chunk being cast (leader).
     LaserLine* chunk_ = nullptr;
     std::uint64_t chunkFirst_ = 0, chunkCount_ = 0, nextPiece_ = 0, piecesDone_ = 0, pieceCount_ = 0;
+    ChunkPieces* out_ = nullptr;
     std::vector<std::vector<LidarPoint>> returns_;
     std::uint64_t pulsesDone_ = 0;  // of the chunk
     const std::function<void(std::size_t)>* progress_ = nullptr;

@@ -1,5 +1,7 @@
 #include "flight/pulse_generator.h"
 
+#include "flight/repeated_sum.h"
+
 #include "app/angles.h"
 #include "app/failure.h"
 #include "app/simulation_data.h"
@@ -17,6 +19,10 @@
 #endif
 
 namespace {
+
+// The longest sweep of the parallel-lines pattern timed when the plan is
+// made (a skip over a longer one goes pulse by pulse).
+constexpr std::uint64_t kLongestTimedSweep = std::uint64_t(1) << 22;
 
 // Largest number of laser records this machine could hold.
 double record_capacity() {
@@ -112,14 +118,10 @@ LineMotion line_motion(const FlightSegment& segment, double velocity) {
     return motion;
 }
 
-// Pulses at t = 0, dt, 2 dt, ... (accumulated) while t < T.
+// Pulses at t = 0, dt, 2 dt, ... (accumulated) while t < T; where dt is too
+// small to move t on, the line stops rather than spins.
 std::size_t pulses_on_line(double duration, double dt) {
-    std::size_t count = 0;
-    for (double t = 0.0; t < duration; t += dt) {
-        ++count;
-        if (t + dt == t) break;  // dt too small to move t on: stop rather than spin
-    }
-    return count;
+    return static_cast<std::size_t>(count_below(dt, duration));
 }
 
 }  // namespace
@@ -230,7 +232,7 @@ void OriginPlan::skip(Cursor& c, std::uint64_t count) const {
             c.t = 0.0;
             continue;
         }
-        for (std::uint64_t k = 0; k < count; ++k) c.t += dt_;
+        c.t = repeated_sum(c.t, dt_, count);
         c.inLine += count;
         count = 0;
     }
@@ -260,6 +262,16 @@ DirectionPlan::DirectionPlan(double prf, double halfFovAcross, double orientatio
     w_ = parallel_ ? 4.0 * theta_ * scanFrequency : scanFrequency * kFullTurn;
     dt_ = 1.0 / prf;
     dphi_ = w_ / prf;
+    if (parallel_) {
+        double phi = -theta_;
+        for (std::uint64_t k = 1; k <= kLongestTimedSweep; ++k) {
+            phi = phi + dphi_;
+            if (!(phi < theta_)) {
+                sweep_ = k;
+                break;
+            }
+        }
+    }
     fixedYaw_ = -orientation;
     fixedTrig_ = attitude_trig(0.0, 0.0, fixedYaw_);
     // The pass copies and re-signs the attitude terms before every pulse,
@@ -301,13 +313,22 @@ void DirectionPlan::directions(Cursor& c, std::size_t count, LaserLine* out) con
 }
 
 void DirectionPlan::skip(Cursor& c, std::uint64_t count) const {
-    for (std::uint64_t k = 0; k < count; ++k) {
-        if (parallel_) {
+    c.t = repeated_sum(c.t, dt_, count);
+    if (!parallel_) return;
+    auto sweep = [&](bool toJump) {
+        while (count > 0) {
             c.phi = c.phi + dphi_;
-            if (!(c.phi < theta_)) c.phi = -theta_;
+            --count;
+            if (!(c.phi < theta_)) {
+                c.phi = -theta_;
+                if (toJump) return;
+            }
         }
-        c.t = c.t + dt_;
-    }
+    };
+    // Up to the first jump back, then whole sweeps leave the angle at -theta.
+    sweep(true);
+    if (sweep_ > 0) count %= sweep_;
+    sweep(false);
 }
 
 // ---------------------------------------------------------------------------

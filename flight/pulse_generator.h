@@ -98,6 +98,10 @@ public:
 private:
     double theta_, a_, b_, w_, dt_, dphi_;
     bool parallel_;
+    // Additions of dphi from -theta until the sweep jumps back to -theta:
+    // the sweep angle repeats with this period after its first jump. 0 when
+    // unknown (a sweep too long to time once).
+    std::uint64_t sweep_ = 0;
     bool realistic_;
     double orientation_;
     AttitudeTrig fixedTrig_;

@@ -1,11 +1,14 @@
 #include "output/file_sink.h"
 
+#include "app/failure.h"
+
 FileSink::FileSink(const QString& path, const char* mode, unsigned threads, Progress* progress)
     : path_(path), mode_(mode), threads_(threads), progress_(progress ? progress : &silent_) {}
 
 void FileSink::begin(const SurveyContext& context) {
     pulseCount_ = context.pulseCount;
     loop_.reset();
+    formatter_ = pieceFormatter(context);
     file_ = std::make_unique<ChunkedFile>(path_, mode_);
 }
 
@@ -14,8 +17,28 @@ WritingLoopProgress& FileSink::loop() {
     return *loop_;
 }
 
-void FileSink::write(const PulseChunk& chunk, const RangeFormatter& format) {
-    write_in_order(*file_, loop(), chunk.first, chunk.count, threads_, format);
+void FileSink::absorb(std::uint64_t, std::size_t, const PieceSummary& summary) {
+    if (!summary.refusal.empty()) throw OutputError(summary.refusal);
+}
+
+void FileSink::consume(const PulseChunk& chunk) {
+    PieceSummary summary;
+    formatter_->summarise(chunk, threads_, summary);
+    absorb(chunk.first, chunk.count, summary);
+    const PieceFormatter& formatter = *formatter_;
+    const std::uint64_t first = chunk.first;
+    write_in_order(*file_, loop(), first, chunk.count, threads_,
+                   [&formatter, &chunk, first](TextBuffer& out, std::size_t begin, std::size_t end) {
+                       formatter.format(chunk, static_cast<std::size_t>(begin - first),
+                                        static_cast<std::size_t>(end - first), out);
+                   });
+}
+
+void FileSink::consumeFormatted(std::uint64_t first, std::size_t count, const FormattedPiece& piece) {
+    absorb(first, count, piece.summary);
+    WritingLoopProgress& progress = loop();
+    for (std::uint64_t i = first; i < first + count; ++i) progress.before(static_cast<std::size_t>(i));
+    file_->write_raw(piece.bytes.data(), piece.bytes.size());
 }
 
 void FileSink::finish() {

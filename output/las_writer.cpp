@@ -173,14 +173,13 @@ bool las_scaled_coordinate(double value, std::int32_t& out) {
 
 namespace {
 
-[[noreturn]] void refuse_coordinate(const QString& path, int axis, double value, std::size_t laser,
-                                    std::size_t count) {
+std::string refusal_text(const QString& path, int axis, double value, std::size_t laser, std::size_t count) {
     // One multi-argument arg(): a path holding "%4" must come through as typed.
-    throw OutputError(QStringLiteral("Cannot save '%1' as LAS: the %2 coordinate %3 of laser %4 (of %5) "
-                                     "does not fit the format (%6 at a scale of 0.01). Nothing was written.")
-                          .arg(path, QLatin1String(kAxisNames[axis]), QString::number(value, 'g', 12),
-                               QString::number(laser + 1), QString::number(count), QLatin1String(kLasRangeText))
-                          .toStdString());
+    return QStringLiteral("Cannot save '%1' as LAS: the %2 coordinate %3 of laser %4 (of %5) "
+                          "does not fit the format (%6 at a scale of 0.01). Nothing was written.")
+        .arg(path, QLatin1String(kAxisNames[axis]), QString::number(value, 'g', 12), QString::number(laser + 1),
+             QString::number(count), QLatin1String(kLasRangeText))
+        .toStdString();
 }
 
 // Within this many metres of 0 every value fits; beyond it (and for NaN)
@@ -255,10 +254,80 @@ inline void encode_record(std::uint8_t* r, std::int32_t x, std::int32_t y, std::
     store_u16(r + 18, 1);  // point source ID
 }
 
+// What a piece of the survey adds to the header.
+struct LasPieceSummary {
+    std::uint64_t returns = 0;  // cast returns
+    LidarPoint first;           // the first of them, when there is one
+    bool anyReturn = false;     // whether a record has a hit point: then `box` is theirs
+    LasBounds box{};
+};
+
+class LasFormatter final : public PieceFormatter {
+public:
+    LasFormatter(const QString& path, std::uint64_t pulseCount) : path_(path), pulseCount_(pulseCount) {}
+
+    // The box and the range check before the chunk's records are written:
+    // runs of lasers are checked in parallel and their results taken in
+    // laser order, so the first bad laser is named and the box is the one
+    // a single pass gives.
+    void summarise(const PulseChunk& chunk, unsigned threads, PieceSummary& summary) const override {
+        LasPieceSummary piece;
+        piece.returns = chunk.pointCount;
+        if (chunk.pointCount > 0) piece.first = chunk.points[0];
+        const std::size_t count = chunk.count;
+        const LaserLine* const all = chunk.lasers;
+        constexpr std::size_t kCheckRun = std::size_t(1) << 16;
+        std::vector<RunCheck> runs((count + kCheckRun - 1) / kCheckRun);
+        run_parallel(threads, runs.size(), [&](std::size_t r) {
+            check_run(all, r * kCheckRun, std::min(count, (r + 1) * kCheckRun), runs[r]);
+        });
+        for (const RunCheck& run : runs) {
+            if (run.refused) {
+                summary.refusal = refusal_text(path_, run.axis, run.value,
+                                               static_cast<std::size_t>(chunk.first) + run.laser,
+                                               static_cast<std::size_t>(pulseCount_));
+                return;
+            }
+            if (run.anyReturn) {
+                if (!piece.anyReturn) {
+                    piece.box = run.box;
+                    piece.anyReturn = true;
+                } else {
+                    widen(piece.box, run.box);
+                }
+            }
+        }
+        summary.put(piece);
+    }
+
+    void format(const PulseChunk& chunk, std::size_t begin, std::size_t end, TextBuffer& out) const override {
+        constexpr std::size_t kRecord = LasHeader::kPointRecordLength;
+        const LaserLine* const all = chunk.lasers;
+        // Room for every laser of the run; the misses take none of it.
+        std::uint8_t* r = reinterpret_cast<std::uint8_t*>(out.room((end - begin) * kRecord));
+        for (std::size_t i = begin; i < end; ++i) {
+            const LaserLine& laser = all[i];
+            if (laser.hitFaceIndex == -1) continue;
+            encode_record(r, checked_scaled_coordinate(laser.hitPoint.x), checked_scaled_coordinate(laser.hitPoint.y),
+                          checked_scaled_coordinate(laser.hitPoint.z));
+            r += kRecord;
+        }
+        out.commit(reinterpret_cast<char*>(r));
+    }
+
+private:
+    QString path_;
+    std::uint64_t pulseCount_;
+};
+
 }  // namespace
 
 LasSink::LasSink(const QString& path, const QDate& date, unsigned threads, Progress* progress)
-    : FileSink(path, "wb", threads, progress), date_(date), threads_(threads) {}
+    : FileSink(path, "wb", threads, progress), date_(date) {}
+
+std::unique_ptr<PieceFormatter> LasSink::pieceFormatter(const SurveyContext& context) const {
+    return std::make_unique<LasFormatter>(path(), context.pulseCount);
+}
 
 void LasSink::begin(const SurveyContext& context) {
     FileSink::begin(context);
@@ -269,59 +338,28 @@ void LasSink::begin(const SurveyContext& context) {
     file().write_raw(placeholder.data(), placeholder.size());
 }
 
-void LasSink::consume(const PulseChunk& chunk) {
+void LasSink::absorb(std::uint64_t, std::size_t, const PieceSummary& summary) {
+    if (!summary.refusal.empty()) {
+        refused_ = true;
+        throw OutputError(summary.refusal);
+    }
+    const LasPieceSummary piece = summary.get<LasPieceSummary>();
     // The box starts from the first return as the cast gave it (before the
-    // error step), then widens over the hit points as they are now.
-    if (!haveBounds_ && chunk.pointCount > 0) {
-        const LidarPoint& p = chunk.points[0];
-        bounds_ = LasBounds{p.x, p.x, p.y, p.y, p.z, p.z};
+    // error step), then widens over the hit points as they are now, piece
+    // after piece as point after point.
+    if (!haveBounds_ && piece.returns > 0) {
+        bounds_ = LasBounds{piece.first.x, piece.first.x, piece.first.y, piece.first.y, piece.first.z, piece.first.z};
         haveBounds_ = true;
     }
-    points_ += chunk.pointCount;
-
-    // The box and the range check before the chunk's records are written:
-    // runs of lasers are checked in parallel and their results taken in
-    // laser order, so the first bad laser is named and the box is the one
-    // a single pass gives.
-    const std::size_t count = chunk.count;
-    const LaserLine* const all = chunk.lasers;
-    {
-        constexpr std::size_t kCheckRun = std::size_t(1) << 16;
-        std::vector<RunCheck> runs((count + kCheckRun - 1) / kCheckRun);
-        run_parallel(threads_, runs.size(), [&](std::size_t r) {
-            check_run(all, r * kCheckRun, std::min(count, (r + 1) * kCheckRun), runs[r]);
-        });
-        for (const RunCheck& run : runs) {
-            if (run.refused) {
-                refused_ = true;
-                refuse_coordinate(path(), run.axis, run.value, static_cast<std::size_t>(chunk.first) + run.laser,
-                                  static_cast<std::size_t>(pulseCount()));
-            }
-            if (run.anyReturn) {
-                if (!haveBounds_) {
-                    bounds_ = run.box;
-                    haveBounds_ = true;
-                } else {
-                    widen(bounds_, run.box);
-                }
-            }
+    points_ += piece.returns;
+    if (piece.anyReturn) {
+        if (!haveBounds_) {
+            bounds_ = piece.box;
+            haveBounds_ = true;
+        } else {
+            widen(bounds_, piece.box);
         }
     }
-
-    constexpr std::size_t kRecord = LasHeader::kPointRecordLength;
-    const std::uint64_t first = chunk.first;
-    write(chunk, [all, first](TextBuffer& out, std::size_t begin, std::size_t end) {
-        // Room for every laser of the run; the misses take none of it.
-        std::uint8_t* r = reinterpret_cast<std::uint8_t*>(out.room((end - begin) * kRecord));
-        for (std::size_t i = begin; i < end; ++i) {
-            const LaserLine& laser = all[i - first];
-            if (laser.hitFaceIndex == -1) continue;
-            encode_record(r, checked_scaled_coordinate(laser.hitPoint.x), checked_scaled_coordinate(laser.hitPoint.y),
-                          checked_scaled_coordinate(laser.hitPoint.z));
-            r += kRecord;
-        }
-        out.commit(reinterpret_cast<char*>(r));
-    });
 }
 
 void LasSink::finish() {

@@ -81,14 +81,19 @@ class LasSink final : public FileSink {
 public:
     LasSink(const QString& path, const QDate& date, unsigned threads = 0, Progress* progress = nullptr);
     void begin(const SurveyContext& context) override;
-    void consume(const PulseChunk& chunk) override;
     void finish() override;
+    // The records of a chunk, its coordinates checked first; its summary
+    // holds its cast return count, its first cast return and the box of its
+    // hit points, which absorb merges as one pass over the survey would.
+    std::unique_ptr<PieceFormatter> pieceFormatter(const SurveyContext& context) const override;
     // Whether the last consume refused a coordinate.
     bool refused() const { return refused_; }
 
+protected:
+    void absorb(std::uint64_t first, std::size_t count, const PieceSummary& summary) override;
+
 private:
     QDate date_;
-    unsigned threads_;
     bool haveBounds_ = false;
     LasBounds bounds_{};
     std::uint64_t points_ = 0;

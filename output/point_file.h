@@ -11,7 +11,7 @@ class Progress;
 class PointTextSink final : public FileSink {
 public:
     explicit PointTextSink(const QString& path, unsigned threads = 0, Progress* progress = nullptr);
-    void consume(const PulseChunk& chunk) override;
+    std::unique_ptr<PieceFormatter> pieceFormatter(const SurveyContext& context) const override;
 };
 
 // The ASCII LiDAR point file: one line "x y z" (hitPoint) for every laser

@@ -39,26 +39,38 @@ TrajectorySink::TrajectorySink(const QString& path, int formatCode, unsigned thr
     angles_ = formatCode != kTrajectoryPositionCosines;
 }
 
-void TrajectorySink::consume(const PulseChunk& chunk) {
-    const LaserLine* const lasers = chunk.lasers;
-    const std::uint64_t first = chunk.first;
-    const bool cosines = cosines_, angles = angles_;
-    write(chunk, [lasers, first, cosines, angles](TextBuffer& out, std::size_t begin, std::size_t end) {
+namespace {
+
+// One line per pulse: the origin, then the direction, the attitude or both.
+class TrajectoryTextFormatter final : public PieceFormatter {
+public:
+    TrajectoryTextFormatter(bool cosines, bool angles) : cosines_(cosines), angles_(angles) {}
+    void format(const PulseChunk& chunk, std::size_t begin, std::size_t end, TextBuffer& out) const override {
+        const LaserLine* const lasers = chunk.lasers;
         for (std::size_t i = begin; i < end; ++i) {
-            const LaserLine& laser = lasers[i - first];
+            const LaserLine& laser = lasers[i];
             char* p = put_triple(out.room(kMaxLine), laser.origin);
-            if (cosines) {
+            if (cosines_) {
                 *p++ = ' ';
                 p = put_triple(p, laser.direction);
             }
-            if (angles) {
+            if (angles_) {
                 *p++ = ' ';
                 p = put_attitude(p, laser);
             }
             *p++ = '\n';
             out.commit(p);
         }
-    });
+    }
+
+private:
+    bool cosines_, angles_;
+};
+
+}  // namespace
+
+std::unique_ptr<PieceFormatter> TrajectorySink::pieceFormatter(const SurveyContext&) const {
+    return std::make_unique<TrajectoryTextFormatter>(cosines_, angles_);
 }
 
 void write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,

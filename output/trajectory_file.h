@@ -20,7 +20,7 @@ enum TrajectoryFormat {
 class TrajectorySink final : public FileSink {
 public:
     TrajectorySink(const QString& path, int formatCode, unsigned threads = 0, Progress* progress = nullptr);
-    void consume(const PulseChunk& chunk) override;
+    std::unique_ptr<PieceFormatter> pieceFormatter(const SurveyContext& context) const override;
 
 private:
     bool cosines_, angles_;

@@ -25,7 +25,7 @@ public:
     PointCsvSink(const QString& path, const ProductSettings& settings, Progress* progress = nullptr)
         : ProductSink(path, settings, progress) {}
     void begin(const SurveyContext& context) override;
-    void consume(const PulseChunk& chunk) override;
+    std::unique_ptr<PieceFormatter> pieceFormatter(const SurveyContext& context) const override;
 };
 
 // The flight trajectory with time, full precision, after a header line:
@@ -42,7 +42,14 @@ public:
     TrajectoryCsvSink(const QString& path, const ProductSettings& settings, Progress* progress = nullptr)
         : ProductSink(path, settings, progress) {}
     void begin(const SurveyContext& context) override;
-    void consume(const PulseChunk& chunk) override;
+    // Resampled, the lines between two pulses belong to the later one: a
+    // piece's formatter leaves out those of its first pulse, and its
+    // summary carries its first and last pulses, from which absorb writes
+    // them once the pulse before is known.
+    std::unique_ptr<PieceFormatter> pieceFormatter(const SurveyContext& context) const override;
+
+protected:
+    void absorb(std::uint64_t first, std::size_t count, const PieceSummary& summary) override;
 
 private:
     bool haveLast_ = false;  // the last pulse of the previous chunk

@@ -119,7 +119,7 @@ void Las14Sink::begin(const SurveyContext& context) {
     }
     header_.offsetToPointData = static_cast<std::uint32_t>(Las14Header::kSize + vlr.size());
 
-    open(context, true);
+    open(context);
     const auto bytes = header_.bytes();  // counts and bounds follow at finish
     file_->file().write_raw(bytes.data(), bytes.size());
     if (!vlr.empty()) file_->file().write_raw(vlr.data(), vlr.size());
@@ -127,87 +127,102 @@ void Las14Sink::begin(const SurveyContext& context) {
 
 namespace {
 
+// What a piece adds to the header: its records and the extents of their
+// stored coordinates.
 struct Extents {
     std::int64_t lo[3] = {kNoPoint, kNoPoint, kNoPoint};
     std::int64_t hi[3] = {-kNoPoint, -kNoPoint, -kNoPoint};
     std::uint64_t count = 0;
+};
+
+// A run's extents, or the first pulse whose return does not fit.
+struct RunExtents {
+    Extents extents;
     bool refused = false;
-    std::size_t first = 0;  // the first pulse whose return does not fit
+    std::size_t first = 0;
     int axis = 0;
 };
 
-}  // namespace
+class Las14Formatter final : public PieceFormatter {
+public:
+    Las14Formatter(const SimulationData& data, const ProductSettings& settings, const QString& path)
+        : attributes_(data, settings.intensity, data.laserlines.lineStarts.size()),
+          offset_{las14_offset(data.minX), las14_offset(data.minY), las14_offset(data.minZ)},
+          startTime_(settings.start.adjustedGpsTime),
+          path_(path.toStdString()) {}
 
-void Las14Sink::consume(const PulseChunk& chunk) {
-    const std::size_t n = chunk.count;
-    const PulseInfo* info = infos(chunk);
-    const LaserLine* const lasers = chunk.lasers;
-    const double offset[3] = {header_.offset[0], header_.offset[1], header_.offset[2]};
-    const unsigned threads = writer_threads(settings_.threads);
+    bool needsInfo() const override { return true; }
 
-    // First the extents and the range check, run by run in parallel, taken
-    // in survey order: the first return that does not fit is the one named.
-    constexpr std::size_t kRun = std::size_t(1) << 16;
-    std::vector<Extents> runs((n + kRun - 1) / kRun);
-    run_parallel(threads, runs.size(), [&](std::size_t r) {
-        Extents& e = runs[r];
-        const std::size_t end = std::min(n, (r + 1) * kRun);
-        for (std::size_t i = r * kRun; i < end; ++i) {
-            const LaserLine& l = lasers[i];
-            if (l.hitFaceIndex == -1) continue;
-            const double v[3] = {l.hitPoint.x, l.hitPoint.y, l.hitPoint.z};
-            for (int a = 0; a < 3; ++a) {
-                std::int32_t q;
-                if (!las14_quantise(v[a], offset[a], q)) {
-                    e.refused = true;
-                    e.first = i;
-                    e.axis = a;
-                    return;
+    // The extents and the range check, run by run in parallel, taken in
+    // survey order: the first return that does not fit is the one named.
+    void summarise(const PulseChunk& chunk, unsigned threads, PieceSummary& summary) const override {
+        const std::size_t n = chunk.count;
+        const LaserLine* const lasers = chunk.lasers;
+        constexpr std::size_t kRun = std::size_t(1) << 16;
+        std::vector<RunExtents> runs((n + kRun - 1) / kRun);
+        run_parallel(threads, runs.size(), [&](std::size_t r) {
+            RunExtents& run = runs[r];
+            Extents& e = run.extents;
+            const std::size_t end = std::min(n, (r + 1) * kRun);
+            for (std::size_t i = r * kRun; i < end; ++i) {
+                const LaserLine& l = lasers[i];
+                if (l.hitFaceIndex == -1) continue;
+                const double v[3] = {l.hitPoint.x, l.hitPoint.y, l.hitPoint.z};
+                for (int a = 0; a < 3; ++a) {
+                    std::int32_t q;
+                    if (!las14_quantise(v[a], offset_[a], q)) {
+                        run.refused = true;
+                        run.first = i;
+                        run.axis = a;
+                        return;
+                    }
+                    e.lo[a] = std::min<std::int64_t>(e.lo[a], q);
+                    e.hi[a] = std::max<std::int64_t>(e.hi[a], q);
                 }
-                e.lo[a] = std::min<std::int64_t>(e.lo[a], q);
-                e.hi[a] = std::max<std::int64_t>(e.hi[a], q);
+                ++e.count;
             }
-            ++e.count;
+        });
+        Extents piece;
+        for (const RunExtents& run : runs) {
+            if (run.refused) {
+                const char axes[] = "xyz";
+                const LaserLine& l = lasers[run.first];
+                const double v[3] = {l.hitPoint.x, l.hitPoint.y, l.hitPoint.z};
+                summary.refusal = "LAS file \"" + path_ + "\": the " + std::string(1, axes[run.axis]) +
+                                  " coordinate " + std::to_string(v[run.axis]) + " of pulse " +
+                                  std::to_string(chunk.first + run.first + 1) +
+                                  " is too far from the offset to be stored in millimetres.";
+                return;
+            }
+            for (int a = 0; a < 3; ++a) {
+                piece.lo[a] = std::min(piece.lo[a], run.extents.lo[a]);
+                piece.hi[a] = std::max(piece.hi[a], run.extents.hi[a]);
+            }
+            piece.count += run.extents.count;
         }
-    });
-    for (const Extents& e : runs) {
-        if (e.refused) {
-            const char axes[] = "xyz";
-            const LaserLine& l = lasers[e.first];
-            const double v[3] = {l.hitPoint.x, l.hitPoint.y, l.hitPoint.z};
-            throw OutputError("LAS file \"" + path_.toStdString() + "\": the " + std::string(1, axes[e.axis]) +
-                              " coordinate " + std::to_string(v[e.axis]) + " of pulse " +
-                              std::to_string(chunk.first + e.first + 1) +
-                              " is too far from the offset to be stored in millimetres.");
-        }
-        for (int a = 0; a < 3; ++a) {
-            lo_[a] = std::min(lo_[a], e.lo[a]);
-            hi_[a] = std::max(hi_[a], e.hi[a]);
-        }
-        header_.pointCount += e.count;
+        summary.put(piece);
     }
 
-    WritingLoopProgress loop(progress(), n);
-    const ReturnAttributes& attributes = *attributes_;
-    const double startTime = settings_.start.adjustedGpsTime;
-    write_in_order(file_->file(), loop, n, threads, [&](TextBuffer& out, std::size_t begin, std::size_t end) {
+    void format(const PulseChunk& chunk, std::size_t begin, std::size_t end, TextBuffer& out) const override {
+        const LaserLine* const lasers = chunk.lasers;
+        const PulseInfo* const info = chunk.info;
         std::uint8_t* r = reinterpret_cast<std::uint8_t*>(out.room((end - begin) * Las14Header::kRecordLength));
         for (std::size_t i = begin; i < end; ++i) {
             const LaserLine& l = lasers[i];
             if (l.hitFaceIndex == -1) continue;
             const PulseInfo& p = info[i];
             std::int32_t q[3];
-            las14_quantise(l.hitPoint.x, offset[0], q[0]);
-            las14_quantise(l.hitPoint.y, offset[1], q[1]);
-            las14_quantise(l.hitPoint.z, offset[2], q[2]);
-            const std::uint8_t cls = attributes.classification(l.hitFaceIndex);
-            const double angle = std::nearbyint(attributes.scan_angle(l, p.line) / 0.006);
+            las14_quantise(l.hitPoint.x, offset_[0], q[0]);
+            las14_quantise(l.hitPoint.y, offset_[1], q[1]);
+            las14_quantise(l.hitPoint.z, offset_[2], q[2]);
+            const std::uint8_t cls = attributes_.classification(l.hitFaceIndex);
+            const double angle = std::nearbyint(attributes_.scan_angle(l, p.line) / 0.006);
             const std::int16_t scanAngle =
                 static_cast<std::int16_t>(angle > 30000.0 ? 30000.0 : (angle < -30000.0 ? -30000.0 : angle));
             put32(r, static_cast<std::uint32_t>(q[0]));
             put32(r + 4, static_cast<std::uint32_t>(q[1]));
             put32(r + 8, static_cast<std::uint32_t>(q[2]));
-            put16(r + 12, attributes.intensity(l, cls));
+            put16(r + 12, attributes_.intensity(l, cls));
             r[14] = 0x11;  // return 1 of 1
             r[15] = static_cast<std::uint8_t>(((p.flags & PulseInfo::kScanForward) ? 0x40 : 0) |
                                               ((p.flags & PulseInfo::kSweepEdge) ? 0x80 : 0));
@@ -215,12 +230,33 @@ void Las14Sink::consume(const PulseChunk& chunk) {
             r[17] = 0;  // user data
             put16(r + 18, static_cast<std::uint16_t>(scanAngle));
             put16(r + 20, static_cast<std::uint16_t>(std::min<std::uint32_t>(p.line, 65535)));
-            put_double(r + 22, startTime + p.time);
+            put_double(r + 22, startTime_ + p.time);
             r += Las14Header::kRecordLength;
         }
         out.commit(reinterpret_cast<char*>(r));
-    });
-    loop.finish();
+    }
+
+private:
+    ReturnAttributes attributes_;
+    double offset_[3];
+    double startTime_;
+    std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<PieceFormatter> Las14Sink::pieceFormatter(const SurveyContext& context) const {
+    return std::make_unique<Las14Formatter>(*context.data, settings_, path_);
+}
+
+void Las14Sink::absorb(std::uint64_t, std::size_t, const PieceSummary& summary) {
+    if (!summary.refusal.empty()) throw OutputError(summary.refusal);
+    const Extents piece = summary.get<Extents>();
+    for (int a = 0; a < 3; ++a) {
+        lo_[a] = std::min(lo_[a], piece.lo[a]);
+        hi_[a] = std::max(hi_[a], piece.hi[a]);
+    }
+    header_.pointCount += piece.count;
 }
 
 void Las14Sink::finish() {

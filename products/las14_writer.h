@@ -62,10 +62,15 @@ public:
         : ProductSink(path, settings, progress) {}
 
     void begin(const SurveyContext& context) override;
-    void consume(const PulseChunk& chunk) override;
     void finish() override;
+    // The records of a chunk, its coordinates checked first; its summary
+    // holds its record count and the extents of its stored coordinates.
+    std::unique_ptr<PieceFormatter> pieceFormatter(const SurveyContext& context) const override;
 
     std::uint64_t point_count() const { return header_.pointCount; }
+
+protected:
+    void absorb(std::uint64_t first, std::size_t count, const PieceSummary& summary) override;
 
 private:
     Las14Header header_;

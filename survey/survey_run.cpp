@@ -102,16 +102,33 @@ void SurveyRun::generate(PulseGenerator::Cursor& cursor, std::size_t count, std:
     generator_.skip(cursor, count - (pieces - 1) * size);
 }
 
-bool SurveyRun::anyReturn() {
+std::optional<bool> SurveyRun::anyReturn(const std::function<bool()>& stop) {
     if (!caster_) caster_ = std::make_unique<PulseCaster>(data_, settings_.threads);
     std::vector<LaserLine> probe(std::min<std::uint64_t>(kProbe, pulses()));
     std::vector<LidarPoint> found;
-    PulseGenerator::Cursor cursor;
-    while (cursor.pulse < pulses()) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(probe.size(), pulses() - cursor.pulse));
+    auto returns = [&](PulseGenerator::Cursor& cursor, std::uint64_t end) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(probe.size(), end - cursor.pulse));
         generator_.generate(cursor, n, probe.data());
         caster_->cast(probe.data(), n, found);
-        if (!found.empty()) return true;
+        return !found.empty();
+    };
+    // A line's middle lies over the model where any part of it does, and
+    // its start often does not: those pulses first, line by line.
+    const OriginPlan& lines = generator_.origins();
+    for (int line = 0; line < lines.lines(); ++line) {
+        const std::uint64_t count = lines.linePulses(line);
+        if (count == 0) continue;
+        if (stop && stop()) return std::nullopt;
+        const std::uint64_t from = lines.lineStart(line) + (count > probe.size() ? (count - probe.size()) / 2 : 0);
+        PulseGenerator::Cursor cursor;
+        generator_.skip(cursor, from);
+        if (returns(cursor, std::min(lines.lineStart(line) + count, pulses()))) return true;
+    }
+    // Then every pulse, in order, until one comes back.
+    PulseGenerator::Cursor cursor;
+    while (cursor.pulse < pulses()) {
+        if (stop && stop()) return std::nullopt;
+        if (returns(cursor, pulses())) return true;
     }
     return false;
 }
@@ -127,6 +144,33 @@ void SurveyRun::feed(std::size_t sink, const PulseChunk& chunk, SurveyObserver& 
         failures_[sink] = e.what();
     }
     observer.stageEnd(SurveyStage::Sink, sink);
+}
+
+void SurveyRun::feedPieces(std::size_t sink, std::size_t slot, const ChunkPieces& chunk, SurveyObserver& observer) {
+    if (!live_[sink]) return;
+    observer.stageBegin(SurveyStage::Sink, sink);
+    PiecewiseSink* piecewise = static_cast<PiecewiseSink*>(sinks_[sink]);
+    try {
+        for (const ChunkPieces::Piece& piece : chunk.pieces) {
+            if (slot >= piece.formatted.size()) throw std::logic_error("a piece came back without a sink's bytes");
+            piecewise->consumeFormatted(piece.first, piece.count, piece.formatted[slot]);
+        }
+    } catch (const OutputError& e) {
+        sinks_[sink]->abandon();
+        live_[sink] = false;
+        failures_[sink] = e.what();
+    }
+    observer.stageEnd(SurveyStage::Sink, sink);
+}
+
+ChunkRecords SurveyRun::recordsElsewhere() const {
+    ChunkRecords needed = ChunkRecords::None;
+    for (SurveySink* sink : sinks_) {
+        if (dynamic_cast<PiecewiseSink*>(sink)) continue;
+        if (sink->recordUse() == SurveySink::RecordUse::Whole) return ChunkRecords::Whole;
+        needed = ChunkRecords::Hits;
+    }
+    return needed;
 }
 
 void SurveyRun::abandonAll() noexcept {
@@ -159,6 +203,11 @@ bool SurveyRun::run(SurveyObserver& observer) {
     points.clear();
     std::unique_ptr<PulseTiming> timing;
     std::vector<PulseInfo> infos;
+    // Chunks cast elsewhere: each piecewise sink's place in the pieces.
+    ChunkPieces elsewhereChunk;
+    std::vector<int> pieceSlots(sinks_.size(), -1);
+    for (std::size_t s = 0, slot = 0; s < sinks_.size(); ++s)
+        if (dynamic_cast<PiecewiseSink*>(sinks_[s])) pieceSlots[s] = static_cast<int>(slot++);
     if (infoOn_) timing = std::make_unique<PulseTiming>(data_.scanner, data_.flight, data_.laserlines.lineStarts, n);
     try {
         for (std::size_t s = 0; s < sinks_.size(); ++s) {
@@ -182,9 +231,14 @@ bool SurveyRun::run(SurveyObserver& observer) {
             if (observer.stopRequested()) break;
 
             if (!settings_.inMemory) points.clear();
-            if (castOn_ && castElsewhere_) {
+            const std::uint64_t pointsBefore = points.size();
+            const bool elsewhere = castOn_ && castElsewhere_;
+            if (elsewhere) {
                 observer.stageBegin(SurveyStage::Cast, 0);
-                castElsewhere_(first, lasers.data(), count, points,
+                elsewhereChunk.pieces.clear();
+                elsewhereChunk.returns = 0;
+                elsewhereChunk.records = ChunkRecords::None;
+                castElsewhere_(first, lasers.data(), count, points, elsewhereChunk,
                                [&observer, count](std::size_t at) { observer.stageProgress(at, count); });
                 observer.stageEnd(SurveyStage::Cast, 0);
                 if (observer.stopRequested()) break;
@@ -198,7 +252,7 @@ bool SurveyRun::run(SurveyObserver& observer) {
                 observer.stageEnd(SurveyStage::Cast, 0);
                 if (observer.stopRequested()) break;
             }
-            points_ += points.size();
+            points_ += elsewhere ? elsewhereChunk.returns : points.size() - pointsBefore;
 
             if (errors && !(castOn_ && castElsewhere_)) {
                 observer.stageBegin(SurveyStage::Errors, 0);
@@ -220,7 +274,16 @@ bool SurveyRun::run(SurveyObserver& observer) {
             chunk.pointCount = points.size();
             bool stop = false;
             for (std::size_t s = 0; s < sinks_.size() && !stop; ++s) {
-                feed(s, chunk, observer);
+                if (elsewhere && pieceSlots[s] >= 0) {
+                    feedPieces(s, static_cast<std::size_t>(pieceSlots[s]), elsewhereChunk, observer);
+                } else {
+                    const bool enough =
+                        !elsewhere || elsewhereChunk.records == ChunkRecords::Whole ||
+                        (elsewhereChunk.records == ChunkRecords::Hits &&
+                         sinks_[s]->recordUse() == SurveySink::RecordUse::Hits);
+                    if (!enough && live_[s]) throw std::logic_error("a sink needs records a cast elsewhere left out");
+                    feed(s, chunk, observer);
+                }
                 stop = observer.stopRequested();
             }
             if (stop) break;

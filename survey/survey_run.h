@@ -2,17 +2,39 @@
 #include "errors/error_model.h"
 #include "flight/pulse_generator.h"
 #include "lidar/lidar_point.h"
+#include "output/piece_formatter.h"
 #include "survey/survey_sink.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 class SimulationData;
 class PulseCaster;
+
+// How much of a chunk's records comes back from a cast elsewhere: none,
+// the hits only (hitFaceIndex and hitPoint of every record, the rest as
+// laid), or the whole records with the returns.
+enum class ChunkRecords : std::uint32_t { None = 0, Hits = 1, Whole = 2 };
+
+// A chunk cast and formatted elsewhere, as it comes back: its pieces in
+// survey order, each formatted for every sink that formats piece by piece.
+struct ChunkPieces {
+    struct Piece {
+        std::uint64_t first = 0;  // survey index of the first pulse
+        std::size_t count = 0;
+        // One per sink of the run that is a PiecewiseSink, in the order
+        // the sinks were added.
+        std::vector<FormattedPiece> formatted;
+    };
+    std::vector<Piece> pieces;
+    std::uint64_t returns = 0;  // of the whole chunk
+    ChunkRecords records = ChunkRecords::None;
+};
 
 // The stages a chunk goes through, for the runner's timing and progress.
 enum class SurveyStage { Lasers, Cast, Errors, Sink };
@@ -73,10 +95,12 @@ public:
     void count();
     std::uint64_t pulses() const { return generator_.pulses(); }
 
-    // Whether the cast gives any return at all: casts from the first pulse
-    // until one comes back (nothing is kept). Decides, before the run, the
-    // steps the desktop program refuses without points.
-    bool anyReturn();
+    // Whether the cast gives any return at all: casts the middle of each
+    // line, then every pulse from the first, until one comes back (nothing
+    // is kept). Decides, before the run, the steps the desktop program
+    // refuses without points. Asks `stop` between blocks of pulses:
+    // nullopt when it said stop.
+    std::optional<bool> anyReturn(const std::function<bool()>& stop = {});
 
     // The products, fed in the order given. The run does not own them.
     void addSink(SurveySink* sink) { sinks_.push_back(sink); }
@@ -88,14 +112,20 @@ public:
     // Whether to cast at all (a refused cast still lays the pulses).
     void setCast(bool on) { castOn_ = on; }
     // Casts and perturbs each chunk elsewhere (the processes of a team),
-    // in place of the cast and the error step here: called with the chunk's
-    // first pulse and its laid records, it leaves them cast and perturbed
-    // and appends the returns in pulse order, reporting the pulses of the
-    // chunk done so far to `progress`.
+    // in place of the cast and the error step here, and formats it there
+    // for the sinks that format piece by piece (PiecewiseSink): called with
+    // the chunk's first pulse and its laid records, it fills `pieces`, puts
+    // back of the cast and perturbed records what pieces.records says (and
+    // with whole records appends the returns in pulse order), and reports
+    // the pulses of the chunk done so far to `progress`. The other sinks
+    // get the records.
     using ChunkCast = std::function<void(std::uint64_t first, LaserLine* lasers, std::size_t count,
-                                         std::vector<LidarPoint>& points,
+                                         std::vector<LidarPoint>& points, ChunkPieces& pieces,
                                          const std::function<void(std::size_t)>& progress)>;
     void castElsewhere(ChunkCast cast) { castElsewhere_ = std::move(cast); }
+    // What of the records the other sinks read: what a cast elsewhere must
+    // send back.
+    ChunkRecords recordsElsewhere() const;
 
     // Runs every chunk. Returns false when the observer asked to stop: every
     // sink has then been abandoned. A sink that throws OutputError is
@@ -114,6 +144,7 @@ private:
     void lay(PulseGenerator::Cursor& cursor, std::size_t count, std::vector<LaserLine>& lasers);
     void generate(PulseGenerator::Cursor& cursor, std::size_t count, std::size_t pieces, LaserLine* out);
     void feed(std::size_t sink, const PulseChunk& chunk, SurveyObserver& observer);
+    void feedPieces(std::size_t sink, std::size_t slot, const ChunkPieces& pieces, SurveyObserver& observer);
     void abandonAll() noexcept;
 
     SimulationData& data_;

@@ -21,7 +21,14 @@ struct SurveyContext {
 // chunk, never per pulse.
 class SurveySink {
 public:
+    // What a sink reads of a chunk's laser records: all of them, or only
+    // which pulses hit a triangle and where (hitFaceIndex and hitPoint).
+    // A run that casts its chunks elsewhere sends back no more than its
+    // sinks read.
+    enum class RecordUse { Whole, Hits };
+
     virtual ~SurveySink() = default;
+    virtual RecordUse recordUse() const { return RecordUse::Whole; }
     virtual void begin(const SurveyContext& context) = 0;
     virtual void consume(const PulseChunk& chunk) = 0;
     // Throws OutputError naming the file and the system's reason when the

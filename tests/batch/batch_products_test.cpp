@@ -3,6 +3,7 @@
 // them.
 #include "batch_options.h"
 #include "batch_run.h"
+#include "batch_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -20,25 +21,7 @@ using testing_support::write_file;
 
 namespace {
 
-using Names = std::vector<std::string>;
-
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-Result run_with(const Names& args) {
-    std::ostringstream out, err;
-    const int status = run_batch(args, out, err);
-    return {status, out.str(), err.str()};
-}
-
-Names listing(const std::string& folder) {
-    Names names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using namespace batch_test;
 
 const Names kSmallSurvey = {"--sample-triangles", "3000", "--prf", "2", "--seed", "5", "--quiet"};
 
@@ -99,13 +82,13 @@ TEST(BatchProducts, OptionsAreReadAndBadValuesRefusedBeforeAnythingRuns) {
         SCOPED_TRACE(extra[0] + " " + extra[1]);
         Names args = {"--points", dir.file("p.las"), "--csv", dir.file("p.csv")};
         args.insert(args.end(), extra.begin(), extra.end());
-        const Result r = run_with(args);
+        const Outcome r = run(args);
         EXPECT_EQ(r.status, kBatchBadUsage);
         if (message.back() == '\n')
             EXPECT_EQ(r.err, "Error: " + message);
         else
             EXPECT_EQ(r.err.rfind("Error: " + message, 0), 0u) << r.err;
-        EXPECT_TRUE(listing(dir.path()).empty());
+        EXPECT_TRUE(files_in(dir.path()).empty());
     }
 }
 
@@ -123,10 +106,10 @@ TEST(BatchProducts, ProductsComeBesideTheOtherOutputsWhichStayTheSame) {
     for (const std::string& a : Names{"--las14", dir.file("both/s.las"), "--csv", dir.file("both/s.csv"),
                                       "--trajectory-csv", dir.file("both/s-trajectory.csv"), "--crs", "EPSG:28992"})
         both.push_back(a);
-    ASSERT_EQ(run_with(plain).status, kBatchOk);
-    const Result r = run_with(both);
+    ASSERT_EQ(run(plain).status, kBatchOk);
+    const Outcome r = run(both);
     ASSERT_EQ(r.status, kBatchOk) << r.err;
-    EXPECT_EQ(listing(dir.file("both")),
+    EXPECT_EQ(files_in(dir.file("both")),
               (Names{"log.txt", "p.txt", "s-trajectory.csv", "s.csv", "s.las", "t.txt"}));
     EXPECT_TRUE(read_file(dir.file("plain/p.txt")) == read_file(dir.file("both/p.txt")));
     EXPECT_TRUE(read_file(dir.file("plain/t.txt")) == read_file(dir.file("both/t.txt")));
@@ -155,7 +138,7 @@ TEST(BatchProducts, ClassTableFileRelabelsTheObjModel) {
         Names args = base;
         args.push_back(dir.file("c.csv"));
         args.insert(args.end(), extra.begin(), extra.end());
-        const Result r = run_with(args);
+        const Outcome r = run(args);
         EXPECT_EQ(r.status, kBatchOk) << r.err;
         std::istringstream in(read_file(dir.file("c.csv")));
         std::string line;
@@ -181,13 +164,13 @@ TEST(BatchProducts, ClassTableFileRelabelsTheObjModel) {
 TEST(BatchCoverageRun, OutputsSummaryAndReport) {
     TempDir dir;
     const Names base = {"--sample-triangles", "2000", "--prf", "2", "--points", dir.file("p.las")};
-    const Result plain = run_with(base);
+    const Outcome plain = run(base);
     Names args = base;
     for (const char* a : {"--coverage", "d.tif", "--coverage-png", "d.png", "--report", "r.json"}) {
         args.push_back(a[0] == '-' ? std::string(a) : dir.file(a));
     }
     args.insert(args.end(), {"--target-density", "0.05"});
-    const Result full = run_with(args);
+    const Outcome full = run(args);
     ASSERT_EQ(full.status, 0) << full.err;
     EXPECT_EQ(full.err, "");
     const std::string head = plain.out.substr(0, plain.out.find("Seconds per stage"));
@@ -197,7 +180,7 @@ TEST(BatchCoverageRun, OutputsSummaryAndReport) {
     EXPECT_GT(coverage, full.out.find("  total "));
     EXPECT_NE(full.out.find("  Meeting 0.05 per Sq m: "), std::string::npos) << full.out;
     EXPECT_NE(full.out.find("  Side overlap 1-2: "), std::string::npos) << full.out;
-    EXPECT_EQ(listing(dir.path()).size(), 4u);  // nothing left under a temporary name
+    EXPECT_EQ(files_in(dir.path()).size(), 4u);  // nothing left under a temporary name
 
     const QJsonObject report =
         QJsonDocument::fromJson(QByteArray::fromStdString(read_file(dir.file("r.json")))).object();
@@ -215,14 +198,14 @@ TEST(BatchCoverageRun, OutputsSummaryAndReport) {
 
 TEST(BatchCoverageRun, RefusedBeforeAnythingIsWritten) {
     TempDir dir;
-    const Result fine =
-        run_with({"--sample-triangles", "2000", "--cell", "0.25", "--points", dir.file("p.las"), "--quiet"});
+    const Outcome fine =
+        run({"--sample-triangles", "2000", "--cell", "0.25", "--points", dir.file("p.las"), "--quiet"});
     EXPECT_EQ(fine.status, 2);
     EXPECT_EQ(fine.err, "Error: --cell: 0.25 m makes 8001 x 8001 cells on this model; at most 4096 on a side.\n");
-    const Result lost = run_with({"--sample-triangles", "2000", "--points", dir.file("p.las"), "--coverage",
+    const Outcome lost = run({"--sample-triangles", "2000", "--points", dir.file("p.las"), "--coverage",
                                dir.file("none/d.tif"), "--quiet"});
     EXPECT_EQ(lost.status, 1);
     EXPECT_EQ(lost.err, "Error: Cannot write '" + dir.file("none/d.tif") +
                             "': it is in a folder that does not exist.\n");
-    EXPECT_EQ(listing(dir.path()).size(), 0u);
+    EXPECT_EQ(files_in(dir.path()).size(), 0u);
 }

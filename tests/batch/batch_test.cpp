@@ -1,5 +1,6 @@
 #include "batch_options.h"
 #include "batch_run.h"
+#include "batch_test_support.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -22,7 +23,7 @@
 #include "terrain/terrain_tasks.h"
 
 using namespace testing_support;
-using Names = std::vector<std::string>;
+using namespace batch_test;
 
 namespace {
 
@@ -50,24 +51,6 @@ TEST(BatchOptions, DefaultsAndValuesBecomeWhatTheDialogsHandOn) {
     // The dialog's "Format 1" sets code 3 and "Format 3" code 1.
     for (const auto& [caption, code] : {std::pair<const char*, int>{"1", 3}, {"2", 2}, {"3", 1}})
         EXPECT_EQ(parsed({"--trajectory-format", caption}).trajectoryFormatCode, code) << caption;
-}
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-Outcome run(const Names& args) {
-    std::ostringstream out, err;
-    const int status = run_batch(args, out, err);
-    return {status, out.str(), err.str()};
-}
-
-Names files_in(const std::string& folder) {
-    Names names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // A small sample scene saved as an ASCII mesh: 2 km square, about 200 m high.

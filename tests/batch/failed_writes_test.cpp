@@ -1,6 +1,7 @@
 // pointfall-batch with outputs that cannot be written: exit 1, the file and
 // the system's reason on stderr, nothing left behind, the log claiming no save.
 #include "batch_run.h"
+#include "batch_test_support.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -17,7 +18,7 @@
 #include "terrain/sample_scene.h"
 
 using namespace testing_support;
-using Names = std::vector<std::string>;
+using namespace batch_test;
 
 namespace {
 
@@ -29,13 +30,6 @@ std::string scene_mesh(const TempDir& dir) {
     NullProgress progress;
     write_mesh_file(vertices, faces, QString::fromStdString(dir.file("scene.txt")), progress);
     return dir.file("scene.txt");
-}
-
-int run(const Names& args, std::string& err) {
-    std::ostringstream out, errors;
-    const int status = run_batch(args, out, errors);
-    err = errors.str();
-    return status;
 }
 
 // Each output option once, by the file name it writes.
@@ -61,8 +55,9 @@ TEST(BatchFailedWrites, EveryOutputEndsWithExitOneAndTheReason) {
             SCOPED_TRACE(option + " " + path);
             Names args = {"--mesh", mesh, "--prf", "1", "--quiet", option, path};
             if (option != "--log") args.insert(args.end(), {"--log", log});
-            std::string err;
-            EXPECT_EQ(run(args, err), kBatchFailed);
+            const Outcome result = run(args);
+            EXPECT_EQ(result.status, kBatchFailed);
+            const std::string& err = result.err;
             std::string expected = "Could not write '" + path + "': " + folder.reason() + ".";
             if (kind == FailingFolder::ReadOnly)
                 expected = "Cannot write '" + path + "': it is in a folder that is not writable.";
@@ -81,9 +76,9 @@ TEST(BatchFailedWrites, AFullDeviceIsReported) {
     TempDir dir;
     const std::string mesh = scene_mesh(dir);
     for (const char* option : {"--trajectory", "--save-mesh", "--log"}) {
-        std::string err;
-        EXPECT_EQ(run({"--mesh", mesh, "--prf", "1", "--quiet", option, "/dev/full"}, err), kBatchFailed) << option;
-        EXPECT_EQ(err, "Error: Could not write '/dev/full': " + std::string(std::strerror(ENOSPC)) + ".\n");
+        const Outcome result = run({"--mesh", mesh, "--prf", "1", "--quiet", option, "/dev/full"});
+        EXPECT_EQ(result.status, kBatchFailed) << option;
+        EXPECT_EQ(result.err, "Error: Could not write '/dev/full': " + std::string(std::strerror(ENOSPC)) + ".\n");
     }
 }
 

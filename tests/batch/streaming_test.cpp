@@ -1,4 +1,5 @@
 #include "batch_run.h"
+#include "batch_test_support.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -20,27 +21,9 @@
 #include "terrain/sample_scene.h"
 
 using namespace testing_support;
-using Names = std::vector<std::string>;
+using namespace batch_test;
 
 namespace {
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-Outcome run(const Names& args) {
-    std::ostringstream out, err;
-    const int status = run_batch(args, out, err);
-    return {status, out.str(), err.str()};
-}
-
-Names files_in(const std::string& folder) {
-    Names names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Every output a survey can write, named in `folder`; the log and the
 // report too (compared without its stage times and thread count).
@@ -146,15 +129,17 @@ TEST(StreamedRun, StreamsOnItsOwnAboveTheMemoryBudget) {
 // name, with status 128 + the signal.
 TEST(StreamedRun, ASignalLeavesNoHalfWrittenOutput) {
     TempDir dir;
-    for (const int signal : {SIGINT, SIGTERM}) {
-        SCOPED_TRACE(signal);
-        const std::string folder = dir.file(signal == SIGINT ? "int" : "term");
+    // The last survey is absurd (some 10^16 pulses): it must still be
+    // counted and under way at once, and stop on the signal.
+    for (const auto& [signal, prf] : {std::pair<int, const char*>{SIGINT, "40"}, {SIGTERM, "40"}, {SIGINT, "1e12"}}) {
+        SCOPED_TRACE(std::to_string(signal) + " " + prf);
+        const std::string folder = dir.file(std::string(signal == SIGINT ? "int" : "term") + prf);
         std::filesystem::create_directory(folder);
         write_file(folder + "/t.txt", "an older trajectory\n");
         const std::string program = POINTFALL_BATCH_EXE;
         // About two million pulses in chunks of 2000: long enough to be
         // caught mid-run.
-        const Names args = {program,          "--quiet",          "--sample-triangles", "20000", "--prf", "40",
+        const Names args = {program,          "--quiet",          "--sample-triangles", "20000", "--prf", prf,
                             "--stream",       "--chunk-pulses",   "2000",               "--points",
                             folder + "/p.las", "--trajectory",    folder + "/t.txt",    "--log", folder + "/log.txt"};
         const pid_t child = fork();
@@ -174,6 +159,10 @@ TEST(StreamedRun, ASignalLeavesNoHalfWrittenOutput) {
         while (!started && std::chrono::steady_clock::now() < deadline) {
             for (const std::string& name : files_in(folder)) started = started || name.front() == '.';
             if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (!started) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
         }
         ASSERT_TRUE(started);
         kill(child, signal);

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
@@ -48,28 +47,22 @@ std::string output_of(const std::string& command) {
 
 bool have_gdal_tools() { return std::system("gdalinfo --version >/dev/null 2>&1") == 0; }
 
-TEST(CoverageGeoTiff, GdalReadsBackSizeGeotransformCrsAndDensities) {
+// Size, geotransform and densities are read back by gdalinfo and
+// gdal_translate in the batch checks (run_checks.sh); here the CRS and the
+// cells outside the model.
+TEST(CoverageGeoTiff, GdalReadsBackTheCrsAndNoDataOutsideTheModel) {
     if (!have_gdal_tools()) GTEST_SKIP() << "gdalinfo (Debian gdal-bin) is not installed";
     TempDir dir;
     const std::string path = dir.file("density.tif");
     write_coverage_geotiff(small_grid(), QString::fromStdString(path), "EPSG:28992");
     const QJsonObject info =
         QJsonDocument::fromJson(QByteArray::fromStdString(output_of("gdalinfo -json '" + path + "'"))).object();
-    EXPECT_EQ(info["size"].toArray(), (QJsonArray{3, 2}));
-    // North up: the top edge is the origin plus the rows.
-    EXPECT_EQ(info["geoTransform"].toArray(), (QJsonArray{1000.0, 5.0, 0.0, 2010.0, 0.0, -5.0}));
     const QString wkt = info["coordinateSystem"].toObject()["wkt"].toString();
     EXPECT_TRUE(wkt.contains("Amersfoort / RD New")) << wkt.toStdString();
     EXPECT_TRUE(wkt.contains("ID[\"EPSG\",28992]")) << wkt.toStdString();
-    EXPECT_EQ(info["bands"].toArray()[0].toObject()["type"].toString(), "Float32");
     // Points per m2 by pixel (column, row from the north); -1 outside the model.
-    for (const auto& [column, row, value] : {std::tuple{0, 1, "0"}, {1, 1, "1"}, {2, 1, "2"}, {0, 0, "3"},
-                                             {1, 0, "-1"}}) {
-        EXPECT_EQ(output_of("gdallocationinfo -valonly '" + path + "' " + std::to_string(column) + " " +
-                            std::to_string(row)),
-                  std::string(value) + "\n")
-            << column << "," << row;
-    }
+    EXPECT_EQ(output_of("gdallocationinfo -valonly '" + path + "' 0 0"), "3\n");
+    EXPECT_EQ(output_of("gdallocationinfo -valonly '" + path + "' 1 0"), "-1\n");
     // Nothing is left beside the file, and no CRS leaves none in the file.
     write_coverage_geotiff(small_grid(), QString::fromStdString(path), "");
     const QJsonObject plain =

@@ -17,6 +17,11 @@ TEST(CalculatorDialog, WritesTheResultIntoTheEmptyBoxOrShowsTheError) {
     auto* calculate = dialog.findChild<QPushButton*>("Calculate");
 
     type_into(edit("PointDensity"), "");
+    type_into(edit("Velocity"), "1,5");  // refused before anything is written
+    EXPECT_EQ(gui_test::click_catching_boxes(calculate),
+              gui_test::error_box("Flight Average Velocity: \"1,5\" is not a number. Use a decimal point, e.g. 1.5."));
+    EXPECT_TRUE(edit("PointDensity")->text().isEmpty());
+    type_into(edit("Velocity"), "100");
     EXPECT_EQ(gui_test::click_catching_boxes(calculate), QStringList());
     EXPECT_EQ(edit("PointDensity")->text(), "0.173205");  // from 500 m, 100 m/s, 60 degrees, 10 kHz
 

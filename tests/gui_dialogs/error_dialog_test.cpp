@@ -14,6 +14,10 @@ namespace {
 const char* const kBlank = "One or more entires are left blank!";
 const char* const kNegative = "Standard Deviation should be non-negative!";
 
+QString comma(const QString& field, const QString& text) {
+    return field + ": \"" + text + "\" is not a number. Use a decimal point, e.g. 1.5.";
+}
+
 // The check box of a group: 'S'ystematic, 'R'andom or 'O'verall.
 QCheckBox* box(Error_Introduction& dialog, char group) {
     const char* name = group == 'S' ? "Sys_checkbox" : group == 'R' ? "Ran_checkbox" : "Overall_checkbox";
@@ -49,17 +53,22 @@ TEST(ErrorDialog, CheckBoxesKeepOverallApartFromTheOtherTwoAndEnableTheirFields)
     }
 }
 
-TEST(ErrorDialog, DoneRefusesBlanksAndNegativeDeviationsButNotNegativeOffsets) {
+// Text that only looks like a number ("1,5") is refused after the blanks and
+// before the values, in the checked groups only.
+TEST(ErrorDialog, DoneRefusesBlanksDecimalCommasAndNegativeDeviationsButNotNegativeOffsets) {
     Error_Introduction dialog;
     QSignalSpy ran(&dialog, &Error_Introduction::successfully_ran);
     auto* done = dialog.findChild<QPushButton*>("pushButton_2");
     // A field and the text typed, or a group's box to click; then the message
     // Done shows ("" = accepted).
-    const std::vector<std::tuple<const char*, const char*, const char*>> steps = {
-        {"O", "", ""},                 {"Y_Overall", "", kBlank},        {"Y_Overall", "-0.1", kNegative},
+    const std::vector<std::tuple<const char*, const char*, QString>> steps = {
+        {"O", "", ""},                 {"Y_Overall", "", kBlank},        {"Z_Overall", "0,1", kBlank},
+        {"Y_Overall", "-0.1", comma("Overall Error Z", "0,1")},          {"Z_Overall", "0.1", kNegative},
         {"Y_Overall", "0.1", ""},      {"O", "", ""},                    {"S", "", ""},
         {"Range_sys", "", kBlank},     {"Range_sys", "-0.2", ""},        {"R", "", ""},
         {"Pitch_ran", "-0.5", kNegative}, {"Yaw_ran", "", kBlank},       {"Yaw_ran", "0", kNegative},
+        {"Roll_sys", "0,5", comma("Systematic Error Roll", "0,5")},
+        {"O", "", ""}, {"O", "", ""},  // all off, then Overall alone: the "0,5" is not read
     };
     for (const auto& [field, text, message] : steps) {
         SCOPED_TRACE(std::string(field) + " = '" + text + "'");
@@ -69,8 +78,8 @@ TEST(ErrorDialog, DoneRefusesBlanksAndNegativeDeviationsButNotNegativeOffsets) {
         else
             type_into(edit(dialog, field), text);
         EXPECT_EQ(gui_test::click_catching_boxes(done), gui_test::error_box(message));
-        EXPECT_EQ(dialog.isVisible(), *message != 0);  // a refusal keeps the dialog open
-        EXPECT_EQ(ran.size(), *message ? 0 : 1);
+        EXPECT_EQ(dialog.isVisible(), !message.isEmpty());  // a refusal keeps the dialog open
+        EXPECT_EQ(ran.size(), message.isEmpty() ? 1 : 0);
         ran.clear();
     }
 }

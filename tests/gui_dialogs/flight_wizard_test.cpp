@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -18,9 +19,16 @@ namespace {
 
 const char* const kFov = "FOV should be between 0 - 180 degrees.";
 
+// Text that only looks like a number ("1,5" with a decimal comma) would read
+// as 0: it is refused naming the field, after the blank checks and before
+// the value checks.
+QString comma(const QString& field, const QString& text) {
+    return field + ": \"" + text + "\" is not a number. Use a decimal point, e.g. 1.5.";
+}
+
 // A field, the text typed into it, and the message Next then shows ("" =
 // the page is accepted and closes).
-using Step = std::tuple<const char*, const char*, const char*>;
+using Step = std::tuple<const char*, const char*, QString>;
 
 class FlightWizard : public ::testing::Test {
 protected:
@@ -49,7 +57,7 @@ protected:
             page->show();
             type_into(in(page, field), text);
             EXPECT_EQ(clickNext(), gui_test::error_box(message)) << field << " = " << text;
-            EXPECT_EQ(page->isVisible(), *message != 0) << field << " = " << text;
+            EXPECT_EQ(page->isVisible(), !message.isEmpty()) << field << " = " << text;
         }
     }
     // Picks a scanner movement with the keyboard, which emits `activated`.
@@ -73,7 +81,12 @@ TEST_F(FlightWizard, PrepareSuggestsThenFlightNextChecksTheFieldsInOrderAndShows
     // Each message stays until its field is repaired: the checks run in order.
     checkPage(&flight, "Cancel", {"PlaneDirection", "PlaneVelocity_2", "Overlap", "MeanElevation"},
               "One or more entires are left blank!!",
-              {{"PlaneDirection", "-1", orientation}, {"PlaneDirection", "180.5", orientation},
+              {{"PlaneVelocity_2", "1,5", comma("Flight Velocity", "1,5")},
+               {"Overlap", "", "One or more entires are left blank!!"},
+               {"Overlap", "1,000", comma("Flight Velocity", "1,5")},  // the first field is named
+               {"PlaneVelocity_2", "-1", comma("Overlap Percentage", "1,000")},
+               {"Overlap", "30", orientation},
+               {"PlaneDirection", "-1", orientation}, {"PlaneDirection", "180.5", orientation},
                {"PlaneVelocity_2", "-1", orientation}, {"PlaneDirection", "180", velocity},
                {"PlaneVelocity_2", "0", velocity}, {"Overlap", "101", velocity},
                {"PlaneVelocity_2", "1", overlap}, {"MeanElevation", "344.999", overlap},
@@ -91,17 +104,22 @@ TEST_F(FlightWizard, ScannerNextChecksTheFieldsThenShowsTheRealisticPage) {
     type_into(in(sensor(), "Scannerfreq_3"), "-0.5");
     checkPage(sensor(), "Next", {"PRF_3", "Scannerfreq_3", "FOV_3", "FOValong_3"},
               "One or more entires are left blank!",
-              {{"FOV_3", "180.5", "PRF should be greater than 0."},
+              {{"PRF_3", "1,5", comma("Pulse Repetition Frequency", "1,5")},
+               {"PRF_3", "2e", "Pulse Repetition Frequency: \"2e\" is not a number."},
+               {"PRF_3", "-1", "PRF should be greater than 0."}, {"FOV_3", "180.5", "PRF should be greater than 0."},
                {"PRF_3", "0", "Scanning Frequency should be greater than 0."},
                {"Scannerfreq_3", "0", kFov}, {"FOV_3", "-1", kFov}, {"FOV_3", "0", ""},
                {"FOValong_3", "180.5", kFov}, {"FOValong_3", "180", ""}});
     EXPECT_TRUE(real()->isVisible());
 
-    // Out of range but unused by the spherical scanner: accepted.
-    sensor()->show();
-    type_into(in(sensor(), "FOValong_3"), "200");
-    chooseMovement(2);
-    EXPECT_EQ(gui_test::click_catching_boxes(in<QPushButton>(sensor(), "Next")), QStringList());
+    // Out of range, or not a number, but unused by the spherical scanner: accepted.
+    for (const char* unused : {"200", "1,5"}) {
+        sensor()->show();
+        chooseMovement(3);
+        type_into(in(sensor(), "FOValong_3"), unused);
+        chooseMovement(2);
+        EXPECT_EQ(gui_test::click_catching_boxes(in<QPushButton>(sensor(), "Next")), QStringList()) << unused;
+    }
 }
 
 TEST_F(FlightWizard, RealisticSwitchAndDoneThenTheWizardReadsAllThreePages) {
@@ -117,13 +135,21 @@ TEST_F(FlightWizard, RealisticSwitchAndDoneThenTheWizardReadsAllThreePages) {
     auto* position = in<QGroupBox>(real(), "groupBox");
     auto* attitude = in<QGroupBox>(real(), "groupBox_2");
     EXPECT_FALSE(position->isEnabled() || attitude->isEnabled());
+    auto* done = in<QPushButton>(real(), "pushButton");
     in<QCheckBox>(real(), "RealTrajectory")->click();
     EXPECT_TRUE(position->isEnabled() && attitude->isEnabled());  // the switch enables both equation groups
+    type_into(in(real(), "By"), "0,25");
+    EXPECT_EQ(gui_test::click_catching_boxes(done), gui_test::error_box(comma("Term B of y", "0,25")));
+    EXPECT_TRUE(ran.isEmpty());
+    in<QCheckBox>(real(), "RealTrajectory")->click();  // off: the boxes are not read
+    EXPECT_EQ(gui_test::click_catching_boxes(done), QStringList());
+    real()->show();
+    in<QCheckBox>(real(), "RealTrajectory")->click();
     type_into(in(real(), "By"), "0.25");
     type_into(in(real(), "Cz_2"), "-0.5");
     type_into(in(real(), "Dz_2"), "-");  // an unfinished number reads as 0
-    EXPECT_EQ(gui_test::click_catching_boxes(in<QPushButton>(real(), "pushButton")), QStringList());
-    EXPECT_EQ(ran.count(), 1);
+    EXPECT_EQ(gui_test::click_catching_boxes(done), QStringList());
+    EXPECT_EQ(ran.count(), 2);
 
     WizardValues values;
     flight.read(values);
@@ -137,6 +163,21 @@ TEST_F(FlightWizard, RealisticSwitchAndDoneThenTheWizardReadsAllThreePages) {
     expected[1][1] = 0.25;  // By: second term of y
     expected[5][2] = -0.5;  // Cz_2: third term of yaw
     EXPECT_EQ(values.trajectoryTerms, expected);
+}
+
+// The fields take a decimal point whatever the user's locale, so the advice
+// above can be followed.
+TEST(DecimalPoint, CanBeTypedUnderACommaLocale) {
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+    {
+        flight_trajectory flight;
+        flight.prepare(10.0, 400.0);
+        flight.show();
+        type_into(flight.findChild<QLineEdit*>("PlaneVelocity_2"), "1.5");
+        EXPECT_EQ(flight.flightValues().velocity, 1.5);
+    }
+    QLocale::setDefault(before);
 }
 
 }  // namespace

@@ -1,37 +1,30 @@
 // The main window with bad input and unlucky runs: out of memory, a failed
 // or partial load, a cancelled unit dialog, menus crossing the status bar,
 // and the save dialogs' start names.
-#include "app/gui/MainWindow.h"
 #include "errors/gui/Error_Introduction.h"
-#include "flight/gui/real_trajectory.h"
+#include "gui_shell/shell_fixture.h"
 #include "output/gui/formatting_options.h"
-#include "support/gui_test_support.h"
-#include "support/test_support.h"
 #include "terrain/gui/Dialog_unit.h"
 #include "terrain/terrain_tasks.h"
 
 #include <QCheckBox>
+#include <QImage>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QImage>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QStatusBar>
 #include <new>
 
 namespace {
 
-const char* const kMesh = "4 2 0\n0 0 0\n100 0 3\n100 80 12\n0 80 0\n1 2 3\n1 3 4\n";
 const char* const kObj = "v 0 0 0\nv 50 0 1\nv 0 50 2\nv 50 50 3\nf 1 2 3\nf 2 3\nf 2 4 3\nf 1 9 2\n";
 const QString kMeshDone = QStringLiteral("     Uploaded mesh. Task completed..");
 
-class DesktopGaps : public ::testing::Test {
+class DesktopGaps : public ShellTest {
 protected:
     void SetUp() override {
-        install_ui_seam(&seam);
-        testing_support::write_file(dir.file("terrain.txt"), kMesh);
+        ShellTest::SetUp();
         testing_support::write_file(dir.file("model.obj"), kObj);
         // The log listener is a seam into every task: each one logs as it
         // goes. The log line holding `failAt` fails as if memory ran out.
@@ -45,20 +38,9 @@ protected:
             show(text);
         };
     }
-    void TearDown() override { install_ui_seam(nullptr); }
 
-    QAction* action(const char* name) { return window.findChild<QAction*>(QLatin1String(name)); }
-    QString path(const char* name) { return QString::fromStdString(dir.file(name)); }
-    QString status() { return window.statusBar()->currentMessage(); }
     QProgressBar* bar() { return window.findChild<QProgressBar*>("progressBar"); }
     Dialog_unit* unit() { return window.findChild<Dialog_unit*>(); }
-    QStringList trigger(const char* name, QStringList answers = {}) {
-        return gui_test::catch_boxes([&] { action(name)->trigger(); }, answers);
-    }
-    QStringList openMesh(const char* name = "terrain.txt") {
-        seam.names << path(name);
-        return trigger("actionImport");
-    }
     // "Open 3D model" up to the unit dialog, answering "Z Axis".
     void startObj(const char* name = "model.obj") {
         seam.names << path(name);
@@ -69,16 +51,7 @@ protected:
         unit()->findChild<QRadioButton*>("radioButton")->click();  // Meters
         return gui_test::click_catching_boxes(unit()->findChild<QPushButton*>("pushButton"));
     }
-    QStringList generateLasers() {
-        action("actionFlight_Trajectory_Generation")->trigger();
-        auto* done = window.findChild<real_trajectory*>()->findChild<QPushButton*>("pushButton");
-        return gui_test::click_catching_boxes(done);
-    }
 
-    testing_support::TempDir dir;
-    gui_test::FakeSeam seam;
-    SimulationData data;
-    MainWindow window{data};
     QString failAt;
     int shownLength = 0;
 };
@@ -223,9 +196,7 @@ TEST_F(DesktopGaps, StatusMessagesStayWhileThePointerCrossesTheMenus) {
 }
 
 TEST_F(DesktopGaps, EachSaveDialogStartsFromItsOwnLastName) {
-    openMesh();
-    ASSERT_EQ(generateLasers(), QStringList());
-    ASSERT_EQ(trigger("actionLiDAR_Data_Simulation"), QStringList());
+    survey();
     auto saveTrajectory = [&](const char* name) {
         seam.names << path(name);
         EXPECT_EQ(trigger("actionSave_Flight_Trajectory"), QStringList());

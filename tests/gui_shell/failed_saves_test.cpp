@@ -1,16 +1,10 @@
 // The main window's saves when the file cannot be written: an "Error" box
 // naming the file and the reason, no log line, no completed task.
-#include "app/gui/MainWindow.h"
-#include "flight/gui/real_trajectory.h"
+#include "gui_shell/shell_fixture.h"
 #include "output/gui/formatting_options.h"
 #include "support/failing_folder.h"
-#include "support/gui_test_support.h"
-#include "support/test_support.h"
 
-#include <QAction>
 #include <QCheckBox>
-#include <QPushButton>
-#include <QStatusBar>
 #include <cerrno>
 #include <cstring>
 
@@ -18,22 +12,12 @@ using namespace testing_support;
 
 namespace {
 
-class FailedSaves : public ::testing::Test {
+class FailedSaves : public ShellTest {
 protected:
     void SetUp() override {
-        install_ui_seam(&seam);
-        // A surveyed model: lasers from the wizard's defaults, then points.
-        write_file(dir.file("terrain.txt"), "4 2 0\n0 0 0\n100 0 3\n100 80 12\n0 80 0\n1 2 3\n1 3 4\n");
-        seam.names << QString::fromStdString(dir.file("terrain.txt"));
-        action("actionImport")->trigger();
-        action("actionFlight_Trajectory_Generation")->trigger();
-        window.findChild<real_trajectory*>()->findChild<QPushButton*>("pushButton")->click();
-        action("actionLiDAR_Data_Simulation")->trigger();
-        ASSERT_FALSE(data.points.empty());
+        ShellTest::SetUp();
+        survey();
     }
-    void TearDown() override { install_ui_seam(nullptr); }
-
-    QAction* action(const char* name) { return window.findChild<QAction*>(QLatin1String(name)); }
 
     // Saves under `path` as the menu entry does (the trajectory on the
     // format dialog's Continue) and returns the boxes shown.
@@ -54,7 +38,7 @@ protected:
     void expect_refused_saves(const std::vector<std::pair<const char*, std::string>>& saves,
                               const std::string& reason) {
         const QString log = data.logText;
-        const QString status = window.statusBar()->currentMessage();
+        const QString status = this->status();
         const auto tasks = data.taskCount;
         for (const auto& [actionName, path] : saves) {
             EXPECT_EQ(save(actionName, path),
@@ -62,14 +46,9 @@ protected:
                 << actionName << " " << path;
         }
         EXPECT_EQ(data.logText, log);
-        EXPECT_EQ(window.statusBar()->currentMessage(), status);
+        EXPECT_EQ(this->status(), status);
         EXPECT_EQ(data.taskCount, tasks);
     }
-
-    TempDir dir;
-    gui_test::FakeSeam seam;
-    SimulationData data;
-    MainWindow window{data};
 };
 
 TEST_F(FailedSaves, AFullDiskOrAReadOnlyFolderShowsAnErrorBoxAndLeavesTheFolderAsItWas) {

@@ -1,23 +1,17 @@
 // The main window: start-up state, menus, refusals, and the actions driven
 // through the file-dialog seam.
-#include "app/gui/MainWindow.h"
 #include "errors/gui/Error_Introduction.h"
-#include "flight/gui/real_trajectory.h"
+#include "gui_shell/shell_fixture.h"
 #include "output/gui/formatting_options.h"
-#include "support/gui_test_support.h"
-#include "support/test_support.h"
 #include "terrain/gui/Dialog_unit.h"
 #include "terrain/terrain_tasks.h"
 
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QRadioButton>
-#include <QStatusBar>
 #include <algorithm>
 
 namespace {
@@ -27,31 +21,10 @@ const QString kWelcome = QStringLiteral(
     "In case of uploading a mesh, please look at it's specified format in 'Help' section.\n");
 const QString kNoModel = QStringLiteral("Please open a terrain model first!");
 
-// A 100 m x 80 m terrain of two triangles, one corner raised to 12 m.
-const char* const kMesh = "4 2 0\n0 0 0\n100 0 3\n100 80 12\n0 80 0\n1 2 3\n1 3 4\n";
-
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ShellTest {
 protected:
-    void SetUp() override { install_ui_seam(&seam); }
-    void TearDown() override { install_ui_seam(nullptr); }
-
-    QAction* action(const char* name) { return window.findChild<QAction*>(QLatin1String(name)); }
     QWidget* central(const char* name) { return window.centralWidget()->findChild<QWidget*>(QLatin1String(name)); }
-    QString status() { return window.statusBar()->currentMessage(); }
-    QStringList refusal(const char* name) { return gui_test::catch_boxes([&] { action(name)->trigger(); }); }
-    QString path(const char* name) { return QString::fromStdString(dir.file(name)); }
     QString details() { return model_details_message(AsciiMesh, 4, 2, data.limits(), QStringLiteral("z axis")); }
-    // Opens kMesh through "Open Mesh" under this name.
-    void openMesh(const char* name = "terrain.txt") {
-        testing_support::write_file(dir.file(name), kMesh);
-        seam.names << path(name);
-        action("actionImport")->trigger();
-    }
-
-    testing_support::TempDir dir;
-    gui_test::FakeSeam seam;
-    SimulationData data;
-    MainWindow window{data};
 };
 
 TEST_F(MainWindowTest, StartsWithTheWelcomeTextAndNoProgressShown) {
@@ -97,12 +70,12 @@ TEST_F(MainWindowTest, ActionsWithoutTheirDataAreRefused) {
         {"actionLiDAR_Data_Simulation", kNoModel},
         {"actionRandom_Error_Introduction", "no LiDAR data is in use!"},
     };
-    for (const auto& [name, message] : cases) EXPECT_EQ(refusal(name), gui_test::error_box(message));
+    for (const auto& [name, message] : cases) EXPECT_EQ(trigger(name), gui_test::error_box(message));
     for (QDialog* dialog : window.findChildren<QDialog*>()) EXPECT_FALSE(dialog->isVisible());
 
     // With a model but no lasers the simulation asks for the flight first.
     openMesh();
-    EXPECT_EQ(refusal("actionLiDAR_Data_Simulation"), gui_test::error_box("Please generate flight trajectory first!"));
+    EXPECT_EQ(trigger("actionLiDAR_Data_Simulation"), gui_test::error_box("Please generate flight trajectory first!"));
 }
 
 TEST_F(MainWindowTest, OpenMeshLoadsTheChosenFileSaveWritesItAndACancelLeavesNoModel) {
@@ -123,18 +96,18 @@ TEST_F(MainWindowTest, OpenMeshLoadsTheChosenFileSaveWritesItAndACancelLeavesNoM
     seam.names << path("saved mesh.txt");
     action("actionExit")->trigger();
     EXPECT_EQ(seam.saves, QStringList{"Save Extracted 3D file |  | ASCII Format .txt files(*.txt)"});
-    EXPECT_EQ(testing_support::read_file(dir.file("saved mesh.txt")), kMesh);
+    EXPECT_EQ(testing_support::read_file(dir.file("saved mesh.txt")), kShellMesh);
     EXPECT_TRUE(data.logText.endsWith("ASCII file of extracted mesh data saved, Path : " + path("saved mesh.txt") + "\n\n"));
 
     action("actionImport")->trigger();  // cancelled: the old model is gone all the same
     EXPECT_TRUE(data.vertices.empty());
-    EXPECT_EQ(refusal("actionFlight_Trajectory_Generation"), gui_test::error_box(kNoModel));
+    EXPECT_EQ(trigger("actionFlight_Trajectory_Generation"), gui_test::error_box(kNoModel));
 }
 
 TEST_F(MainWindowTest, OpenObjAsksForTheAxisThenLoadsOnTheUnitDialogsOk) {
     testing_support::write_file(dir.file("model.obj"), "v 1000 2000 3000\nv 4000 2000 3000\nv 1 6000 5000\nf 1 2 3\n");
     seam.names << path("model.obj");
-    EXPECT_EQ(gui_test::catch_boxes([&] { action("actionOpen")->trigger(); }, {"Y Axis"}),
+    EXPECT_EQ(trigger("actionOpen", {"Y Axis"}),
               QStringList{"Select Axis | Please specify the vertical/gravity axis below\nYou can check axis by "
                           "viewing the model in softwares like open3mod. | Y Axis,Z Axis"});
     auto* unit = window.findChild<Dialog_unit*>();
@@ -147,11 +120,7 @@ TEST_F(MainWindowTest, OpenObjAsksForTheAxisThenLoadsOnTheUnitDialogsOk) {
 }
 
 TEST_F(MainWindowTest, WizardErrorsAndSavesRunFromTheirDialogs) {
-    openMesh();  // lasers from the wizard's defaults, then the LiDAR points
-    action("actionFlight_Trajectory_Generation")->trigger();
-    window.findChild<real_trajectory*>()->findChild<QPushButton*>("pushButton")->click();
-    action("actionLiDAR_Data_Simulation")->trigger();
-    ASSERT_FALSE(data.points.empty());
+    survey();
     action("actionRandom_Error_Introduction")->trigger();
     window.findChild<Error_Introduction*>()->findChild<QPushButton*>("pushButton_2")->click();
     EXPECT_EQ(status(), "     Error introduced. Task completed..");

@@ -58,11 +58,7 @@ void load_plateau(SimulationData& data) {
     NullProgress progress;
     open_mesh_begin(data);
     data.vertices = {{0, 0, 300}, {3000, 0, 300}, {3000, 3000, 300}, {0, 3000, 300}, {2, 0, 301}, {0, 2, 300}};
-    Face a, b, post;
-    a.v[0] = 1, a.v[1] = 2, a.v[2] = 3;
-    b.v[0] = 1, b.v[1] = 3, b.v[2] = 4;
-    post.v[0] = 1, post.v[1] = 5, post.v[2] = 6;
-    data.faces = {a, b, post};
+    data.faces = {Face{{1, 2, 3}}, Face{{1, 3, 4}}, Face{{1, 5, 6}}};  // two halves and the post
     prepare_model(data, AsciiMesh, QStringLiteral("z axis"), progress);
 }
 
@@ -138,11 +134,8 @@ TEST_F(ViewsTest, DialogsOpenClearOfTheViewAreaAndTheProgressRow) {
     const QRect keep = global(area()).united(global(window.findChild<QWidget*>("progressRow")));
     const QRect screen = window.screen()->availableGeometry();
     const QRect frame = dialog->frameGeometry();
+    // Where that is (clear of them where the screen has room) is checked in the view core tests.
     EXPECT_EQ(frame.topLeft(), place_clear_of(screen, keep, frame.size()));
-    // Where the screen has room (1280 x 1024 has), nothing of them is hidden.
-    if (screen.height() - keep.bottom() > frame.height()) {
-        EXPECT_FALSE(frame.intersects(keep));
-    }
     dialog->hide();
     window.hide();
 }
@@ -261,11 +254,7 @@ TEST_F(ViewsTest, PointsTopViewColoursByLineAndZoomAndPanMoveTheMapping) {
     points->show3D(true);
     EXPECT_TRUE(points->showing3D());
     if (opengl_available()) {
-        auto* cloud = points->page3D()->findChild<PointCloud3D*>();
-        ASSERT_NE(cloud, nullptr);
-        const QMatrix4x4 before = cloud->viewProjection();
-        cloud->orbit(30, 10);
-        EXPECT_NE(cloud->viewProjection(), before);
+        EXPECT_NE(points->page3D()->findChild<PointCloud3D*>(), nullptr);  // its camera: PointCloud3DCamera
     } else {
         auto* message = points->page3D()->findChild<QLabel*>("no3DMessage");
         ASSERT_NE(message, nullptr);

@@ -42,14 +42,15 @@ TEST(ModelLimits, ExtremesPerAxisAndTiesMoveOnlyTheMaximum) {
     EXPECT_TRUE(std::signbit(z.maxX) && std::signbit(z.maxZ) && !std::signbit(z.minX) && !std::signbit(z.minZ));
 }
 
-TEST(GenerateMesh, OneTrianglePerFaceWithZeroBasedCornersTopZAndNormal) {
+TEST(GenerateMesh, OneTrianglePerFaceInFaceOrderWithTopZAndNormal) {
     std::vector<Triangle> t;
-    generate_mesh({{1, 1, 1}, {4, 1, 2}, {1, 3, 5}}, {{{1, 2, 3}}, {{1, 3, 2}}}, t);
-    ASSERT_EQ(t.size(), 2u);
-    // e1 = (3, 0, 1), e2 = (0, 2, 4): e1 x e2 = (-2, -12, 6); the reversed face has the opposite normal.
-    EXPECT_TRUE(t[0].normal.x == -2 && t[0].normal.y == -12 && t[0].normal.z == 6 && t[1].normal.z == -6);
-    EXPECT_TRUE(t[1].cornerIndices == (std::array<std::uint32_t, 3>{0, 2, 1}) && t[1].faceIndex == 1);
-    EXPECT_TRUE(t[1].topZ == 5 && t[1].b.y == 3 && t[1].c.x == 4);
+    // The highest corner comes third, first, then second.
+    generate_mesh({{1, 1, 1}, {4, 1, 2}, {1, 3, 5}}, {{{1, 2, 3}}, {{3, 1, 2}}, {{2, 3, 1}}}, t);
+    ASSERT_EQ(t.size(), 3u);
+    // e1 = (3, 0, 1), e2 = (0, 2, 4): e1 x e2 = (-2, -12, 6).
+    EXPECT_TRUE(t[0].normal.x == -2 && t[0].normal.y == -12 && t[0].normal.z == 6);
+    EXPECT_TRUE(t[0].topZ == 5 && t[1].topZ == 5 && t[2].topZ == 5);
+    EXPECT_TRUE(t[2].faceIndex == 2 && t[2].a.x == 4 && t[2].c.z == 1);
 }
 
 TEST(SortMesh, GreatestTopZFirstAndNothingLost) {
@@ -184,12 +185,22 @@ TEST(MeshTasks, LoadReportsInOrderAndSaveWritesTheModelBack) {
     EXPECT_EQ(data.taskCount, 2u);
 }
 
-TEST(MeshTasks, BothOpenActionsDiscardAndSaySoOnlyAfterACompletedTask) {
+// A new model must not let the lasers, points, errors or terms of the old
+// survey through: the actions that need them are refused again (the
+// refusals follow from these lists being empty).
+TEST(MeshTasks, BothOpenActionsDiscardTheWholeSurveyAndSaySoOnlyAfterACompletedTask) {
     for (const bool obj : {false, true}) {
         for (const unsigned tasks : {0u, 1u}) {
             SimulationData data;
             data.taskCount = tasks;
             data.vertices.push_back({1, 2, 3});
+            data.lasers().assign(3, LaserLine{});
+            data.laserlines.lineStarts = {0};
+            data.points.assign(2, LidarPoint{1, 2, 3});
+            data.systematicError.assign(7, 0.5);
+            data.randomError.assign(7, 0.1);
+            data.overallError.assign(3, 0.2);
+            data.trajectoryTerms.assign(6, std::vector<double>(4, 1.0));
             if (obj) {
                 open_obj_begin(data);  // logs its empty line, discards only once a file was chosen
                 EXPECT_EQ(data.vertices.size(), 1u);
@@ -197,48 +208,13 @@ TEST(MeshTasks, BothOpenActionsDiscardAndSaySoOnlyAfterACompletedTask) {
             } else {
                 open_mesh_begin(data);
             }
-            EXPECT_EQ(data.logText, tasks ? QString(obj ? "\n" : "") + kDiscardMessage + "\n" : QString("\n")) << obj;
-            EXPECT_TRUE(data.vertices.empty()) << obj;
+            SCOPED_TRACE(obj ? "OBJ" : "mesh");
+            EXPECT_EQ(data.logText, tasks ? QString(obj ? "\n" : "") + kDiscardMessage + "\n" : QString("\n"));
+            EXPECT_TRUE(data.vertices.empty() && data.lasers().empty() && data.laserlines.lineStarts.empty());
+            EXPECT_TRUE(data.points.empty() && data.systematicError.empty() && data.randomError.empty());
+            EXPECT_TRUE(data.overallError.empty() && data.trajectoryTerms.empty());
             EXPECT_EQ(data.taskCount, tasks);
         }
-    }
-}
-
-// A reload must not let the lasers, points, errors or terms of the old
-// model through: the actions that need them are refused again.
-TEST(MeshTasks, ALoadEmptiesEveryListOfTheOldSurveySoItsActionsAreRefusedAgain) {
-    TempDir dir;
-    write_file(dir.file("in.txt"), kSmallMesh);
-    write_file(dir.file("in.obj"), "v 0 0 0\nv 10 0 1\nv 0 10 2\nf 1 2 3\n");
-    for (const bool obj : {false, true}) {
-        SimulationData data;
-        load_mesh_task(data, QString::fromStdString(dir.file("in.txt")), quiet);
-        // What a survey of the first model leaves behind.
-        data.lasers().assign(3, LaserLine{});
-        data.laserlines.lineStarts = {0};
-        data.points.assign(2, LidarPoint{1, 2, 3});
-        data.systematicError.assign(7, 0.5);
-        data.randomError.assign(7, 0.1);
-        data.overallError.assign(3, 0.2);
-        data.trajectoryTerms.assign(6, std::vector<double>(4, 1.0));
-        ASSERT_TRUE(refusal_save_points(data).isEmpty() && refusal_error_simulation(data).isEmpty());
-        if (obj) {
-            open_obj_begin(data);
-            obj_file_chosen(data, quiet);
-            load_obj_task(data, QString::fromStdString(dir.file("in.obj")), 0, 1, quiet);
-        } else {
-            open_mesh_begin(data);
-            load_mesh_task(data, QString::fromStdString(dir.file("in.txt")), quiet);
-        }
-        SCOPED_TRACE(obj ? "OBJ" : "mesh");
-        EXPECT_EQ(data.vertices.size(), obj ? 3u : 4u);
-        EXPECT_TRUE(data.lasers().empty() && data.laserlines.lineStarts.empty() && data.points.empty());
-        EXPECT_TRUE(data.systematicError.empty() && data.randomError.empty() && data.overallError.empty());
-        EXPECT_TRUE(data.trajectoryTerms.empty());
-        EXPECT_EQ(refusal_save_points(data), "No LiDAR data in use, please generate LiDAR data first!");
-        EXPECT_EQ(refusal_error_simulation(data), "no LiDAR data is in use!");
-        EXPECT_EQ(refusal_save_trajectory(data), "No Lasers in use. Please generate lasers first!");
-        EXPECT_EQ(refusal_lidar_simulation(data), "Please generate flight trajectory first!");
     }
 }
 

@@ -82,9 +82,7 @@ TEST(PointIndex, KeepsReturnsInTheirTilesWithTheirLinesClassesAndIntensities) {
     // return straight down from the nominal height of 100 m onto z = 0.
     SimulationData data;
     data.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
-    Face f;
-    f.v[0] = 1, f.v[1] = 2, f.v[2] = 3;
-    data.faces = {f, f, f};
+    data.faces.assign(3, Face{{1, 2, 3}});
     data.faceClasses = {2, 6, 5};
     data.flight.meanHeight = 100.0;
     std::vector<LaserLine> lasers;

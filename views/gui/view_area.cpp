@@ -1,6 +1,7 @@
 #include "views/gui/view_area.h"
 
 #include "app/simulation_data.h"
+#include "app/gui/error_box.h"
 #include "app/window_placement.h"
 #include "views/gui/coverage_view.h"
 #include "views/gui/plan_view.h"
@@ -16,6 +17,9 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include <exception>
+#include <new>
 
 namespace {
 
@@ -82,15 +86,35 @@ void ViewArea::surveyChanged(int changes) {
 
 void ViewArea::refreshCurrent() {
     QWidget* current = currentWidget();
-    if (current == plan_ && (stale_ & kPlan)) {
-        stale_ &= ~kPlan;
-        plan_->showSurvey(data_);
-    } else if (current == points_ && (stale_ & kPoints)) {
-        stale_ &= ~kPoints;
-        points_->showSurvey(data_);
-    } else if (current == coverage_ && (stale_ & kCoverage)) {
-        stale_ &= ~kCoverage;
-        coverage_->showSurvey(data_);
+    int bit = 0;
+    const char* name = nullptr;
+    if (current == plan_) bit = kPlan, name = "Plan";
+    else if (current == points_) bit = kPoints, name = "Points";
+    else if (current == coverage_) bit = kCoverage, name = "Coverage";
+    if (!(stale_ & bit)) return;
+    try {
+        if (bit == kPlan) plan_->showSurvey(data_);
+        else if (bit == kPoints) points_->showSurvey(data_);
+        else coverage_->showSurvey(data_);
+        stale_ &= ~bit;
+    } catch (const std::exception& e) {
+        // The view gives back what it had built and stays stale, so that
+        // showing its tab again tries again; the survey itself is untouched.
+        if (bit == kPlan) plan_->showSurvey(SimulationData());
+        else if (bit == kPoints) points_->release();
+        else coverage_->release();
+        const QString view = QString::fromLatin1(name);
+        QString message;
+        if (dynamic_cast<const std::bad_alloc*>(&e)) {
+            message = QStringLiteral("There is not enough memory to show the %1 view of this survey; the survey "
+                                     "is still in memory. Close other programs and open the view again, or %2.")
+                          .arg(view, bit == kPlan ? QStringLiteral("load a smaller model")
+                                                  : QStringLiteral("generate fewer lasers (lower the pulse "
+                                                                   "repetition frequency, PRF)"));
+        } else {
+            message = QStringLiteral("The %1 view could not be shown: %2").arg(view, QString::fromUtf8(e.what()));
+        }
+        show_error_box(this, message);
     }
 }
 
