@@ -179,6 +179,118 @@ void in_pieces(unsigned threads, std::size_t count, const std::function<void(std
     run_parallel(threads, pieces, [&](std::size_t p) { body(p * kApplyPiece, std::min(count, (p + 1) * kApplyPiece)); });
 }
 
+// A run of standard deviates (normal_deviate(0, 1) in a row) as drawn in
+// bulk: the deviate cached before the run, if any, then the two deviates of
+// every accepted polar pair in turn. The draws (the generator steps and the
+// verdicts) are made in order on one thread; turning a pair into its
+// deviates (logarithm, square root) depends on the pair alone, so any
+// thread may do it for any part of the run.
+struct DeviateRun {
+    bool leading = false;  // whether the run starts with the cached deviate
+    double lead = 0.0;
+    const std::uint32_t* pairs = nullptr;  // r1 | r2 << 16 per accepted pair
+
+    // normal_deviate's expressions for the pair's two deviates.
+    static void pair_deviates(std::uint32_t pair, double* first, double* second) {
+        const int r1 = static_cast<int>(pair & 0xffffu);
+        const int r2 = static_cast<int>(pair >> 16);
+        const double u = 2.0 * r1 / 32767.0 - 1.0;
+        const double v = 2.0 * r2 / 32767.0 - 1.0;
+        const double s = u * u + v * v;
+        const double f = std::sqrt(-2.0 * std::log(s) / s);
+        *first = u * f;
+        *second = v * f;
+    }
+
+    // Deviates [begin, end) of the run into out[0, end - begin).
+    void fill(std::size_t begin, std::size_t end, double* out) const {
+        std::size_t k = begin;
+        if (k < end && leading && k == 0) {
+            *out++ = lead;
+            ++k;
+        }
+        std::size_t m = k - (leading ? 1 : 0);  // position among the pairs' deviates
+        double first, second;
+        if (k < end && m % 2 == 1) {
+            pair_deviates(pairs[m / 2], &first, &second);
+            *out++ = second;
+            ++k, ++m;
+        }
+        // The whole pairs in two passes: the logarithms first (calls that
+        // do not wait for each other), then the rest, two lanes at a time.
+        const std::size_t whole = (end - k) / 2;
+        const std::uint32_t* p = pairs + m / 2;
+        for (std::size_t j = 0; j < whole; ++j) {
+            const double u = 2.0 * static_cast<int>(p[j] & 0xffffu) / 32767.0 - 1.0;
+            const double v = 2.0 * static_cast<int>(p[j] >> 16) / 32767.0 - 1.0;
+            const double s = u * u + v * v;
+            out[2 * j] = s;
+            out[2 * j + 1] = std::log(s);
+        }
+        for (std::size_t j = 0; j < whole; ++j) {
+            const double u = 2.0 * static_cast<int>(p[j] & 0xffffu) / 32767.0 - 1.0;
+            const double v = 2.0 * static_cast<int>(p[j] >> 16) / 32767.0 - 1.0;
+            const double f = std::sqrt(-2.0 * out[2 * j + 1] / out[2 * j]);
+            out[2 * j] = u * f;
+            out[2 * j + 1] = v * f;
+        }
+        out += 2 * whole;
+        k += 2 * whole;
+        m += 2 * whole;
+        if (k < end) {
+            pair_deviates(pairs[m / 2], &first, &second);
+            *out = first;
+        }
+    }
+};
+
+// Draws the next `count` deviates from the default generator as
+// normal_deviate calls would, leaving the generator and the cached
+// deviate where those calls leave them; the accepted pairs go to `pairs`.
+DeviateRun draw_deviates(CExampleGenerator& generator, std::size_t count, std::vector<std::uint32_t>& pairs) {
+    DeviateRun run;
+    if (count == 0) return run;
+    if (g_cache_valid) {
+        run.leading = true;
+        run.lead = g_cached_deviate;
+        g_cache_valid = false;
+        --count;
+    }
+    const std::size_t wanted = (count + 1) / 2;
+    pairs.resize(std::max<std::size_t>(wanted, 1));
+    const PolarTable& t = polar_table();
+    // Two steps of the generator as one affine map; no branch per try: the
+    // pair is stored and kept (its slot passed) only when accepted.
+    const std::uint32_t c2 = CExampleGenerator::jump(0u, 2);
+    const std::uint32_t a2 = CExampleGenerator::jump(1u, 2) - c2;
+    std::uint32_t x = generator.state();
+    std::uint32_t* out = pairs.data();
+    for (std::size_t j = 0; j < wanted;) {
+        const std::uint32_t first = CExampleGenerator::step(x);
+        x = x * a2 + c2;
+        const auto r1 = static_cast<std::uint32_t>(CExampleGenerator::draw_of(first));
+        const auto r2 = static_cast<std::uint32_t>(CExampleGenerator::draw_of(x));
+        out[j] = r1 | r2 << 16;
+        j += static_cast<std::uint32_t>(r2 - t.low[r1]) < t.width[r1];
+    }
+    generator.seed(x);
+    if (count % 2 == 1) {
+        // The last pair's second deviate waits for the next draw.
+        double first;
+        DeviateRun::pair_deviates(pairs[wanted - 1], &first, &g_cached_deviate);
+        g_cache_valid = true;
+    }
+    run.pairs = pairs.data();
+    return run;
+}
+
+inline void apply_systematic(LaserLine& laser, const Vec3& offset, double range, const AttitudeTrig& trig) {
+    laser.origin = laser.origin + offset;
+    laser.range += range;
+    laser.rotate_direction(trig);
+    recompute_hit_point(laser);
+}
+
 }  // namespace
 
 ErrorStep::ErrorStep(const std::vector<double>* systematic, const std::vector<double>* random,
@@ -190,51 +302,86 @@ ErrorStep::ErrorStep(const std::vector<double>* systematic, const std::vector<do
 }
 
 void ErrorStep::apply(LaserLine* lasers, std::size_t count) {
+    // Each laser goes through systematic, then random, then overall error;
+    // the lasers do not depend on each other, so a laser may take all its
+    // steps at once. Only the order of the draws matters, and the draws
+    // are made in survey order on this thread.
+    Vec3 offset;
+    double range = 0.0;
+    AttitudeTrig trig;
     if (systematic_) {
         const std::vector<double>& v = *systematic_;
-        const Vec3 offset{v[0], v[1], v[2]};
-        const double range = v[6];
+        offset = Vec3{v[0], v[1], v[2]};
+        range = v[6];
         // The same turn for every laser: its sines and cosines once.
-        const AttitudeTrig trig = attitude_trig(v[3], v[4], v[5]);
-        in_pieces(threads_, count, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t i = begin; i < end; ++i) {
-                LaserLine& laser = lasers[i];
-                laser.origin = laser.origin + offset;
-                laser.range += range;
-                laser.rotate_direction(trig);
-                recompute_hit_point(laser);
-            }
-        });
+        trig = attitude_trig(v[3], v[4], v[5]);
     }
-    if (random_) {
-        const std::vector<double>& s = *random_;
+    auto* generator = dynamic_cast<CExampleGenerator*>(&uniform_source());
+    if (random_ && generator) {
+        const std::vector<double>& sd = *random_;
+        const double s[7] = {sd[0], sd[1], sd[2], sd[3], sd[4], sd[5], sd[6]};
+        const bool systematic = systematic_ != nullptr;
         deviates_.resize(7 * std::min(count, kDrawBlock));
         for (std::size_t block = 0; block < count; block += kDrawBlock) {
             const std::size_t n = std::min(kDrawBlock, count - block);
-            double* e = deviates_.data();
-            // The draw order (Z before Y before X) fixes which deviate goes
-            // where for a given random state; keep it.
-            for (std::size_t i = 0; i < n; ++i, e += 7) {
-                e[2] = normal_deviate(0.0, s[2]);
-                e[1] = normal_deviate(0.0, s[1]);
-                e[0] = normal_deviate(0.0, s[0]);
-                e[3] = normal_deviate(0.0, s[3]);
-                e[4] = normal_deviate(0.0, s[4]);
-                e[5] = normal_deviate(0.0, s[5]);
-                e[6] = normal_deviate(0.0, s[6]);
-            }
+            const DeviateRun drawn = draw_deviates(*generator, 7 * n, pairs_);
             LaserLine* run = lasers + block;
-            const double* drawn = deviates_.data();
+            double* const deviates = deviates_.data();
             in_pieces(threads_, n, [&](std::size_t begin, std::size_t end) {
-                for (std::size_t i = begin; i < end; ++i) {
-                    const double* d = drawn + 7 * i;
+                double* z = deviates + 7 * begin;
+                drawn.fill(7 * begin, 7 * end, z);
+                for (std::size_t i = begin; i < end; ++i, z += 7) {
                     LaserLine& laser = run[i];
-                    laser.origin = laser.origin + Vec3{d[0], d[1], d[2]};
-                    laser.range += d[6];
-                    laser.rotate_direction(d[3], d[4], d[5]);
+                    if (systematic) apply_systematic(laser, offset, range, trig);
+                    // normal_deviate(0, sigma) is 0.0 + sigma * z; the draw
+                    // order (Z before Y before X) fixes which deviate goes
+                    // where.
+                    const double d0 = 0.0 + s[0] * z[2], d1 = 0.0 + s[1] * z[1], d2 = 0.0 + s[2] * z[0];
+                    laser.origin = laser.origin + Vec3{d0, d1, d2};
+                    laser.range += 0.0 + s[6] * z[6];
+                    laser.rotate_direction(0.0 + s[3] * z[3], 0.0 + s[4] * z[4], 0.0 + s[5] * z[5]);
                     recompute_hit_point(laser);
                 }
             });
+        }
+    } else {
+        if (systematic_) {
+            in_pieces(threads_, count, [&](std::size_t begin, std::size_t end) {
+                for (std::size_t i = begin; i < end; ++i) apply_systematic(lasers[i], offset, range, trig);
+            });
+        }
+        if (random_) {
+            // Another uniform source than the default generator: drawn call
+            // by call.
+            const std::vector<double>& s = *random_;
+            deviates_.resize(7 * std::min(count, kDrawBlock));
+            for (std::size_t block = 0; block < count; block += kDrawBlock) {
+                const std::size_t n = std::min(kDrawBlock, count - block);
+                double* e = deviates_.data();
+                // The draw order (Z before Y before X) fixes which deviate goes
+                // where for a given random state; keep it.
+                for (std::size_t i = 0; i < n; ++i, e += 7) {
+                    e[2] = normal_deviate(0.0, s[2]);
+                    e[1] = normal_deviate(0.0, s[1]);
+                    e[0] = normal_deviate(0.0, s[0]);
+                    e[3] = normal_deviate(0.0, s[3]);
+                    e[4] = normal_deviate(0.0, s[4]);
+                    e[5] = normal_deviate(0.0, s[5]);
+                    e[6] = normal_deviate(0.0, s[6]);
+                }
+                LaserLine* run = lasers + block;
+                const double* drawn = deviates_.data();
+                in_pieces(threads_, n, [&](std::size_t begin, std::size_t end) {
+                    for (std::size_t i = begin; i < end; ++i) {
+                        const double* d = drawn + 7 * i;
+                        LaserLine& laser = run[i];
+                        laser.origin = laser.origin + Vec3{d[0], d[1], d[2]};
+                        laser.range += d[6];
+                        laser.rotate_direction(d[3], d[4], d[5]);
+                        recompute_hit_point(laser);
+                    }
+                });
+            }
         }
     }
     if (overall_) {
@@ -242,17 +389,29 @@ void ErrorStep::apply(LaserLine* lasers, std::size_t count) {
         deviates_.resize(3 * std::min(count, kDrawBlock));
         for (std::size_t block = 0; block < count; block += kDrawBlock) {
             const std::size_t n = std::min(kDrawBlock, count - block);
-            double* e = deviates_.data();
+            LaserLine* run = lasers + block;
+            double* const deviates = deviates_.data();
+            if (generator) {
+                const DeviateRun drawn = draw_deviates(*generator, 3 * n, pairs_);
+                in_pieces(threads_, n, [&](std::size_t begin, std::size_t end) {
+                    double* z = deviates + 3 * begin;
+                    drawn.fill(3 * begin, 3 * end, z);
+                    for (std::size_t i = begin; i < end; ++i, z += 3) {
+                        const Vec3 d{0.0 + s[0] * z[2], 0.0 + s[1] * z[1], 0.0 + s[2] * z[0]};
+                        run[i].hitPoint = run[i].hitPoint + d;
+                    }
+                });
+                continue;
+            }
+            double* e = deviates;
             for (std::size_t i = 0; i < n; ++i, e += 3) {
                 e[2] = normal_deviate(0.0, s[2]);
                 e[1] = normal_deviate(0.0, s[1]);
                 e[0] = normal_deviate(0.0, s[0]);
             }
-            LaserLine* run = lasers + block;
-            const double* drawn = deviates_.data();
             in_pieces(threads_, n, [&](std::size_t begin, std::size_t end) {
                 for (std::size_t i = begin; i < end; ++i) {
-                    const double* d = drawn + 3 * i;
+                    const double* d = deviates + 3 * i;
                     run[i].hitPoint = run[i].hitPoint + Vec3{d[0], d[1], d[2]};
                 }
             });

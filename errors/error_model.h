@@ -49,7 +49,10 @@ std::uint64_t deviates_per_laser(bool random, bool overall);
 // deviates are drawn on the calling thread, laser by laser in the order
 // the whole-list functions below draw them, and applied on `threads`
 // threads (0: one per hardware thread), so the records are the same for
-// any split and any thread count. (With random and overall error both on,
+// any split and any thread count. With the default generator only the
+// draws themselves (generator steps and the polar method's verdicts) stay
+// on the calling thread; the deviates are worked out from the drawn pairs
+// where they are applied. (With random and overall error both on,
 // the whole-list order draws all random deviates first; only a single run
 // reproduces it.)
 class ErrorStep {
@@ -65,6 +68,7 @@ private:
     const std::vector<double>* overall_;
     unsigned threads_;
     std::vector<double> deviates_;
+    std::vector<std::uint32_t> pairs_;  // the accepted polar pairs of a block
 };
 
 // values: X, Y, Z (metres), Roll, Pitch, Yaw (degrees), Range (metres).

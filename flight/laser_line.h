@@ -16,8 +16,24 @@ AttitudeTrig attitude_trig(double roll, double pitch, double yaw);
 
 // Turns d by the attitude: the yaw matrix first, then pitch, then roll, each
 // applied to the vector on its own. The three matrices are deliberately not
-// multiplied together beforehand: that would round differently.
-Vec3 rotate_vector(const Vec3& d, const AttitudeTrig& trig);
+// multiplied together beforehand: that would round differently. Every entry
+// of each matrix takes part, zeros and ones included, exactly as written
+// (a product with a zero entry decides the sign of a zero result). Inline:
+// laser generation and the error step turn every pulse.
+inline Vec3 rotate_vector(const Vec3& d, const AttitudeTrig& t) {
+    // Yaw: rows (cy, sy, 0), (-sy, cy, 0), (0, 0, 1).
+    const Vec3 a{t.cy * d.x + t.sy * d.y + 0.0 * d.z,  //
+                 -t.sy * d.x + t.cy * d.y + 0.0 * d.z,  //
+                 0.0 * d.x + 0.0 * d.y + 1.0 * d.z};
+    // Pitch: rows (cp, 0, -sp), (0, 1, 0), (sp, 0, cp).
+    const Vec3 b{t.cp * a.x + 0.0 * a.y + -t.sp * a.z,  //
+                 0.0 * a.x + 1.0 * a.y + 0.0 * a.z,  //
+                 t.sp * a.x + 0.0 * a.y + t.cp * a.z};
+    // Roll: rows (1, 0, 0), (0, cr, sr), (0, -sr, cr).
+    return Vec3{1.0 * b.x + 0.0 * b.y + 0.0 * b.z,  //
+                0.0 * b.x + t.cr * b.y + t.sr * b.z,  //
+                0.0 * b.x + -t.sr * b.y + t.cr * b.z};
+}
 
 // One emitted pulse. hitFaceIndex -1 means the pulse has no return.
 struct LaserLine {
@@ -39,5 +55,5 @@ struct LaserLine {
     void rotate_direction(double r, double p, double y);
     // The same turn with the sines and cosines already known; bit for bit
     // the result of rotate_direction with the angles they came from.
-    void rotate_direction(const AttitudeTrig& trig);
+    void rotate_direction(const AttitudeTrig& trig) { direction = rotate_vector(direction, trig); }
 };

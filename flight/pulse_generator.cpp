@@ -6,6 +6,7 @@
 #include "app/failure.h"
 #include "app/simulation_data.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -353,9 +354,18 @@ void PulseGenerator::generate(Cursor& cursor, std::size_t count, LaserLine* out)
     // The records as the origin pass leaves them before the direction pass.
     LaserLine blank;
     blank.reset_laser();
-    for (std::size_t k = 0; k < count; ++k) out[k] = blank;
-    origins_.origins(cursor.origin, count, out);
-    directions_.front().directions(cursor.direction, count, out);
+    // A few hundred records at a time, each passed over while it is in the
+    // cache: both passes continue from their cursors, so the records are
+    // those of one call over the whole run.
+    constexpr std::size_t kPiece = 256;
+    const DirectionPlan& directions = directions_.front();
+    for (std::size_t begin = 0; begin < count; begin += kPiece) {
+        const std::size_t n = std::min(kPiece, count - begin);
+        LaserLine* piece = out + begin;
+        for (std::size_t k = 0; k < n; ++k) piece[k] = blank;
+        origins_.origins(cursor.origin, n, piece);
+        directions.directions(cursor.direction, n, piece);
+    }
     cursor.pulse += count;
 }
 

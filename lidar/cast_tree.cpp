@@ -2,6 +2,8 @@
 
 #include "lidar/ray_cast.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
@@ -26,6 +28,16 @@ const ChildRanks kRanks;
 
 constexpr std::uint32_t kNoRecord = 0xffffffffu;
 
+// Whether some leaf under `node` lists a triangle. A subtree without one
+// cannot give a return, so the copy leaves it out: an inner node can have
+// children that are all empty leaves.
+bool holds_triangles(const OctreeNode& node) {
+    if (node.isLeaf) return !node.triangleIndices.empty();
+    for (const auto& c : node.children)
+        if (holds_triangles(*c)) return true;
+    return false;
+}
+
 struct Builder {
     const std::vector<Triangle>& triangles;
     const double (*half)[3];
@@ -36,6 +48,16 @@ struct Builder {
     std::vector<std::uint32_t> recordOf;   // per triangle position
     std::vector<std::uint32_t> positionOf;  // per record
     std::vector<double> reach;              // per record: the largest over its leaves
+
+    // Where a hit of a record's triangle can lie in x and y, rounded
+    // outwards to float: the hit point cannot pass the inside test outside
+    // these bounds, given the rounding of that test for points in any leaf
+    // box that lists the triangle. y is unbounded for a triangle projected
+    // to xz, and both are for triangles too badly shaped for a useful bound;
+    // a triangle that is never inside has empty bounds.
+    struct Bounds {
+        float xLo, xHi, yLo, yHi;
+    };
 
     static CastTree::Record make_record(const Triangle& tr) {
         CastTree::Record e{};
@@ -90,19 +112,23 @@ struct Builder {
     // the sum of both bounds (the first twice) and 1e-15, and lies less than
     // 2 beta of the triangle's extent outside the triangle's bounding box.
     // Badly shaped triangles (large beta) get no bounds at all.
-    static void set_bounds(const Triangle& tr, CastTree::Record& e, double reach) {
-        e.xLo = e.yLo = -HUGE_VALF;
-        e.xHi = e.yHi = HUGE_VALF;
-        if (e.projection == CastTree::NeverInside) {
-            e.xLo = HUGE_VALF;  // never inside: skipped at once
-            e.xHi = -HUGE_VALF;
-            return;
-        }
-        const bool xz = e.projection == CastTree::ProjectXZ;
+    static double beta_of(const CastTree::Record& e, double reach) {
         const double det = std::fabs(e.axcx * e.bvcv - e.cvav * e.cxbx);
         const double edge = std::max({std::fabs(e.bvcv), std::fabs(e.cxbx), std::fabs(e.cvav), std::fabs(e.axcx)});
         const double products = std::fabs(e.axcx * e.bvcv) + std::fabs(e.cvav * e.cxbx);
-        const double beta = 2 * (8 * 0x1p-53 * edge * reach / det) + 8 * 0x1p-53 * products / det + 1e-15;
+        return 2 * (8 * 0x1p-53 * edge * reach / det) + 8 * 0x1p-53 * products / det + 1e-15;
+    }
+
+    static void set_bounds(const Triangle& tr, const CastTree::Record& e, Bounds& bounds, double reach) {
+        bounds.xLo = bounds.yLo = -HUGE_VALF;
+        bounds.xHi = bounds.yHi = HUGE_VALF;
+        if (e.projection == CastTree::NeverInside) {
+            bounds.xLo = HUGE_VALF;  // never inside: skipped at once
+            bounds.xHi = -HUGE_VALF;
+            return;
+        }
+        const bool xz = e.projection == CastTree::ProjectXZ;
+        const double beta = beta_of(e, reach);
         if (!(beta < 1e-4)) return;
         const auto bound = [beta](const double* c, float& lo, float& hi) {
             const double l0 = std::min({c[0], c[1], c[2]}), h0 = std::max({c[0], c[1], c[2]});
@@ -115,10 +141,104 @@ struct Builder {
             hi = fh;
         };
         const double cornersX[3] = {tr.a.x, tr.b.x, tr.c.x};
-        bound(cornersX, e.xLo, e.xHi);
+        bound(cornersX, bounds.xLo, bounds.xHi);
         if (!xz) {
             const double cornersY[3] = {tr.a.y, tr.b.y, tr.c.y};
-            bound(cornersY, e.yLo, e.yHi);
+            bound(cornersY, bounds.yLo, bounds.yHi);
+        }
+    }
+
+    // The cells of every entry of the leaves under nodes[index], whose centre
+    // is given; the leaf box is computed as the traversal computes it.
+    // The slab of a leaf (see CastTree::LeafSlab): m the mean normal of its
+    // triangles (turned upwards, weighted by area), then the range of m.P
+    // over their corners. A hit the inside test accepts has true barycentric
+    // coordinates of at least -beta (see set_bounds), so on the triangle's
+    // plane its m.P is at most 2 beta of the corners' spread outside their
+    // range; the hit point lies off that plane only by rounding, which the
+    // cast's slack covers as long as the plane is not steep for the
+    // projection the inside test uses (there a small step off the plane is a
+    // long way along the projected-out axis). Triangles never inside are
+    // left out; a leaf with a badly shaped or steep triangle gets no slab.
+    CastTree::LeafSlab leaf_slab(const CastTree::Node& node, const double* center, unsigned depth) const {
+        CastTree::LeafSlab slab{0, 0, 1, 0, -HUGE_VAL, HUGE_VAL};
+        double sx = 0, sy = 0, sz = 0;
+        for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
+            const Triangle& tr = triangles[positionOf[entries[i]]];
+            const double f = tr.normal.z < 0 ? -1.0 : 1.0;
+            sx += f * tr.normal.x;
+            sy += f * tr.normal.y;
+            sz += f * tr.normal.z;
+        }
+        const double length = std::sqrt(sx * sx + sy * sy + sz * sz);
+        if (!(length > 0) || !std::isfinite(length)) return slab;
+        const float mx = static_cast<float>(sx / length), my = static_cast<float>(sy / length),
+                    mz = static_cast<float>(sz / length);
+        double lo = HUGE_VAL, hi = -HUGE_VAL;
+        double scale = 0;
+        for (int q = 0; q < 3; ++q) scale += std::fabs(center[q]) + half[depth][q];
+        for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
+            const CastTree::Record& e = records[entries[i]];
+            if (e.projection == CastTree::NeverInside) continue;
+            const Triangle& tr = triangles[positionOf[entries[i]]];
+            const double beta = beta_of(e, reach[entries[i]]);
+            const double n = std::sqrt(tr.normal.x * tr.normal.x + tr.normal.y * tr.normal.y +
+                                       tr.normal.z * tr.normal.z);
+            const double across = std::fabs(e.projection == CastTree::ProjectXY ? tr.normal.z : tr.normal.y);
+            if (!(beta < 1e-4) || !(across >= 0.1 * n)) return slab;
+            double cornerLo = HUGE_VAL, cornerHi = -HUGE_VAL;
+            for (const Vertex* v : {&tr.a, &tr.b, &tr.c}) {
+                const double p = static_cast<double>(mx) * v->x + static_cast<double>(my) * v->y +
+                                 static_cast<double>(mz) * v->z;
+                cornerLo = std::min(cornerLo, p);
+                cornerHi = std::max(cornerHi, p);
+                scale = std::max(scale, std::fabs(v->x) + std::fabs(v->y) + std::fabs(v->z));
+            }
+            const double widen = 2 * beta * (cornerHi - cornerLo);
+            lo = std::min(lo, cornerLo - widen);
+            hi = std::max(hi, cornerHi + widen);
+        }
+        if (!(lo <= hi) || !std::isfinite(lo) || !std::isfinite(hi) || !(scale < 1e300)) {
+            if (lo > hi) {  // only triangles that are never inside: no hit at all
+                slab.lo = HUGE_VAL;
+                slab.hi = -HUGE_VAL;
+            }
+            return slab;
+        }
+        slab.mx = mx;
+        slab.my = my;
+        slab.mz = mz;
+        slab.scale = std::nextafter(static_cast<float>(scale), HUGE_VALF);
+        slab.lo = lo;
+        slab.hi = hi;
+        return slab;
+    }
+
+    void fill_cells(std::uint32_t index, const double* center, unsigned depth, const std::vector<Bounds>& bounds,
+                    const double (*scale)[2], std::vector<CastTree::EntryCells>& cells,
+                    std::vector<CastTree::LeafSlab>& slabs) const {
+        const CastTree::Node& node = nodes[index];
+        if (node.count & CastTree::kInnerNode) {
+            const unsigned mask = node.count & 0xffu;
+            const double* h = half[depth + 1];
+            for (unsigned k = 0; k < 8; ++k) {
+                if (!((mask >> k) & 1)) continue;
+                const double childCenter[3] = {center[0] + ((k & 4) ? h[0] : -h[0]),
+                                               center[1] + ((k & 2) ? h[1] : -h[1]),
+                                               center[2] + ((k & 1) ? h[2] : -h[2])};
+                fill_cells(node.index + kRanks.rank[mask][k], childCenter, depth + 1, bounds, scale, cells, slabs);
+            }
+            return;
+        }
+        slabs[index] = leaf_slab(node, center, depth);
+        const double minX = center[0] - half[depth][0], minY = center[2] - half[depth][2];
+        for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
+            const Bounds& b = bounds[entries[i]];
+            CastTree::EntryCells& c = cells[i];
+            c.xLo = static_cast<std::uint8_t>(CastTree::lower_cell(b.xLo, minX, scale[depth][0]));
+            c.yLo = static_cast<std::uint8_t>(CastTree::lower_cell(b.yLo, minY, scale[depth][1]));
+            c.xHiFlipped = static_cast<std::uint8_t>(255 - CastTree::upper_cell(b.xHi, minX, scale[depth][0]));
+            c.yHiFlipped = static_cast<std::uint8_t>(255 - CastTree::upper_cell(b.yHi, minY, scale[depth][1]));
         }
     }
 
@@ -153,10 +273,8 @@ struct Builder {
         }
         if (depth + 1 > kMaxOctreeDepth) throw std::logic_error("CastTree: the octree is deeper than its bound");
         unsigned mask = 0;
-        for (unsigned k = 0; k < 8; ++k) {
-            const OctreeNode& c = *node.children[k];
-            if (!c.isLeaf || !c.triangleIndices.empty()) mask |= 1u << k;
-        }
+        for (unsigned k = 0; k < 8; ++k)
+            if (holds_triangles(*node.children[k])) mask |= 1u << k;
         const auto first = static_cast<std::uint32_t>(nodes.size());
         nodes[index].index = first;
         nodes[index].count = CastTree::kInnerNode | mask;
@@ -183,6 +301,10 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
     }
     for (int d = 1; d <= kMaxOctreeDepth; ++d)
         for (int i = 0; i < 3; ++i) half_[d][i] = half_[d - 1][i] / 2;
+    for (int d = 0; d <= kMaxOctreeDepth; ++d) {
+        cellScale_[d][0] = 128 / half_[d][0];
+        cellScale_[d][1] = 128 / half_[d][2];
+    }
 
     // Sizes first, so that the arrays are allocated once.
     std::size_t nodeCount = 1, entryCount = 0, recordCount = 0;
@@ -199,7 +321,8 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
             }
         } else {
             for (const auto& c : n->children) {
-                if (!c->isLeaf || !c->triangleIndices.empty()) ++nodeCount;
+                if (!holds_triangles(*c)) continue;
+                ++nodeCount;
                 stack.push_back(c.get());
             }
         }
@@ -215,19 +338,27 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
     nodes_.resize(1);
     b.fill(root, 0, rootCenter_, 0);
     leafCount_ = b.leafCount;
+    std::vector<Builder::Bounds> bounds(records_.size());
     for (std::size_t r = 0; r < records_.size(); ++r) {
-        Record& e = records_[r];
-        Builder::set_bounds(triangles[b.positionOf[r]], e, b.reach[r]);
+        const Record& e = records_[r];
+        Builder::Bounds& k = bounds[r];
+        Builder::set_bounds(triangles[b.positionOf[r]], e, k, b.reach[r]);
         if (e.projection == NeverInside) continue;
-        reachLo_[0] = std::min(reachLo_[0], static_cast<double>(e.xLo));
-        reachHi_[0] = std::max(reachHi_[0], static_cast<double>(e.xHi));
-        reachLo_[1] = std::min(reachLo_[1], static_cast<double>(e.yLo));
-        reachHi_[1] = std::max(reachHi_[1], static_cast<double>(e.yHi));
+        reachLo_[0] = std::min(reachLo_[0], static_cast<double>(k.xLo));
+        reachHi_[0] = std::max(reachHi_[0], static_cast<double>(k.xHi));
+        reachLo_[1] = std::min(reachLo_[1], static_cast<double>(k.yLo));
+        reachHi_[1] = std::max(reachHi_[1], static_cast<double>(k.yHi));
     }
+    b.recordOf = std::vector<std::uint32_t>();
+    // Padding up to a whole block of sixteen: never read as an entry.
+    cells_.resize(entries_.size() + 15);
+    slabs_.resize(nodes_.size());
+    b.fill_cells(0, rootCenter_, 0, bounds, cellScale_, cells_, slabs_);
 }
 
 std::size_t CastTree::memory_bytes() const {
     return nodes_.capacity() * sizeof(Node) + entries_.capacity() * sizeof(std::uint32_t) +
+           cells_.capacity() * sizeof(EntryCells) + slabs_.capacity() * sizeof(LeafSlab) +
            records_.capacity() * sizeof(Record);
 }
 
@@ -322,7 +453,8 @@ bool CastTree::subtree(double t0x, double t0z, double t0y, double t1x, double t1
         const double cx0 = (current & 4) ? tmx : t0x, cx1 = (current & 4) ? t1x : tmx;
         const double cz0 = (current & 2) ? tmz : t0z, cz1 = (current & 2) ? t1z : tmz;
         const double cy0 = (current & 1) ? tmy : t0y, cy1 = (current & 1) ? t1y : tmy;
-        // An empty leaf cannot give a return: not visiting it changes nothing.
+        // A subtree without triangles cannot give a return: not visiting it
+        // changes nothing.
         const unsigned k = current ^ ray.mirrorMask;
         if (((mask >> k) & 1) &&
             subtree(cx0, cz0, cy0, cx1, cz1, cy1, node.index + kRanks.rank[mask][k], cx + ((k & 4) ? h[0] : -h[0]),
@@ -384,58 +516,106 @@ bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsi
     double segLo[2], segHi[2];
     double tlo, thi;
     if (!window(ray, minX, minZ, minY, maxX, maxZ, maxY, tlo, thi, segLo, segHi)) return false;
+    {
+        // The part of the ray in the window lies beyond one face of the
+        // leaf's slab, with a slack far above the rounding of the hit point
+        // (a hit lies off its triangle's plane by a few units in the last
+        // place of the coordinates), of the slab and of this test: no hit
+        // of the leaf can be accepted. An infinite or NaN end never skips.
+        const LeafSlab& slab = slabs_[&node - nodes_.data()];
+        const double mx = slab.mx, my = slab.my, mz = slab.mz;
+        const double sLo = mx * (ox + dx * tlo) + my * (oy + dy * tlo) + mz * (oz + dz * tlo);
+        const double sHi = mx * (ox + dx * thi) + my * (oy + dy * thi) + mz * (oz + dz * thi);
+        const double slack = 1e-8 * (std::fabs(ox) + std::fabs(oy) + std::fabs(oz) + slab.scale +
+                                     (std::fabs(dx) + std::fabs(dy) + std::fabs(dz)) *
+                                         std::max(std::fabs(tlo), std::fabs(thi)));
+        if ((sLo > slab.hi + slack && sHi > slab.hi + slack) || (sLo < slab.lo - slack && sHi < slab.lo - slack))
+            return false;
+    }
+
+    // The ray's cells on the leaf grid: an entry whose cells miss them in
+    // x or y cannot give a hit in this leaf (the old per-triangle bound
+    // test, widened to whole cells), four entries per comparison.
+    const double* scale = cellScale_[depth];
+    const unsigned rxLo = lower_cell(segLo[0], minX, scale[0]), rxHi = upper_cell(segHi[0], minX, scale[0]);
+    const unsigned ryLo = lower_cell(segLo[1], minY, scale[1]), ryHi = upper_cell(segHi[1], minY, scale[1]);
+    const __m128i query = _mm_set1_epi32(static_cast<int>(rxHi | ryHi << 8 | (255 - rxLo) << 16 | (255 - ryLo) << 24));
 
     bool found = false;
     double bx = 0, by = 0, bz = 0, bt = 0;
     std::uint32_t bface = 0;
-    const std::uint32_t* p = entries_.data() + node.index;
-    const std::uint32_t* const end = p + node.count;
-    for (; p != end; ++p) {
-        const Record* e = records_.data() + *p;
-        // Skips a triangle whose hit could not pass the inside test and the
-        // box test below.
-        if (e->xHi < segLo[0] || e->xLo > segHi[0] || e->yHi < segLo[1] || e->yLo > segHi[1]) continue;
-        // intersect_triangle, term for term.
-        const double denom = e->nx * dx + e->ny * dy + e->nz * dz;
-        if (std::fabs(denom) < 1e-6) continue;
-        const double q = -(e->nx * (ox - e->ax) + e->ny * (oy - e->ay) + e->nz * (oz - e->az));
-        // t = q / denom outside the window: the hit is not in this leaf.
-        if (denom > 0 ? (q < tlo * denom || q > thi * denom) : (q > tlo * denom || q < thi * denom)) continue;
-        const double t = q / denom;
-        if (t < 0) continue;
-        const double px = ox + dx * t, py = oy + dy * t, pz = oz + dz * t;
-        // The leaf box test comes before the inside test here (it is cheaper);
-        // both must hold and neither has side effects, so the order does not
-        // change the outcome.
-        if (!(px >= minX && px <= maxX && py >= minY && py <= maxY && pz >= minZ && pz <= maxZ)) continue;
-        if (e->projection == NeverInside) continue;
-        const double pv = e->projection == ProjectXY ? py : pz;
-        const double n1 = e->bvcv * (px - e->cx) + e->cxbx * (pv - e->cv);
-        const double n2 = e->cvav * (px - e->cx) + e->axcx * (pv - e->cv);
-        const double det = std::fabs(e->axcx * e->bvcv - e->cvav * e->cxbx);
-        // Most points in the box are outside the triangle; these tests see
-        // it without dividing. They only reject what the quotients below
-        // would reject too: a negative numerator beyond any underflow to
-        // -0.0, or numerators clearly above the determinant.
-        const double tiny = det * 1e-300, above = det * 1.000001;
-        if (n1 < -tiny || n2 < -tiny || n1 > above || n2 > above || n1 + n2 > above) continue;
-        const double l1 = n1 / det;
-        const double l2 = n2 / det;
-        const double l3 = 1 - l1 - l2;
-        if (!(0 <= l1 && l1 <= 1 && 0 <= l2 && l2 <= 1 && 0 <= l3 && l3 <= 1)) continue;
-
-        if (!found || pz > bz) {
-            bx = px;
-            by = py;
-            bz = pz;
-            bt = t;
-            bface = e->faceIndex;
+    const std::uint32_t* const list = entries_.data() + node.index;
+    const EntryCells* const cells = cells_.data() + node.index;
+    const std::uint32_t count = node.count;
+    for (std::uint32_t block = 0; block < count; block += 16) {
+        // Sixteen entries' passes, one bit every four; the records of those
+        // that pass are fetched together before any is used.
+        std::uint64_t pass = 0;
+        for (unsigned part = 0; part < 4; ++part) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + block + 4 * part));
+            // Byte by byte: entry cell <= ray cell; an entry passes with all four.
+            const auto bytes =
+                static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, query), query)));
+            pass |= bytes << (16 * part);
         }
-        found = true;
-        // The list is in non-increasing topZ order: once this hit is above
-        // the next triangle's top, no later triangle can give a higher point.
-        if (p + 1 != end && pz > records_[p[1]].topZ) break;
+        pass &= pass >> 2;
+        pass &= pass >> 1;
+        pass &= 0x1111111111111111ull;
+        if (count - block < 16) pass &= (std::uint64_t{1} << (4 * (count - block))) - 1;
+        for (std::uint64_t ahead = pass; ahead; ahead &= ahead - 1) {
+            const char* r = reinterpret_cast<const char*>(records_.data() + list[block + (__builtin_ctzll(ahead) >> 2)]);
+            __builtin_prefetch(r);
+            __builtin_prefetch(r + sizeof(Record) - 1);
+        }
+        while (pass) {
+            const std::uint32_t i = block + (static_cast<unsigned>(__builtin_ctzll(pass)) >> 2);
+            pass &= pass - 1;
+            const Record* e = records_.data() + list[i];
+            // intersect_triangle, term for term.
+            const double denom = e->nx * dx + e->ny * dy + e->nz * dz;
+            if (std::fabs(denom) < 1e-6) continue;
+            const double q = -(e->nx * (ox - e->ax) + e->ny * (oy - e->ay) + e->nz * (oz - e->az));
+            // t = q / denom outside the window: the hit is not in this leaf.
+            if (denom > 0 ? (q < tlo * denom || q > thi * denom) : (q > tlo * denom || q < thi * denom)) continue;
+            const double t = q / denom;
+            if (t < 0) continue;
+            const double px = ox + dx * t, py = oy + dy * t, pz = oz + dz * t;
+            // The leaf box test comes before the inside test here (it is
+            // cheaper); both must hold and neither has side effects, so the
+            // order does not change the outcome.
+            if (!(px >= minX && px <= maxX && py >= minY && py <= maxY && pz >= minZ && pz <= maxZ)) continue;
+            if (e->projection == NeverInside) continue;
+            const double pv = e->projection == ProjectXY ? py : pz;
+            const double n1 = e->bvcv * (px - e->cx) + e->cxbx * (pv - e->cv);
+            const double n2 = e->cvav * (px - e->cx) + e->axcx * (pv - e->cv);
+            const double det = std::fabs(e->axcx * e->bvcv - e->cvav * e->cxbx);
+            // Most points in the box are outside the triangle; these tests
+            // see it without dividing. They only reject what the quotients
+            // below would reject too: a negative numerator beyond any
+            // underflow to -0.0, or numerators clearly above the determinant.
+            const double tiny = det * 1e-300, above = det * 1.000001;
+            if (n1 < -tiny || n2 < -tiny || n1 > above || n2 > above || n1 + n2 > above) continue;
+            const double l1 = n1 / det;
+            const double l2 = n2 / det;
+            const double l3 = 1 - l1 - l2;
+            if (!(0 <= l1 && l1 <= 1 && 0 <= l2 && l2 <= 1 && 0 <= l3 && l3 <= 1)) continue;
+
+            if (!found || pz > bz) {
+                bx = px;
+                by = py;
+                bz = pz;
+                bt = t;
+                bface = e->faceIndex;
+            }
+            found = true;
+            // The list is in non-increasing topZ order: once this hit is
+            // above the next triangle's top, no later triangle can give a
+            // higher point. (The next in the list, whether it passed the
+            // cell test or not, as the full scan does.)
+            if (i + 1 < count && pz > records_[list[i + 1]].topZ) goto done;
+        }
     }
+done:
     if (found) {
         ray.px = bx;
         ray.py = by;

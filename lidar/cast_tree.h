@@ -10,25 +10,32 @@
 // A flattened, read-only copy of the scene octree laid out for the cast.
 //
 // Nodes sit in one array of 8-byte records: an inner node keeps a mask of
-// its children that are not empty leaves, and only those children are
-// stored, next to each other in child order; a leaf refers to a run of
+// its children whose subtrees list some triangle, and only those children
+// are stored, next to each other in child order; a leaf refers to a run of
 // entries, one per listed triangle in the leaf's order. An entry is the index
 // of a triangle record; each triangle has one record however many leaves list
 // it, laid out in the order the leaves first list them, so that a leaf's
-// records are mostly neighbours. Node boxes and centres are not stored: the
-// traversal halves the root box on its way down, with the very arithmetic
-// the octree builder uses, so they are the same numbers.
+// records are mostly neighbours. Beside each entry, four bytes give the part
+// of the leaf's footprint where the triangle can be hit (EntryCells): a leaf
+// scan compares them with the ray's part, four entries at a time, and reads
+// only the records of the entries that pass. Each leaf also has a slab
+// (LeafSlab) that holds every hit it can accept; a ray that crosses the leaf
+// wholly above or below it skips the scan. Node boxes and centres are not
+// stored: the traversal halves the root box on its way down, with the very
+// arithmetic the octree builder uses, so they are the same numbers.
 //
 // The traversal does the same arithmetic in the same order as cast_laser and
 // friends (lidar/ray_cast.h), so a cast gives bit-identical results. What the
 // copy saves is pointer chasing, the indirection into the triangle list, the
 // work that depends on the triangle alone (the projection determinant's edge
 // terms, computed once here with the same expressions), and most of the
-// per-triangle work of a leaf scan: a triangle is skipped early when cheap,
-// deliberately loose tests (bounds with a slack far above any rounding) show
-// that its hit could not pass the exact tests. Skipping such a triangle is
-// exactly what the exact tests would have done, since a rejected triangle
-// leaves the scan's state untouched.
+// per-triangle work of a leaf scan: a triangle (or a whole leaf, or a
+// subtree without triangles) is skipped early when cheap, deliberately loose
+// tests (bounds with a slack far above any rounding) show that its hit could
+// not pass the exact tests. Skipping such a triangle is exactly what the
+// exact tests would have done, since a rejected triangle leaves the scan's
+// state untouched; and a leaf or subtree that gives no return changes
+// nothing in the traversal, which goes on to the next child either way.
 //
 // Built once per model (SimulationData keeps it while the model lives);
 // casting is const and may run on several threads at once, each with its own
@@ -44,10 +51,27 @@ public:
     // and returns true; otherwise leaves the laser unchanged.
     bool cast(LaserLine& laser) const;
 
-    std::size_t node_count() const { return nodes_.size(); }  // stored nodes (no empty leaves)
+    std::size_t node_count() const { return nodes_.size(); }  // stored nodes (no empty subtrees)
     std::size_t leaf_count() const { return leafCount_; }     // leaves with triangles
     std::size_t entry_count() const { return entries_.size(); }
     std::size_t record_count() const { return records_.size(); }
+
+    // The cell (0..255) of coordinate v on a leaf grid that starts at lo,
+    // `scale` cells per metre; outside the leaf the first or last cell. A
+    // lower bound that is NaN gives the first cell, an upper bound that is
+    // NaN the last, so that a NaN never narrows a range. The same arithmetic
+    // serves the triangles' bounds and the ray's, and it does not decrease
+    // as v grows: two ranges that overlap give cell ranges that overlap.
+    static unsigned lower_cell(double v, double lo, double scale) {
+        const double f = (v - lo) * scale;
+        if (!(f >= 0)) return 0;
+        return f >= 255 ? 255u : static_cast<unsigned>(f);
+    }
+    static unsigned upper_cell(double v, double lo, double scale) {
+        const double f = (v - lo) * scale;
+        if (!(f < 255)) return 255;
+        return f < 0 ? 0u : static_cast<unsigned>(f);
+    }
     // Bytes held by the copy.
     std::size_t memory_bytes() const;
 
@@ -63,16 +87,9 @@ public:
     // How the inside test projects the triangle.
     enum Projection : std::uint32_t { ProjectXY = 0, ProjectXZ = 1, NeverInside = 2 };
 
-    // One triangle: 128 bytes, the first cache line for the bounds and the
-    // plane intersection, the second for the inside test.
-    struct alignas(64) Record {
-        // Where a hit of this triangle can lie in x and y, rounded outwards
-        // to float: the hit point cannot pass the inside test outside these
-        // bounds, given the rounding of that test for points in any leaf box
-        // that lists the triangle. y is unbounded for a triangle projected
-        // to xz, and both are for triangles too badly shaped for a useful
-        // bound; a triangle that is never inside has empty bounds.
-        float xLo, xHi, yLo, yHi;
+    // One triangle: 112 bytes, the plane intersection first, then the
+    // inside test.
+    struct Record {
         double nx, ny, nz;  // normal
         double ax, ay, az;  // corner a
         // The inside test, with every term multiplied by the sign s of the
@@ -90,6 +107,25 @@ public:
         std::uint32_t projection;
     };
 
+    // The slab lo <= m.P <= hi (m a unit vector) that holds every hit a
+    // leaf's scan can accept, give or take rounding; the scan is skipped
+    // when the ray's part in the leaf passes wholly above or below it.
+    // scale bounds the coordinates of the leaf and of its triangles' corners
+    // (sum of magnitudes), for the slack. A leaf without a useful slab has
+    // lo = -inf, hi = +inf.
+    struct LeafSlab {
+        float mx, my, mz, scale;
+        double lo, hi;
+    };
+
+    // Where a hit of an entry's triangle can lie in its leaf, in x and y, on
+    // a grid of 256 x 256 cells over the leaf box: cells xLo..xHi and
+    // yLo..yHi, the last two stored as 255 - cell so that one unsigned byte
+    // comparison per bound tests a ray's cells against them (see leafCell).
+    struct EntryCells {
+        std::uint8_t xLo, yLo, xHiFlipped, yHiFlipped;
+    };
+
 private:
     struct Ray;
     bool subtree(double t0x, double t0z, double t0y, double t1x, double t1z, double t1y, std::uint32_t node,
@@ -100,6 +136,8 @@ private:
 
     std::vector<Node> nodes_;  // root first
     std::vector<std::uint32_t> entries_;
+    std::vector<EntryCells> cells_;  // per entry, then padding for a whole last block
+    std::vector<LeafSlab> slabs_;    // per node (only a leaf's is used)
     std::vector<Record> records_;
     std::size_t leafCount_ = 0;
     double rootCenter_[3] = {0, 0, 0};  // node axis order
@@ -111,4 +149,6 @@ private:
     double reachHi_[2] = {-HUGE_VAL, -HUGE_VAL};
     // Half sizes per depth, node axis order: the root's, then halved.
     double half_[kMaxOctreeDepth + 1][3] = {};
+    // Cells per metre of a leaf's cell grid per depth, x then y: 128 / half.
+    double cellScale_[kMaxOctreeDepth + 1][2] = {};
 };

@@ -69,9 +69,15 @@ void append_g6_fast(std::string& out, double value) {
 
 char* put_g6_fast(char* p, double value) {
     const double a = std::fabs(value);
-    // Outside this range (and for 0, NaN, infinities) the general routine
-    // does the work.
+    // Outside this range (and for NaN, infinities) the general routine does
+    // the work. Zeros are common (the attitude angles of a plain
+    // trajectory): "0" or "-0", as the general routine writes them.
     if (!(a >= 1e-17 && a < 1e27)) {
+        if (a == 0.0) {
+            if (std::signbit(value)) *p++ = '-';
+            *p = '0';
+            return p + 1;
+        }
         return put_g6_general(p, value);
     }
     int e = rough_exponent(a);

@@ -15,6 +15,8 @@ namespace {
 constexpr std::size_t kGenerationPiece = 16384;
 // Pulses cast at a time while looking for the first return.
 constexpr std::size_t kProbe = 4096;
+// Pulses made and laid at a time on one thread.
+constexpr std::size_t kLayingPiece = 2048;
 
 }  // namespace
 
@@ -37,11 +39,46 @@ void SurveyRun::count() {
         starts.push_back(static_cast<std::size_t>(generator_.origins().lineStart(i)));
 }
 
-void SurveyRun::generate(PulseGenerator::Cursor& cursor, std::size_t count, LaserLine* out) {
-    // Pieces generated side by side, each from its own cursor: the state at
-    // a piece's first pulse is the previous one's moved on by replay.
+void SurveyRun::lay(PulseGenerator::Cursor& cursor, std::size_t count, std::vector<LaserLine>& lasers) {
     const unsigned threads = writer_threads(settings_.threads);
     const std::size_t pieces = std::max<std::size_t>(1, std::min<std::size_t>(threads, count / kGenerationPiece));
+    if (lasers.size() >= count) {
+        lasers.resize(count);
+        generate(cursor, count, pieces, lasers.data());
+        return;
+    }
+    if (lasers.capacity() < count) {
+        std::vector<LaserLine>().swap(lasers);
+        lasers.reserve(count);
+    }
+    if (pieces > 1) {
+        lasers.resize(count);
+        generate(cursor, count, pieces, lasers.data());
+        return;
+    }
+    // On one thread the records are made and laid a piece at a time, while
+    // the piece is in the cache, rather than in two passes over the list.
+    lasers.clear();
+    while (lasers.size() < count) {
+        const std::size_t begin = lasers.size();
+        const std::size_t n = std::min(kLayingPiece, count - begin);
+        lasers.resize(begin + n);
+        generate(cursor, n, 1, lasers.data() + begin);
+    }
+}
+
+void SurveyRun::generate(PulseGenerator::Cursor& cursor, std::size_t count, std::size_t pieces, LaserLine* out) {
+    if (pieces == 1) {
+        const ModelLimits limits = data_.limits();
+        for (std::size_t begin = 0; begin < count; begin += kLayingPiece) {
+            const std::size_t n = std::min(kLayingPiece, count - begin);
+            generator_.generate(cursor, n, out + begin);
+            expectedHits_ += count_expected_hits(out + begin, n, limits);
+        }
+        return;
+    }
+    // Pieces generated side by side, each from its own cursor: the state at
+    // a piece's first pulse is the previous one's moved on by replay.
     const std::size_t size = (count + pieces - 1) / pieces;
     std::vector<PulseGenerator::Cursor> starts(pieces, cursor);
     for (std::size_t p = 1; p < pieces; ++p) {
@@ -51,11 +88,14 @@ void SurveyRun::generate(PulseGenerator::Cursor& cursor, std::size_t count, Lase
     std::vector<std::uint64_t> hits(pieces, 0);
     const ModelLimits limits = data_.limits();
     run_parallel(settings_.threads, pieces, [&](std::size_t p) {
-        const std::size_t begin = p * size;
-        const std::size_t n = std::min(count, begin + size) - begin;
+        const std::size_t end = std::min(count, (p + 1) * size);
         PulseGenerator::Cursor c = starts[p];
-        generator_.generate(c, n, out + begin);
-        hits[p] = count_expected_hits(out + begin, n, limits);
+        // The hits counted on each run just laid, still in the cache.
+        for (std::size_t begin = p * size; begin < end; begin += kLayingPiece) {
+            const std::size_t n = std::min(kLayingPiece, end - begin);
+            generator_.generate(c, n, out + begin);
+            hits[p] += count_expected_hits(out + begin, n, limits);
+        }
     });
     for (std::uint64_t h : hits) expectedHits_ += h;
     cursor = starts.back();
@@ -186,8 +226,7 @@ bool SurveyRun::run(SurveyObserver& observer) {
             const std::size_t count = static_cast<std::size_t>(end - first);
 
             observer.stageBegin(SurveyStage::Lasers, 0);
-            lasers.resize(count);
-            generate(cursor, count, lasers.data());
+            lay(cursor, count, lasers);
             observer.stageEnd(SurveyStage::Lasers, 0);
             if (observer.stopRequested()) break;
 

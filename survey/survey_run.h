@@ -140,7 +140,9 @@ public:
     const std::vector<std::string>& failures() const { return failures_; }
 
 private:
-    void generate(PulseGenerator::Cursor& cursor, std::size_t count, LaserLine* out);
+    // Makes lasers the next `count` records.
+    void lay(PulseGenerator::Cursor& cursor, std::size_t count, std::vector<LaserLine>& lasers);
+    void generate(PulseGenerator::Cursor& cursor, std::size_t count, std::size_t pieces, LaserLine* out);
     void feed(std::size_t sink, const PulseChunk& chunk, SurveyObserver& observer);
     void feedPieces(std::size_t sink, std::size_t slot, const ChunkPieces& pieces, SurveyObserver& observer);
     void abandonAll() noexcept;

@@ -102,7 +102,32 @@ struct NodeTriangle {
     double corner[3][3];
     double lo[3], hi[3];
     std::uint32_t position;
+    bool moderate;  // every corner coordinate moderate() (see below)
 };
+
+// 0, or a size from 2^-248 to 2^200. Such numbers are multiples of 2^-300,
+// and so are their differences; in the overlap test, differences,
+// products and sums of them then never come near the subnormal range or
+// overflow, and round with a relative error of at most 2^-53.
+inline bool moderate(double v) {
+    const double a = std::fabs(v);
+    return a == 0.0 || (a >= 0x1p-248 && a <= 0x1p200);
+}
+
+// Whether overlap_impl<true> must say yes without being asked: the
+// triangle's bounds lie inside the box shrunk by a factor 1 - 2^-20 on
+// every axis, and the numbers are moderate. In exact arithmetic a
+// triangle inside the box overlaps it; the margin keeps that so after
+// rounding. On each edge axis the corners project to |p| <= (|a| h1 +
+// |b| h2) (1 - 2^-20)(1 + 2^-53)^3, strictly below the computed box radius
+// (|a| h1 + |b| h2)(1 - 2^-53)^2 (or both are 0, which is no separation);
+// on the plane test every term of the nearest corner's dot product is <= 0
+// and of the farthest one >= 0, signs that rounding keeps.
+inline bool surely_overlaps(const NodeTriangle& t, const double* c, const double* shrunk) {
+    return t.lo[0] - c[0] >= -shrunk[0] && t.hi[0] - c[0] <= shrunk[0] &&  //
+           t.lo[1] - c[1] >= -shrunk[1] && t.hi[1] - c[1] <= shrunk[1] &&  //
+           t.lo[2] - c[2] >= -shrunk[2] && t.hi[2] - c[2] <= shrunk[2];
+}
 
 // Spreads the low 10 bits of v to every third bit.
 std::uint32_t spread_bits(std::uint32_t v) {
@@ -154,9 +179,11 @@ public:
                 nt.corner[k][1] = corners[k]->z;
                 nt.corner[k][2] = corners[k]->y;
             }
+            nt.moderate = true;
             for (int q = 0; q < 3; ++q) {
                 nt.lo[q] = std::min(nt.corner[0][q], std::min(nt.corner[1][q], nt.corner[2][q]));
                 nt.hi[q] = std::max(nt.corner[0][q], std::max(nt.corner[1][q], nt.corner[2][q]));
+                for (int k = 0; k < 3; ++k) nt.moderate = nt.moderate && moderate(nt.corner[k][q]);
             }
         }
     }
@@ -280,6 +307,14 @@ private:
         }
         NodeVec childCenter[8];
         for (int k = 0; k < 8; ++k) childCenter[k] = {side[0][(k >> 2) & 1], side[1][(k >> 1) & 1], side[2][k & 1]};
+        // The children's boxes shrunk for surely_overlaps, when their
+        // numbers allow it; else every overlap is tested in full.
+        bool quick = true;
+        double shrunk[3];
+        for (int q = 0; q < 3; ++q) {
+            quick = quick && moderate(half[q]) && moderate(side[q][0]) && moderate(side[q][1]);
+            shrunk[q] = half[q] * (1.0 - 0x1p-20);
+        }
 
         // The children's lists live in buffers of their depth, reused by every
         // node there; this node's own list (a buffer one level up) stays
@@ -294,9 +329,11 @@ private:
                 for (int s = 0; s < 2; ++s)
                     in[q][s] = !(t.lo[q] - side[q][s] > half[q] || t.hi[q] - side[q][s] < -half[q]);
             }
+            const bool sure = quick && t.moderate;
             for (int k = 0; k < 8; ++k) {
                 if (in[0][(k >> 2) & 1] && in[1][(k >> 1) & 1] && in[2][k & 1] &&
-                    overlap_impl<true>(childCenter[k].data(), half.data(), t.corner[0], t.corner[1], t.corner[2]))
+                    ((sure && surely_overlaps(t, childCenter[k].data(), shrunk)) ||
+                     overlap_impl<true>(childCenter[k].data(), half.data(), t.corner[0], t.corner[1], t.corner[2])))
                     lists[k].push_back(index);
             }
         }
@@ -313,7 +350,13 @@ private:
         for (int q = 0; q < 3; ++q) {
             if (t.lo[q] - c[q] > h[q] || t.hi[q] - c[q] < -h[q]) return false;
         }
-        return overlap_impl<true>(c, h, t.corner[0], t.corner[1], t.corner[2]);
+        bool quick = t.moderate;
+        double shrunk[3];
+        for (int q = 0; q < 3; ++q) {
+            quick = quick && moderate(h[q]) && moderate(c[q]);
+            shrunk[q] = h[q] * (1.0 - 0x1p-20);
+        }
+        return (quick && surely_overlaps(t, c, shrunk)) || overlap_impl<true>(c, h, t.corner[0], t.corner[1], t.corner[2]);
     }
 
     std::vector<NodeTriangle> tris_;

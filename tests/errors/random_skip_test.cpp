@@ -111,3 +111,81 @@ TEST_F(RandomSkip, TheTableOfAcceptedPairsGivesTheMethodsVerdicts) {
     for (int r1 : firsts)
         for (int r2 = 0; r2 < 32768; ++r2) ASSERT_EQ(polar_pair_accepted(r1, r2), verdict(r1, r2)) << r1 << ", " << r2;
 }
+
+namespace {
+
+// The default generator's sequence from a source of another class: the
+// error step then draws call by call through normal_deviate, as it always
+// did, which is the reference for its bulk draws from the default generator.
+class SameSequenceSource final : public UniformSource {
+public:
+    void seed(std::uint32_t s) override { state_ = s; }
+    int next() override {
+        state_ = CExampleGenerator::step(state_);
+        return CExampleGenerator::draw_of(state_);
+    }
+
+private:
+    std::uint32_t state_ = 1;
+};
+
+std::vector<LaserLine> survey_records(std::size_t n) {
+    std::vector<LaserLine> lasers(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        LaserLine& l = lasers[i];
+        l.origin = {0.5 * double(i), 1000.0 - 0.25 * double(i), 900.0};
+        l.direction = {0.01 * double(i % 17) - 0.08, -0.003 * double(i % 5), -1.0};
+        l.range = i % 3 == 0 ? -1.0 : 800.0 + double(i % 11);
+        l.hitPoint = l.origin + l.direction * l.range;
+    }
+    return lasers;
+}
+
+}  // namespace
+
+TEST_F(RandomSkip, BulkDrawsOfTheDefaultGeneratorEqualDrawingCallByCall) {
+    const std::vector<double> systematic = {0.05, -0.05, 0.1, 0.01, 0.02, -0.01, 0.02};
+    const std::vector<double> random = {0.05, 0.04, 0.03, 0.005, 0.004, 0.003, 0.01};
+    const std::vector<double> overall = {0.2, 0.3, 0.4};
+    SameSequenceSource reference;
+    // Lasers across a block of draws, one-laser runs and odd deviate counts
+    // (overall error draws three per laser), with and without a deviate
+    // cached before the step, each error kind alone and together.
+    for (const bool cachedFirst : {false, true}) {
+        for (const std::size_t n : {std::size_t(1), std::size_t(3), std::size_t(70001)}) {
+            for (const int kinds : {1, 2, 3, 4, 5, 7}) {
+                const std::vector<double>* s = kinds & 1 ? &systematic : nullptr;
+                const std::vector<double>* r = kinds & 2 ? &random : nullptr;
+                const std::vector<double>* o = kinds & 4 ? &overall : nullptr;
+                auto perturbed = [&](UniformSource* source, unsigned threads) {
+                    install_uniform_source(source);
+                    uniform_source().seed(77);
+                    reset_normal_deviate();
+                    if (cachedFirst) normal_deviate(0.0, 1.0);
+                    std::vector<LaserLine> lasers = survey_records(n);
+                    ErrorStep(s, r, o, threads).apply(lasers.data(), lasers.size());
+                    const double next = normal_deviate(0.0, 1.0);  // where the stream was left
+                    install_uniform_source(nullptr);
+                    return std::make_pair(lasers, next);
+                };
+                const auto expected = perturbed(&reference, 1);
+                for (const unsigned threads : {1u, 2u, 3u}) {
+                    const auto bulk = perturbed(nullptr, threads);
+                    const std::string where = "kinds " + std::to_string(kinds) + ", n " + std::to_string(n) +
+                                              (cachedFirst ? ", cached" : "") + ", threads " + std::to_string(threads);
+                    ASSERT_EQ(bulk.second, expected.second) << where;
+                    for (std::size_t i = 0; i < n; ++i) {
+                        const LaserLine& a = bulk.first[i];
+                        const LaserLine& b = expected.first[i];
+                        ASSERT_TRUE(a.origin.x == b.origin.x && a.origin.y == b.origin.y && a.origin.z == b.origin.z &&
+                                    a.direction.x == b.direction.x && a.direction.y == b.direction.y &&
+                                    a.direction.z == b.direction.z && a.range == b.range &&
+                                    a.hitPoint.x == b.hitPoint.x && a.hitPoint.y == b.hitPoint.y &&
+                                    a.hitPoint.z == b.hitPoint.z)
+                            << where << ", laser " << i;
+                    }
+                }
+            }
+        }
+    }
+}

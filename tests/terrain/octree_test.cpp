@@ -103,13 +103,25 @@ void expect_same_tree(const OctreeNode& expected, const OctreeNode& actual, cons
     }
 }
 
+// The same triangles with every coordinate multiplied by `factor`.
+std::vector<Triangle> scaled(const std::vector<Triangle>& triangles, double factor) {
+    std::vector<Triangle> out;
+    for (const Triangle& t : triangles)
+        out.push_back(make_triangle(t.a * factor, t.b * factor, t.c * factor, t.cornerIndices, t.faceIndex));
+    return out;
+}
+
 // Pins the split rule (more than 100 candidates), the root box and the child
 // order (bit 4 for x, 2 for z, 1 for y) node for node.
 TEST(Octree, MatchesThePlainRuleNodeForNode) {
-    // The flat model's root box has no height: every triangle sits on the z split.
+    // The flat model's root box has no height: every triangle sits on the z
+    // split. The scaled models take the build's numbers to where its quick
+    // overlap verdict stands aside (subnormal and huge coordinates).
+    const std::vector<Triangle> scattered = scattered_triangles(2500, false, 5);
     const std::pair<const char*, std::vector<Triangle>> models[] = {
-        {"scattered", scattered_triangles(2500, false, 5)}, {"flat", scattered_triangles(700, true, 6)}, {"fan", fan()},
-        {"100", scattered_triangles(100, false)}, {"101", scattered_triangles(101, false)}};
+        {"scattered", scattered}, {"flat", scattered_triangles(700, true, 6)}, {"fan", fan()},
+        {"100", scattered_triangles(100, false)}, {"101", scattered_triangles(101, false)},
+        {"tiny", scaled(scattered, 0x1p-1040)}, {"small", scaled(scattered, 0x1p-250)}, {"huge", scaled(scattered, 0x1p190)}};
     for (const auto& [label, triangles] : models) {
         const ModelLimits l = limits_of(triangles);
         std::vector<std::uint32_t> all(triangles.size());
