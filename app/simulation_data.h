@@ -47,6 +47,9 @@ public:
     double maxX = 0.0, maxY = 0.0, maxZ = 0.0;
     QString modelPath;
     std::int32_t verticalAxisAnswer = 0;
+    // Threads a model's preparation (its octree) may use; 0: one per
+    // hardware thread. The batch runner passes its --threads on.
+    unsigned preparationThreads = 0;
 
     // Wizard values of the last laser generation
     FlightParameters flight;

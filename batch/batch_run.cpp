@@ -224,6 +224,7 @@ struct Run {
             return false;
         }
         data.classTable = options.classTable;
+        data.preparationThreads = options.threads;
         try {
             switch (options.model) {
             case ModelKind::SampleScene:

@@ -133,7 +133,7 @@ void prepare_model(SimulationData& data, ModelSource source, const QString& axis
     data.octreeRoot.reset();
     data.octreeRoot = std::make_unique<OctreeNode>();
     create_octree(data.triangles, *data.octreeRoot, Vec3{data.maxX, data.maxY, data.maxZ},
-                  Vec3{data.minX, data.minY, data.minZ});
+                  Vec3{data.minX, data.minY, data.minZ}, data.preparationThreads);
     // The cast walks a compact copy of the tree, kept with the model; the
     // pointer tree is not needed once the copy is made.
     data.castTree = std::make_shared<const CastTree>(*data.octreeRoot, data.triangles);
