@@ -61,3 +61,16 @@ void feed_as_one_chunk(SurveySink& sink, const SurveyContext& context, const Pul
         throw;
     }
 }
+
+void feed_whole_survey(SurveySink& sink, const std::vector<LaserLine>& lasers, const std::vector<LidarPoint>* points) {
+    SurveyContext context;
+    context.pulseCount = lasers.size();
+    PulseChunk chunk;
+    chunk.lasers = lasers.data();
+    chunk.count = lasers.size();
+    if (points) {
+        chunk.points = points->data();
+        chunk.pointCount = points->size();
+    }
+    feed_as_one_chunk(sink, context, chunk);
+}

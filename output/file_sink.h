@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 // What the file products have in common as survey sinks: the file is
 // written through ChunkedFile (under a temporary name, put in place by
@@ -53,3 +54,7 @@ private:
 // Feeds a whole in-memory survey to a sink as one chunk: begin, consume,
 // finish; abandons it and rethrows when any of them throws.
 void feed_as_one_chunk(SurveySink& sink, const SurveyContext& context, const PulseChunk& chunk);
+// The same for an in-memory survey: its laser records and, where the sink
+// reads them, its cast returns.
+void feed_whole_survey(SurveySink& sink, const std::vector<LaserLine>& lasers,
+                       const std::vector<LidarPoint>* points = nullptr);

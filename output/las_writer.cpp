@@ -384,12 +384,5 @@ void write_las_file(const std::vector<LidarPoint>& points, const std::vector<Las
                     Progress& progress, const QDate& date, unsigned threads) {
     first_point_box(points);  // throws without a point
     LasSink sink(path, date, threads, &progress);
-    SurveyContext context;
-    context.pulseCount = lasers.size();
-    PulseChunk chunk;
-    chunk.lasers = lasers.data();
-    chunk.count = lasers.size();
-    chunk.points = points.data();
-    chunk.pointCount = points.size();
-    feed_as_one_chunk(sink, context, chunk);
+    feed_whole_survey(sink, lasers, &points);
 }

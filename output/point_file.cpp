@@ -37,10 +37,5 @@ std::unique_ptr<PieceFormatter> PointTextSink::pieceFormatter(const SurveyContex
 void write_point_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
                       unsigned threads) {
     PointTextSink sink(path, threads, &progress);
-    SurveyContext context;
-    context.pulseCount = lasers.size();
-    PulseChunk chunk;
-    chunk.lasers = lasers.data();
-    chunk.count = lasers.size();
-    feed_as_one_chunk(sink, context, chunk);
+    feed_whole_survey(sink, lasers);
 }

@@ -76,10 +76,5 @@ std::unique_ptr<PieceFormatter> TrajectorySink::pieceFormatter(const SurveyConte
 void write_trajectory_file(const std::vector<LaserLine>& lasers, const QString& path, Progress& progress,
                            int formatCode, unsigned threads) {
     TrajectorySink sink(path, formatCode, threads, &progress);
-    SurveyContext context;
-    context.pulseCount = lasers.size();
-    PulseChunk chunk;
-    chunk.lasers = lasers.data();
-    chunk.count = lasers.size();
-    feed_as_one_chunk(sink, context, chunk);
+    feed_whole_survey(sink, lasers);
 }
