@@ -12,14 +12,6 @@ void LaserLine::reset_laser() {
     hitFaceIndex = -1;
 }
 
-void LaserLine::set_direction(double dx, double dy, double dz) { direction = Vec3{dx, dy, dz}; }
-
-void LaserLine::set_attitude(double r, double p, double y) {
-    roll = r;
-    pitch = p;
-    yaw = y;
-}
-
 AttitudeTrig attitude_trig(double roll, double pitch, double yaw) {
     const double r = deg_to_rad(roll);
     const double p = deg_to_rad(pitch);

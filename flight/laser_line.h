@@ -48,8 +48,12 @@ struct LaserLine {
 
     // origin, hitPoint and direction 0, range -1, no return; attitude untouched.
     void reset_laser();
-    void set_direction(double dx, double dy, double dz);
-    void set_attitude(double r, double p, double y);
+    void set_direction(double dx, double dy, double dz) { direction = Vec3{dx, dy, dz}; }
+    void set_attitude(double r, double p, double y) {
+        roll = r;
+        pitch = p;
+        yaw = y;
+    }
     // Turns the direction by the attitude (degrees): yaw first, then pitch,
     // then roll, each matrix applied on its own.
     void rotate_direction(double r, double p, double y);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -23,6 +24,8 @@ namespace {
 // The longest sweep of the parallel-lines pattern timed when the plan is
 // made (a skip over a longer one goes pulse by pulse).
 constexpr std::uint64_t kLongestTimedSweep = std::uint64_t(1) << 22;
+// The longest sweep whose angles, sines and cosines are tabled.
+constexpr std::uint64_t kLongestTabledSweep = std::uint64_t(1) << 16;
 
 // Largest number of laser records this machine could hold.
 double record_capacity() {
@@ -272,6 +275,21 @@ DirectionPlan::DirectionPlan(double prf, double halfFovAcross, double orientatio
             }
         }
     }
+    // One period of the sweep, from its jump back to -theta, with the sine
+    // and cosine of every angle (a short one only: a few thousand pulses
+    // at the usual rates).
+    if (parallel_ && sweep_ > 0 && sweep_ <= kLongestTabledSweep) {
+        sweepPhi_.resize(sweep_);
+        sweepSin_.resize(sweep_);
+        sweepCos_.resize(sweep_);
+        double phi = -theta_;
+        for (std::uint64_t k = 0; k < sweep_; ++k) {
+            sweepPhi_[k] = phi;
+            sweepSin_[k] = std::sin(phi);
+            sweepCos_[k] = std::cos(phi);
+            phi = phi + dphi_;
+        }
+    }
     fixedYaw_ = -orientation;
     fixedTrig_ = attitude_trig(0.0, 0.0, fixedYaw_);
     // The pass copies and re-signs the attitude terms before every pulse,
@@ -279,34 +297,98 @@ DirectionPlan::DirectionPlan(double prf, double halfFovAcross, double orientatio
     if (realistic && pulses > 0) fresh_term_sets(terms, kTermsRoll, seed, attitude_);
 }
 
+namespace {
+
+// Pulses whose scanner angles are worked out together, before the
+// directions that use them: the sines and cosines (library calls) in one
+// loop, the arithmetic after them in another that the compiler can run
+// several pulses at a time.
+constexpr std::size_t kAngleBlock = 64;
+
+inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+}  // namespace
+
+std::ptrdiff_t DirectionPlan::sweepIndex(double phi) const {
+    if (sweepPhi_.empty()) return -1;
+    // The tabled angles rise strictly (or the table has one entry); the
+    // match must be of the bits, so that -0 and 0 stay apart.
+    const auto at = std::lower_bound(sweepPhi_.begin(), sweepPhi_.end(), phi);
+    if (at != sweepPhi_.end() && same_bits(*at, phi)) return at - sweepPhi_.begin();
+    if (same_bits(sweepPhi_.front(), phi)) return 0;
+    return -1;
+}
+
 void DirectionPlan::directions(Cursor& c, std::size_t count, LaserLine* out) const {
     double phi = c.phi;
     double t = c.t;
-    for (std::size_t k = 0; k < count; ++k) {
-        LaserLine& laser = out[k];
+    double ts[kAngleBlock], ca[kAngleBlock], sa[kAngleBlock];
+    // Where the sweep angle stands in its period (-1: before its first
+    // jump back, or no table): from there on the angle, its sine and its
+    // cosine are the tabled ones, as the same additions and the same calls
+    // give the same bits.
+    std::ptrdiff_t at = parallel_ ? sweepIndex(phi) : -1;
+    const std::ptrdiff_t period = static_cast<std::ptrdiff_t>(sweepPhi_.size());
+    for (std::size_t begin = 0; begin < count; begin += kAngleBlock) {
+        const std::size_t n = std::min(kAngleBlock, count - begin);
+        LaserLine* const lasers = out + begin;
         if (parallel_) {
             // Saw-tooth: equal steps across, then a jump back to the far side.
-            phi = phi + dphi_;
-            if (!(phi < theta_)) phi = -theta_;
-            laser.set_direction(0.0, std::sin(phi), -std::cos(phi));
+            for (std::size_t k = 0; k < n; ++k) {
+                ts[k] = t;
+                t = t + dt_;
+                if (at >= 0) {
+                    at = at + 1 == period ? 0 : at + 1;
+                    phi = sweepPhi_[static_cast<std::size_t>(at)];
+                    sa[k] = sweepSin_[static_cast<std::size_t>(at)];
+                    ca[k] = sweepCos_[static_cast<std::size_t>(at)];
+                    continue;
+                }
+                phi = phi + dphi_;
+                if (!(phi < theta_)) {
+                    phi = -theta_;
+                    if (period > 0) at = 0;
+                }
+                sa[k] = std::sin(phi);
+                ca[k] = std::cos(phi);
+            }
+            for (std::size_t k = 0; k < n; ++k) lasers[k].direction = Vec3{0.0, sa[k], -ca[k]};
         } else {
-            const double alpha = w_ * t;
-            const double ca = std::cos(alpha);
-            const double sa = std::sin(alpha);
-            const double m = std::sqrt((b_ * ca) * (b_ * ca) + (a_ * sa) * (a_ * sa) + 1.0);
-            laser.set_direction(-b_ * ca / m, -a_ * sa / m, -1.0 / m);
+            for (std::size_t k = 0; k < n; ++k) {
+                ts[k] = t;
+                t = t + dt_;
+            }
+            for (std::size_t k = 0; k < n; ++k) {
+                const double alpha = w_ * ts[k];
+                ca[k] = std::cos(alpha);
+                sa[k] = std::sin(alpha);
+            }
+            const double a = a_, b = b_;
+            for (std::size_t k = 0; k < n; ++k) {
+                const double m = std::sqrt((b * ca[k]) * (b * ca[k]) + (a * sa[k]) * (a * sa[k]) + 1.0);
+                lasers[k].direction = Vec3{-b * ca[k] / m, -a * sa[k] / m, -1.0 / m};
+            }
         }
         if (realistic_) {
-            const double roll = term(attitude_[0], t);
-            const double pitch = term(attitude_[1], t);
-            const double yaw = term(attitude_[2], t) - orientation_;
-            laser.rotate_direction(roll, pitch, yaw);
-            laser.set_attitude(roll, pitch, yaw);
+            for (std::size_t k = 0; k < n; ++k) {
+                LaserLine& laser = lasers[k];
+                const double roll = term(attitude_[0], ts[k]);
+                const double pitch = term(attitude_[1], ts[k]);
+                const double yaw = term(attitude_[2], ts[k]) - orientation_;
+                laser.rotate_direction(roll, pitch, yaw);
+                laser.set_attitude(roll, pitch, yaw);
+            }
         } else {
-            laser.rotate_direction(fixedTrig_);
-            laser.set_attitude(0.0, 0.0, fixedYaw_);
+            const AttitudeTrig trig = fixedTrig_;
+            const double yaw = fixedYaw_;
+            for (std::size_t k = 0; k < n; ++k) {
+                LaserLine& laser = lasers[k];
+                laser.direction = rotate_vector(laser.direction, trig);
+                laser.roll = 0.0;
+                laser.pitch = 0.0;
+                laser.yaw = yaw;
+            }
         }
-        t = t + dt_;
     }
     c.phi = phi;
     c.t = t;
@@ -351,18 +433,21 @@ void PulseGenerator::count() {
 }
 
 void PulseGenerator::generate(Cursor& cursor, std::size_t count, LaserLine* out) const {
-    // The records as the origin pass leaves them before the direction pass.
-    LaserLine blank;
-    blank.reset_laser();
     // A few hundred records at a time, each passed over while it is in the
     // cache: both passes continue from their cursors, so the records are
-    // those of one call over the whole run.
+    // those of one call over the whole run. The fields the passes leave
+    // alone are set as reset_laser sets them; origin, direction and
+    // attitude come from the passes.
     constexpr std::size_t kPiece = 256;
     const DirectionPlan& directions = directions_.front();
     for (std::size_t begin = 0; begin < count; begin += kPiece) {
         const std::size_t n = std::min(kPiece, count - begin);
         LaserLine* piece = out + begin;
-        for (std::size_t k = 0; k < n; ++k) piece[k] = blank;
+        for (std::size_t k = 0; k < n; ++k) {
+            piece[k].hitPoint = Vec3{};
+            piece[k].range = -1.0;
+            piece[k].hitFaceIndex = -1;
+        }
         origins_.origins(cursor.origin, n, piece);
         directions.directions(cursor.direction, n, piece);
     }

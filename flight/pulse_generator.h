@@ -102,6 +102,12 @@ private:
     // the sweep angle repeats with this period after its first jump. 0 when
     // unknown (a sweep too long to time once).
     std::uint64_t sweep_ = 0;
+    // One period of the sweep from its jump back (angle, sine, cosine of
+    // each pulse), when it is short enough to table; empty otherwise.
+    std::vector<double> sweepPhi_, sweepSin_, sweepCos_;
+    // Index in that period of an angle the sweep reaches after a jump
+    // back, or -1.
+    std::ptrdiff_t sweepIndex(double phi) const;
     bool realistic_;
     double orientation_;
     AttitudeTrig fixedTrig_;

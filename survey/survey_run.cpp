@@ -1,6 +1,7 @@
 #include "survey/survey_run.h"
 
 #include "app/failure.h"
+#include "app/huge_pages.h"
 #include "app/simulation_data.h"
 #include "errors/error_tasks.h"
 #include "lidar/lidar_tasks.h"
@@ -47,10 +48,7 @@ void SurveyRun::lay(PulseGenerator::Cursor& cursor, std::size_t count, std::vect
         generate(cursor, count, pieces, lasers.data());
         return;
     }
-    if (lasers.capacity() < count) {
-        std::vector<LaserLine>().swap(lasers);
-        lasers.reserve(count);
-    }
+    empty_with_room(lasers, count);
     if (pieces > 1) {
         lasers.resize(count);
         generate(cursor, count, pieces, lasers.data());
