@@ -1,5 +1,6 @@
 #include "errors/error_model.h"
 
+#include "app/angles.h"
 #include "app/uniform_source.h"
 
 #include "output/writing_loop.h"
@@ -76,6 +77,23 @@ inline bool polar_verdict(int r1, int r2, double* u, double* v, double* s) {
 bool polar_verdict(int r1, int r2) {
     double u, v, s;
     return polar_verdict(r1, r2, &u, &v, &s);
+}
+
+// The method's coordinate 2 r / 32767 - 1 of every draw r, with its own
+// expression (so the same double): a look-up instead of a division.
+struct PolarCoordinates {
+    double of[32768];
+};
+
+PolarCoordinates build_polar_coordinates() {
+    PolarCoordinates c{};
+    for (int r = 0; r < 32768; ++r) c.of[r] = 2.0 * r / 32767.0 - 1.0;
+    return c;
+}
+
+const PolarCoordinates& polar_coordinates() {
+    static const PolarCoordinates table = build_polar_coordinates();
+    return table;
 }
 
 // For each first draw r1, the second draws the method accepts: the interval
@@ -217,19 +235,21 @@ struct DeviateRun {
             ++k, ++m;
         }
         // The whole pairs in two passes: the logarithms first (calls that
-        // do not wait for each other), then the rest, two lanes at a time.
+        // do not wait for each other), then the rest. The coordinates are
+        // looked up (the same doubles as the method's expressions).
+        const double* const coordinate = polar_coordinates().of;
         const std::size_t whole = (end - k) / 2;
         const std::uint32_t* p = pairs + m / 2;
         for (std::size_t j = 0; j < whole; ++j) {
-            const double u = 2.0 * static_cast<int>(p[j] & 0xffffu) / 32767.0 - 1.0;
-            const double v = 2.0 * static_cast<int>(p[j] >> 16) / 32767.0 - 1.0;
+            const double u = coordinate[p[j] & 0xffffu];
+            const double v = coordinate[p[j] >> 16];
             const double s = u * u + v * v;
             out[2 * j] = s;
             out[2 * j + 1] = std::log(s);
         }
         for (std::size_t j = 0; j < whole; ++j) {
-            const double u = 2.0 * static_cast<int>(p[j] & 0xffffu) / 32767.0 - 1.0;
-            const double v = 2.0 * static_cast<int>(p[j] >> 16) / 32767.0 - 1.0;
+            const double u = coordinate[p[j] & 0xffffu];
+            const double v = coordinate[p[j] >> 16];
             const double f = std::sqrt(-2.0 * out[2 * j + 1] / out[2 * j]);
             out[2 * j] = u * f;
             out[2 * j + 1] = v * f;
@@ -291,6 +311,66 @@ inline void apply_systematic(LaserLine& laser, const Vec3& offset, double range,
     recompute_hit_point(laser);
 }
 
+// The systematic error: the same for every laser.
+struct Systematic {
+    Vec3 offset;
+    double range;
+    AttitudeTrig trig;
+};
+
+// Lasers per block of turns: their angles, then the sines and cosines
+// (library calls, which do not wait for each other), then the records.
+constexpr std::size_t kTurnBlock = 64;
+
+// The systematic error (when given) and the random error with seven
+// standard deviates z per laser, laser by laser; the same steps and the
+// same roundings as apply_systematic followed by the random error's
+// offsets, range and turn (rotate_direction with the angles), its hit
+// point recomputed once at the end (the systematic one is overwritten).
+void perturb(LaserLine* lasers, std::size_t count, const double* z, const Systematic* fixed, const double* s) {
+    double angle[3][kTurnBlock];
+    AttitudeTrig trig[kTurnBlock];
+    for (std::size_t block = 0; block < count; block += kTurnBlock, z += 7 * kTurnBlock) {
+        const std::size_t n = std::min(kTurnBlock, count - block);
+        LaserLine* const run = lasers + block;
+        // normal_deviate(0, sigma) is 0.0 + sigma * z.
+        for (std::size_t i = 0; i < n; ++i) {
+            angle[0][i] = deg_to_rad(0.0 + s[3] * z[7 * i + 3]);
+            angle[1][i] = deg_to_rad(0.0 + s[4] * z[7 * i + 4]);
+            angle[2][i] = deg_to_rad(0.0 + s[5] * z[7 * i + 5]);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            trig[i].cr = std::cos(angle[0][i]);
+            trig[i].sr = std::sin(angle[0][i]);
+            trig[i].cp = std::cos(angle[1][i]);
+            trig[i].sp = std::sin(angle[1][i]);
+            trig[i].cy = std::cos(angle[2][i]);
+            trig[i].sy = std::sin(angle[2][i]);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            LaserLine& laser = run[i];
+            const double* const d = z + 7 * i;
+            Vec3 origin = laser.origin;
+            Vec3 direction = laser.direction;
+            double range = laser.range;
+            if (fixed) {
+                origin = origin + fixed->offset;
+                range += fixed->range;
+                direction = rotate_vector(direction, fixed->trig);
+            }
+            // The draw order (Z before Y before X) fixes which deviate goes
+            // where.
+            origin = origin + Vec3{0.0 + s[0] * d[2], 0.0 + s[1] * d[1], 0.0 + s[2] * d[0]};
+            range += 0.0 + s[6] * d[6];
+            direction = rotate_vector(direction, trig[i]);
+            laser.origin = origin;
+            laser.direction = direction;
+            laser.range = range;
+            laser.hitPoint = origin + direction * range;
+        }
+    }
+}
+
 }  // namespace
 
 ErrorStep::ErrorStep(const std::vector<double>* systematic, const std::vector<double>* random,
@@ -321,6 +401,7 @@ void ErrorStep::apply(LaserLine* lasers, std::size_t count) {
         const std::vector<double>& sd = *random_;
         const double s[7] = {sd[0], sd[1], sd[2], sd[3], sd[4], sd[5], sd[6]};
         const bool systematic = systematic_ != nullptr;
+        const Systematic fixed{offset, range, trig};
         deviates_.resize(7 * std::min(count, kDrawBlock));
         for (std::size_t block = 0; block < count; block += kDrawBlock) {
             const std::size_t n = std::min(kDrawBlock, count - block);
@@ -328,20 +409,9 @@ void ErrorStep::apply(LaserLine* lasers, std::size_t count) {
             LaserLine* run = lasers + block;
             double* const deviates = deviates_.data();
             in_pieces(threads_, n, [&](std::size_t begin, std::size_t end) {
-                double* z = deviates + 7 * begin;
+                double* const z = deviates + 7 * begin;
                 drawn.fill(7 * begin, 7 * end, z);
-                for (std::size_t i = begin; i < end; ++i, z += 7) {
-                    LaserLine& laser = run[i];
-                    if (systematic) apply_systematic(laser, offset, range, trig);
-                    // normal_deviate(0, sigma) is 0.0 + sigma * z; the draw
-                    // order (Z before Y before X) fixes which deviate goes
-                    // where.
-                    const double d0 = 0.0 + s[0] * z[2], d1 = 0.0 + s[1] * z[1], d2 = 0.0 + s[2] * z[0];
-                    laser.origin = laser.origin + Vec3{d0, d1, d2};
-                    laser.range += 0.0 + s[6] * z[6];
-                    laser.rotate_direction(0.0 + s[3] * z[3], 0.0 + s[4] * z[4], 0.0 + s[5] * z[5]);
-                    recompute_hit_point(laser);
-                }
+                perturb(run + begin, end - begin, z, systematic ? &fixed : nullptr, s);
             });
         }
     } else {

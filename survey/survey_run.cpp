@@ -198,7 +198,14 @@ bool SurveyRun::run(SurveyObserver& observer) {
     std::vector<LaserLine>& lasers = settings_.inMemory ? data_.lasers() : ownLasers;
     std::vector<LidarPoint>& points = settings_.inMemory ? data_.points : ownPoints;
     const std::uint64_t chunkLimit = settings_.inMemory ? std::max<std::uint64_t>(n, 1) : settings_.chunkPulses;
-    points.clear();
+    // A pulse gives at most one return: room for one per pulse of a chunk
+    // is never outgrown, so the list is neither copied as it grows nor
+    // touched beyond the returns it gets (on huge pages where offered).
+    if (castOn_) {
+        empty_with_room(points, static_cast<std::size_t>(std::min<std::uint64_t>(chunkLimit, n)));
+    } else {
+        points.clear();
+    }
     std::unique_ptr<PulseTiming> timing;
     std::vector<PulseInfo> infos;
     // Chunks cast elsewhere: each piecewise sink's place in the pieces.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -129,6 +130,11 @@ private:
     std::uint32_t state_ = 1;
 };
 
+bool same_bits(const Vec3& a, const Vec3& b) {
+    return std::memcmp(&a.x, &b.x, sizeof a.x) == 0 && std::memcmp(&a.y, &b.y, sizeof a.y) == 0 &&
+           std::memcmp(&a.z, &b.z, sizeof a.z) == 0;
+}
+
 std::vector<LaserLine> survey_records(std::size_t n) {
     std::vector<LaserLine> lasers(n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -177,11 +183,10 @@ TEST_F(RandomSkip, BulkDrawsOfTheDefaultGeneratorEqualDrawingCallByCall) {
                     for (std::size_t i = 0; i < n; ++i) {
                         const LaserLine& a = bulk.first[i];
                         const LaserLine& b = expected.first[i];
-                        ASSERT_TRUE(a.origin.x == b.origin.x && a.origin.y == b.origin.y && a.origin.z == b.origin.z &&
-                                    a.direction.x == b.direction.x && a.direction.y == b.direction.y &&
-                                    a.direction.z == b.direction.z && a.range == b.range &&
-                                    a.hitPoint.x == b.hitPoint.x && a.hitPoint.y == b.hitPoint.y &&
-                                    a.hitPoint.z == b.hitPoint.z)
+                        // Bit for bit: a zero's sign counts too.
+                        ASSERT_TRUE(same_bits(a.origin, b.origin) && same_bits(a.direction, b.direction) &&
+                                    same_bits(a.hitPoint, b.hitPoint) &&
+                                    std::memcmp(&a.range, &b.range, sizeof a.range) == 0)
                             << where << ", laser " << i;
                     }
                 }
