@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -56,5 +57,34 @@ TEST(NumberText, RandomValuesAndRoundingTiesMatchStream) {
         const double tie = (digits(rng) * 10 + 5) * std::pow(10.0, shift(rng) - 6);
         ASSERT_TRUE(same_as_stream(tie));
         ASSERT_TRUE(same_as_stream(-std::nextafter(tie, 0.0)));
+    }
+}
+
+// The writers' common range, [1e-5, 1e6), is formatted inline from the
+// binary exponent: every binary exponent's edges, every decimal layout
+// (fixed with 0..5 digits before the point, "0.000ddd", the scientific
+// ends) with each count of trailing zeros, and the values that round up
+// into the next decade. Nothing is written beyond the promised room.
+TEST(NumberText, FastRangeEdgesAndLayoutsMatchStream) {
+    std::vector<double> values;
+    for (int e2 = -18; e2 <= 21; ++e2) {
+        const double p = std::ldexp(1.0, e2);
+        for (double v : {p, std::nextafter(p, 0.0), std::nextafter(p, HUGE_VAL), 1.5 * p}) values.push_back(v);
+    }
+    for (int e = -6; e <= 6; ++e) {
+        for (int digits : {123456, 123450, 123400, 123000, 120000, 100000, 999999, 100001}) {
+            values.push_back(digits * std::pow(10.0, e - 5));
+        }
+        const double edge = std::pow(10.0, e);
+        for (double v : {0.9999995 * edge, 0.99999949 * edge, 0.99999951 * edge}) values.push_back(v);
+    }
+    for (double v : values) {
+        for (double signed_ : {v, -v}) {
+            ASSERT_TRUE(same_as_stream(signed_));
+            char text[kMaxG6Text + 8];
+            std::memset(text, 0x7f, sizeof text);
+            put_g6_fast(text, signed_);
+            for (std::size_t i = kMaxG6Text; i < sizeof text; ++i) ASSERT_EQ(text[i], 0x7f) << signed_;
+        }
     }
 }
