@@ -1,7 +1,7 @@
 #include "survey/survey_run.h"
 
 #include "app/failure.h"
-#include "app/huge_pages.h"
+#include "app/fresh_memory.h"
 #include "app/simulation_data.h"
 #include "errors/error_tasks.h"
 #include "lidar/lidar_tasks.h"
@@ -50,16 +50,25 @@ void SurveyRun::lay(PulseGenerator::Cursor& cursor, std::size_t count, std::vect
     }
     empty_with_room(lasers, count);
     if (pieces > 1) {
+        // The memory backed on all threads first, in one call per piece,
+        // rather than page by page as the list is laid out.
+        LaserLine* const room = lasers.data();
+        const std::size_t size = (count + pieces - 1) / pieces;
+        run_parallel(settings_.threads, pieces, [&](std::size_t p) {
+            const std::size_t begin = p * size;
+            prefault_for_writing(room + begin, (std::min(count, begin + size) - begin) * sizeof(LaserLine));
+        });
         lasers.resize(count);
         generate(cursor, count, pieces, lasers.data());
         return;
     }
     // On one thread the records are made and laid a piece at a time, while
-    // the piece is in the cache, rather than in two passes over the list.
-    lasers.clear();
+    // the piece is in the cache, rather than in two passes over the list;
+    // each piece's memory is backed in one call rather than page by page.
     while (lasers.size() < count) {
         const std::size_t begin = lasers.size();
         const std::size_t n = std::min(kLayingPiece, count - begin);
+        prefault_for_writing(lasers.data() + begin, n * sizeof(LaserLine));
         lasers.resize(begin + n);
         generate(cursor, n, 1, lasers.data() + begin);
     }
@@ -199,8 +208,8 @@ bool SurveyRun::run(SurveyObserver& observer) {
     std::vector<LidarPoint>& points = settings_.inMemory ? data_.points : ownPoints;
     const std::uint64_t chunkLimit = settings_.inMemory ? std::max<std::uint64_t>(n, 1) : settings_.chunkPulses;
     // A pulse gives at most one return: room for one per pulse of a chunk
-    // is never outgrown, so the list is neither copied as it grows nor
-    // touched beyond the returns it gets (on huge pages where offered).
+    // is never outgrown, so the list is never copied as it grows (and its
+    // memory is touched only as far as the returns go).
     if (castOn_) {
         empty_with_room(points, static_cast<std::size_t>(std::min<std::uint64_t>(chunkLimit, n)));
     } else {
