@@ -18,6 +18,9 @@ constexpr std::size_t kGenerationPiece = 16384;
 constexpr std::size_t kProbe = 4096;
 // Pulses made and laid at a time on one thread.
 constexpr std::size_t kLayingPiece = 2048;
+// Pulses made at a time in a buffer before they join the list: a few
+// dozen kilobytes.
+constexpr std::size_t kCachedPiece = 256;
 
 }  // namespace
 
@@ -62,15 +65,25 @@ void SurveyRun::lay(PulseGenerator::Cursor& cursor, std::size_t count, std::vect
         generate(cursor, count, pieces, lasers.data());
         return;
     }
-    // On one thread the records are made and laid a piece at a time, while
-    // the piece is in the cache, rather than in two passes over the list;
-    // each piece's memory is backed in one call rather than page by page.
+    // On one thread the records are made a piece at a time in a buffer that
+    // stays in the cache and copied onto the end of the list (rather than
+    // the list being grown with default records first and then written
+    // over); each piece's memory is backed in one call rather than page by
+    // page.
+    const ModelLimits limits = data_.limits();
+    std::vector<LaserLine> piece(std::min(kCachedPiece, count));
+    std::size_t backed = 0;  // records whose memory is backed
     while (lasers.size() < count) {
         const std::size_t begin = lasers.size();
-        const std::size_t n = std::min(kLayingPiece, count - begin);
-        prefault_for_writing(lasers.data() + begin, n * sizeof(LaserLine));
-        lasers.resize(begin + n);
-        generate(cursor, n, 1, lasers.data() + begin);
+        const std::size_t n = std::min(kCachedPiece, count - begin);
+        generator_.generate(cursor, n, piece.data());
+        expectedHits_ += count_expected_hits(piece.data(), n, limits);
+        if (begin + n > backed) {
+            const std::size_t upto = std::min(count, std::max(begin + n, backed + kLayingPiece));
+            prefault_for_writing(lasers.data() + backed, (upto - backed) * sizeof(LaserLine));
+            backed = upto;
+        }
+        lasers.insert(lasers.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n));
     }
 }
 
