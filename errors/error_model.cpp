@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <future>
 #include <stdexcept>
 
 namespace {
@@ -410,9 +411,21 @@ void ErrorStep::apply(LaserLine* lasers, std::size_t count) {
         const bool systematic = systematic_ != nullptr;
         const Systematic fixed{offset, range, trig};
         deviates_.resize(7 * std::min(count, kDrawBlock));
-        for (std::size_t block = 0; block < count; block += kDrawBlock) {
+        // With several threads the next block's draws are made on a thread
+        // of their own while this block is applied (the draws stay in
+        // order, one block after the other); on one thread, in turn.
+        const bool ahead = writer_threads(threads_) > 1 && count > kDrawBlock;
+        std::vector<std::uint32_t>* buffers[2] = {&pairs_, &pairsAhead_};
+        DeviateRun drawn = draw_deviates(*generator, 7 * std::min(kDrawBlock, count), *buffers[0]);
+        for (std::size_t block = 0, b = 0; block < count; block += kDrawBlock, ++b) {
             const std::size_t n = std::min(kDrawBlock, count - block);
-            const DeviateRun drawn = draw_deviates(*generator, 7 * n, pairs_);
+            const std::size_t nextBlock = block + kDrawBlock;
+            const std::size_t nextCount = nextBlock < count ? std::min(kDrawBlock, count - nextBlock) : 0;
+            std::future<DeviateRun> next;
+            std::vector<std::uint32_t>& nextPairs = *buffers[(b + 1) % 2];
+            if (nextCount > 0 && ahead)
+                next = std::async(std::launch::async,
+                                  [generator, nextCount, &nextPairs] { return draw_deviates(*generator, 7 * nextCount, nextPairs); });
             LaserLine* run = lasers + block;
             double* const deviates = deviates_.data();
             in_pieces(threads_, n, [&](std::size_t begin, std::size_t end) {
@@ -420,6 +433,11 @@ void ErrorStep::apply(LaserLine* lasers, std::size_t count) {
                 drawn.fill(7 * begin, 7 * end, z);
                 perturb(run + begin, end - begin, z, systematic ? &fixed : nullptr, s);
             });
+            if (next.valid()) {
+                drawn = next.get();
+            } else if (nextCount > 0) {
+                drawn = draw_deviates(*generator, 7 * nextCount, nextPairs);
+            }
         }
     } else {
         if (systematic_) {

@@ -46,12 +46,14 @@ std::uint64_t deviates_per_laser(bool random, bool overall);
 
 // The error dialog's settings as one step over runs of laser records. A
 // survey may be perturbed in one call or run by run in survey order: the
-// deviates are drawn on the calling thread, laser by laser in the order
+// deviates are drawn one thread at a time, laser by laser in the order
 // the whole-list functions below draw them, and applied on `threads`
 // threads (0: one per hardware thread), so the records are the same for
 // any split and any thread count. With the default generator only the
-// draws themselves (generator steps and the polar method's verdicts) stay
-// on the calling thread; the deviates are worked out from the drawn pairs
+// draws themselves (generator steps and the polar method's verdicts) are
+// made in turn, block by block (with several threads, a block's draws on a
+// thread of their own while the block before is applied; apply returns
+// with none pending); the deviates are worked out from the drawn pairs
 // where they are applied. (With random and overall error both on,
 // the whole-list order draws all random deviates first; only a single run
 // reproduces it.)
@@ -69,6 +71,7 @@ private:
     unsigned threads_;
     std::vector<double> deviates_;
     std::vector<std::uint32_t> pairs_;  // the accepted polar pairs of a block
+    std::vector<std::uint32_t> pairsAhead_;  // and of the next one, drawn meanwhile
 };
 
 // values: X, Y, Z (metres), Roll, Pitch, Yaw (degrees), Range (metres).
