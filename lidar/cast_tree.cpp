@@ -383,8 +383,6 @@ bool CastTree::cast(LaserLine& laser) const {
     ray.dx = laser.direction.x;
     ray.dy = laser.direction.y;
     ray.dz = laser.direction.z;
-    const double dir[3] = {ray.dx, ray.dy, ray.dz};
-    for (int i = 0; i < 3; ++i) ray.inv[i] = std::fabs(dir[i]) >= 1e-3 ? 1.0 / dir[i] : 0.0;
 
     // Mirror about the root centre, exactly as cast_laser does.
     unsigned mirrorMask = 0;
@@ -408,6 +406,11 @@ bool CastTree::cast(LaserLine& laser) const {
     ray.mirrorMask = mirrorMask;
 
     const double idx = reciprocal(dx), idy = reciprocal(dy), idz = reciprocal(dz);
+    // The leaf windows' 1 / d from the same quotients: 1 / -d is -(1 / d)
+    // exactly, and a mirrored component is the negated one.
+    ray.inv[0] = std::fabs(ray.dx) >= 1e-3 ? ((mirrorMask & 4) ? -idx : idx) : 0.0;
+    ray.inv[1] = std::fabs(ray.dy) >= 1e-3 ? ((mirrorMask & 1) ? -idy : idy) : 0.0;
+    ray.inv[2] = std::fabs(ray.dz) >= 1e-3 ? ((mirrorMask & 2) ? -idz : idz) : 0.0;
     const double t0x = entry_param((rootMin_[0] - ox) * idx);
     const double t1x = exit_param((rootMax_[0] - ox) * idx);
     const double t0z = entry_param((rootMin_[1] - oz) * idz);
@@ -505,6 +508,18 @@ inline __attribute__((always_inline)) bool CastTree::window(const Ray& ray, doub
 
 bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const {
     if (node.count == 0) return false;
+    {
+        // The leaf's cells and entries, fetched while the window and the
+        // slab test are worked out.
+        const char* c = reinterpret_cast<const char*>(cells_.data() + node.index);
+        const char* l = reinterpret_cast<const char*>(entries_.data() + node.index);
+        __builtin_prefetch(c);
+        __builtin_prefetch(l);
+        if (node.count > 8) {
+            __builtin_prefetch(c + 64);
+            __builtin_prefetch(l + 64);
+        }
+    }
     const double* h = half_[depth];
     // The leaf box, as the octree builder computes it.
     const double minX = cx - h[0], maxX = cx + h[0];
