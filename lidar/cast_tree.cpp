@@ -428,7 +428,14 @@ bool CastTree::cast(LaserLine& laser) const {
             segHi[0] < reachLo_[0] || segLo[0] > reachHi_[0] || segHi[1] < reachLo_[1] || segLo[1] > reachHi_[1])
             return false;
     }
-    if (!subtree(t0x, t0z, t0y, t1x, t1z, t1y, 0, rootCenter_[0], rootCenter_[1], rootCenter_[2], 0, ray))
+    // A ray without an x component whose origin lies strictly between the
+    // root's x planes (the survey's lasers when the flight lines run along
+    // x) has x parameters -inf and +inf, and NaN midpoints below the root:
+    // see subtree_yz. Otherwise the general traversal.
+    const bool yz = t0x == -HUGE_VAL && t1x == HUGE_VAL && std::fabs(t0z) <= 1e300 && std::fabs(t1z) <= 1e300 &&
+                    std::fabs(t0y) <= 1e300 && std::fabs(t1y) <= 1e300;
+    if (!(yz ? subtree_yz(t0z, t0y, t1z, t1y, 0, rootCenter_[0], rootCenter_[1], rootCenter_[2], 0, ray)
+             : subtree(t0x, t0z, t0y, t1x, t1z, t1y, 0, rootCenter_[0], rootCenter_[1], rootCenter_[2], 0, ray)))
         return false;
 
     laser.hitPoint = {ray.px, ray.py, ray.pz};
@@ -464,6 +471,50 @@ bool CastTree::subtree(double t0x, double t0z, double t0y, double t1x, double t1
                     cz + ((k & 2) ? h[1] : -h[1]), cy + ((k & 1) ? h[2] : -h[2]), depth + 1, ray))
             return true;
         current = ray_detail::next_child_of(current, cx1, cz1, cy1);
+    }
+    return false;
+}
+
+// subtree for a ray whose x parameters are -inf and +inf at the root, the
+// z and y ones finite. Below the root every x midpoint is NaN (-inf + inf,
+// then NaN + anything), and a node's x parameters are -inf or NaN on entry,
+// +inf or NaN on exit. So in subtree: t1x < 0 never holds; the entry is
+// never through an x plane and no comparison with an x midpoint holds, so
+// the first child's x bit comes from the midpoint rule alone (the origin
+// beyond the centre); and next_child_of never chooses x (ex < ez never
+// holds), so the x bit stays. What is left is the same arithmetic and the
+// same comparisons on z and y, done here without the x parameters.
+bool CastTree::subtree_yz(double t0z, double t0y, double t1z, double t1y, std::uint32_t index, double cx, double cz,
+                          double cy, unsigned depth, Ray& ray) const {
+    if (t1z < 0 || t1y < 0) return false;
+    const Node& node = nodes_[index];
+    if (!(node.count & kInnerNode)) return scan_leaf(node, cx, cz, cy, depth, ray);
+
+    const double tmz = 0.5 * (t0z + t1z);
+    const double tmy = 0.5 * (t0y + t1y);
+    // first_child_of with the x terms false; tmy is not NaN.
+    unsigned current = ray.ox > cx ? 4u : 0u;
+    if (t0z > t0y) {
+        if (tmy < t0z) current |= 1;
+    } else {
+        if (tmz < t0y) current |= 2;
+    }
+
+    const unsigned mask = node.count & 0xffu;
+    const double* h = half_[depth + 1];
+    // The x bit, and so the children's x centre, is the same for every
+    // child visited.
+    const double ccx = cx + (((current ^ ray.mirrorMask) & 4) ? h[0] : -h[0]);
+    while (current <= 7) {
+        const double cz0 = (current & 2) ? tmz : t0z, cz1 = (current & 2) ? t1z : tmz;
+        const double cy0 = (current & 1) ? tmy : t0y, cy1 = (current & 1) ? t1y : tmy;
+        const unsigned k = current ^ ray.mirrorMask;
+        if (((mask >> k) & 1) &&
+            subtree_yz(cz0, cy0, cz1, cy1, node.index + kRanks.rank[mask][k], ccx, cz + ((k & 2) ? h[1] : -h[1]),
+                       cy + ((k & 1) ? h[2] : -h[2]), depth + 1, ray))
+            return true;
+        // next_child_of with ex < ez false: z, or y when strictly first.
+        current = kNextChild[current][cy1 < cz1 ? 2 : 1];
     }
     return false;
 }

@@ -59,6 +59,34 @@ TEST(RandomScene, ReturnsAreTheHighestTrueHitsOfTheirLeaf) {
     EXPECT_LT(returns, 3900);
 }
 
+TEST(RandomScene, FlattenedTreeMatchesForRaysWithoutAnXComponent) {
+    // Lasers of flight lines along x have no x component: their x slab
+    // parameters are infinite and every x midpoint is NaN, which the
+    // flattened tree takes a way of its own for. Zero of either sign, and
+    // components so small that 1 / d overflows (mirrored or not); origins
+    // anywhere, on node planes and on the root's faces.
+    const Scene s = random_scene(20240612, 40, 500);
+    const CastTree tree(*s.root, s.triangles);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const double tinyX[] = {0.0, -0.0, 4.9e-324, -4.9e-324, 1e-310, -1e-310};
+    int hits = 0;
+    for (int i = 0; i < 6000; ++i) {
+        Vec3 o{-10 + 120 * u(rng), -10 + 120 * u(rng), i % 4 ? 40 + 20 * u(rng) : -15 - 10 * u(rng)};
+        if (i % 5 == 1) o.x = 6.25 * static_cast<int>(17 * u(rng));
+        if (i % 5 == 2) o.y = 6.25 * static_cast<int>(17 * u(rng));
+        if (i % 7 == 3) o.x = s.root->minCorner[0];
+        if (i % 7 == 4) o.x = s.root->maxCorner[0];
+        Vec3 d{0, 0.8 * (u(rng) - 0.5), i % 4 ? -1.0 : 1.0};
+        if (i % 11 == 5) d.y = i % 2 ? 0.0 : -0.0;
+        LaserLine l = laser(o, unit(d));
+        l.direction.x = tinyX[i % 6];
+        hits += cast_both(s, l, &tree).hitFaceIndex >= 0;
+        if (testing::Test::HasFailure()) FAIL() << "ray " << i;
+    }
+    EXPECT_GT(hits, 1000);
+}
+
 TEST(RandomScene, FlattenedTreeMatchesOnAwkwardGeometry) {
     // Slivers, walls standing in the xz and yz planes, flat, tiny and huge
     // triangles, far from the origin as survey coordinates are; rays in every
