@@ -544,17 +544,21 @@ inline __attribute__((always_inline)) bool CastTree::window(const Ray& ray, doub
     if (!(tlo <= thi)) return false;
     tlo -= 1e-12 * std::fabs(tlo);
     thi += 1e-12 * std::fabs(thi);
+    if (segLo) segment(ray, tlo, thi, segLo, segHi);
+    return true;
+}
 
+inline __attribute__((always_inline)) void CastTree::segment(const Ray& ray, double tlo, double thi, double* segLo,
+                                                              double* segHi) {
     // The part of the ray inside the window, as a box in x and y (again
     // with a slack far above rounding): a hit point in the box lies in it.
-    const double o[2] = {ox, oy}, d[2] = {ray.dx, ray.dy};
+    const double o[2] = {ray.ox, ray.oy}, d[2] = {ray.dx, ray.dy};
     for (int i = 0; i < 2; ++i) {
         const double a = o[i] + d[i] * tlo, b = o[i] + d[i] * thi;
         const double slack = 1e-9 * (std::fabs(o[i]) + std::fabs(a) + std::fabs(b)) + 1e-300;
         segLo[i] = std::min(a, b) - slack;
         segHi[i] = std::max(a, b) + slack;
     }
-    return true;
 }
 
 bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const {
@@ -581,7 +585,9 @@ bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsi
 
     double segLo[2], segHi[2];
     double tlo, thi;
-    if (!window(ray, minX, minZ, minY, maxX, maxZ, maxY, tlo, thi, segLo, segHi)) return false;
+    // The window first, the box of its part of the ray once the slab test
+    // has passed.
+    if (!window(ray, minX, minZ, minY, maxX, maxZ, maxY, tlo, thi, nullptr, nullptr)) return false;
     {
         // The part of the ray in the window lies beyond one face of the
         // leaf's slab, with a slack far above the rounding of the hit point
@@ -598,6 +604,8 @@ bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsi
         if ((sLo > slab.hi + slack && sHi > slab.hi + slack) || (sLo < slab.lo - slack && sHi < slab.lo - slack))
             return false;
     }
+
+    segment(ray, tlo, thi, segLo, segHi);
 
     // The ray's cells on the leaf grid: an entry whose cells miss them in
     // x or y cannot give a hit in this leaf (the old per-triangle bound

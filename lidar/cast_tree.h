@@ -135,6 +135,7 @@ private:
     bool scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const;
     static bool window(const Ray& ray, double minX, double minZ, double minY, double maxX, double maxZ, double maxY,
                        double& tlo, double& thi, double* segLo, double* segHi);
+    static void segment(const Ray& ray, double tlo, double thi, double* segLo, double* segHi);
 
     std::vector<Node> nodes_;  // root first
     std::vector<std::uint32_t> entries_;
