@@ -432,10 +432,16 @@ bool CastTree::cast(LaserLine& laser) const {
     // root's x planes (the survey's lasers when the flight lines run along
     // x) has x parameters -inf and +inf, and NaN midpoints below the root:
     // see subtree_yz. Otherwise the general traversal.
-    const bool yz = t0x == -HUGE_VAL && t1x == HUGE_VAL && std::fabs(t0z) <= 1e300 && std::fabs(t1z) <= 1e300 &&
-                    std::fabs(t0y) <= 1e300 && std::fabs(t1y) <= 1e300;
-    if (!(yz ? subtree_yz(t0z, t0y, t1z, t1y, 0, rootCenter_[0], rootCenter_[1], rootCenter_[2], 0, ray)
-             : subtree(t0x, t0z, t0y, t1x, t1z, t1y, 0, rootCenter_[0], rootCenter_[1], rootCenter_[2], 0, ray)))
+    // Likewise without a y component (flight lines along y): subtree_xz.
+    const bool finiteZ = std::fabs(t0z) <= 1e300 && std::fabs(t1z) <= 1e300;
+    const bool yz = t0x == -HUGE_VAL && t1x == HUGE_VAL && finiteZ && std::fabs(t0y) <= 1e300 &&
+                    std::fabs(t1y) <= 1e300;
+    const bool xz = !yz && t0y == -HUGE_VAL && t1y == HUGE_VAL && finiteZ && std::fabs(t0x) <= 1e300 &&
+                    std::fabs(t1x) <= 1e300;
+    const double* c = rootCenter_;
+    if (!(yz   ? subtree_yz(t0z, t0y, t1z, t1y, 0, c[0], c[1], c[2], 0, ray)
+          : xz ? subtree_xz(t0x, t0z, t1x, t1z, 0, c[0], c[1], c[2], 0, true, ray)
+               : subtree(t0x, t0z, t0y, t1x, t1z, t1y, 0, c[0], c[1], c[2], 0, ray)))
         return false;
 
     laser.hitPoint = {ray.px, ray.py, ray.pz};
@@ -515,6 +521,53 @@ bool CastTree::subtree_yz(double t0z, double t0y, double t1z, double t1y, std::u
             return true;
         // next_child_of with ex < ez false: z, or y when strictly first.
         current = kNextChild[current][cy1 < cz1 ? 2 : 1];
+    }
+    return false;
+}
+
+// subtree for a ray whose y parameters are -inf and +inf at the root, the
+// x and z ones finite. Below the root every y midpoint is NaN, a node's
+// entry y parameter is -inf while every y bit on its path (mirrored) is
+// clear and NaN after that (lowInf), and its exit one +inf or NaN. So in
+// subtree: t1y < 0 never holds; first_child_of, as y comes last in its
+// comparisons, picks by x or z as usual while the entry parameter is -inf
+// and otherwise finds every comparison false (the child with clear x and z
+// bits); the y bit comes from the midpoint rule alone; and next_child_of
+// never chooses y (nothing is below +inf or NaN), so the y bit stays.
+bool CastTree::subtree_xz(double t0x, double t0z, double t1x, double t1z, std::uint32_t index, double cx, double cz,
+                          double cy, unsigned depth, bool lowInf, Ray& ray) const {
+    if (t1x < 0 || t1z < 0) return false;
+    const Node& node = nodes_[index];
+    if (!(node.count & kInnerNode)) return scan_leaf(node, cx, cz, cy, depth, ray);
+
+    const double tmx = 0.5 * (t0x + t1x);
+    const double tmz = 0.5 * (t0z + t1z);
+    // first_child_of with the y terms as above; tmx is not NaN.
+    unsigned current = ray.oy > cy ? 1u : 0u;
+    if (lowInf) {
+        if (t0x > t0z) {
+            if (tmz < t0x) current |= 2;
+        } else {
+            if (tmx < t0z) current |= 4;
+        }
+    }
+
+    const unsigned mask = node.count & 0xffu;
+    const double* h = half_[depth + 1];
+    // The y bit, and so the children's y centre, is the same for every
+    // child visited; and so is the children's lowInf.
+    const double ccy = cy + (((current ^ ray.mirrorMask) & 1) ? h[2] : -h[2]);
+    const bool childLowInf = lowInf && !(current & 1);
+    while (current <= 7) {
+        const double cx0 = (current & 4) ? tmx : t0x, cx1 = (current & 4) ? t1x : tmx;
+        const double cz0 = (current & 2) ? tmz : t0z, cz1 = (current & 2) ? t1z : tmz;
+        const unsigned k = current ^ ray.mirrorMask;
+        if (((mask >> k) & 1) &&
+            subtree_xz(cx0, cz0, cx1, cz1, node.index + kRanks.rank[mask][k], cx + ((k & 4) ? h[0] : -h[0]),
+                       cz + ((k & 2) ? h[1] : -h[1]), ccy, depth + 1, childLowInf, ray))
+            return true;
+        // next_child_of with chosen > ey false: x when strictly first, or z.
+        current = kNextChild[current][cx1 < cz1 ? 0 : 1];
     }
     return false;
 }
