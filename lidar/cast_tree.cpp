@@ -383,8 +383,6 @@ bool CastTree::cast(LaserLine& laser) const {
     ray.dx = laser.direction.x;
     ray.dy = laser.direction.y;
     ray.dz = laser.direction.z;
-    const double dir[3] = {ray.dx, ray.dy, ray.dz};
-    for (int i = 0; i < 3; ++i) ray.inv[i] = std::fabs(dir[i]) >= 1e-3 ? 1.0 / dir[i] : 0.0;
 
     // Mirror about the root centre, exactly as cast_laser does.
     unsigned mirrorMask = 0;
@@ -408,6 +406,11 @@ bool CastTree::cast(LaserLine& laser) const {
     ray.mirrorMask = mirrorMask;
 
     const double idx = reciprocal(dx), idy = reciprocal(dy), idz = reciprocal(dz);
+    // The leaf windows' 1 / d from the same quotients: 1 / -d is -(1 / d)
+    // exactly, and a mirrored component is the negated one.
+    ray.inv[0] = std::fabs(ray.dx) >= 1e-3 ? ((mirrorMask & 4) ? -idx : idx) : 0.0;
+    ray.inv[1] = std::fabs(ray.dy) >= 1e-3 ? ((mirrorMask & 1) ? -idy : idy) : 0.0;
+    ray.inv[2] = std::fabs(ray.dz) >= 1e-3 ? ((mirrorMask & 2) ? -idz : idz) : 0.0;
     const double t0x = entry_param((rootMin_[0] - ox) * idx);
     const double t1x = exit_param((rootMax_[0] - ox) * idx);
     const double t0z = entry_param((rootMin_[1] - oz) * idz);
@@ -425,7 +428,20 @@ bool CastTree::cast(LaserLine& laser) const {
             segHi[0] < reachLo_[0] || segLo[0] > reachHi_[0] || segHi[1] < reachLo_[1] || segLo[1] > reachHi_[1])
             return false;
     }
-    if (!subtree(t0x, t0z, t0y, t1x, t1z, t1y, 0, rootCenter_[0], rootCenter_[1], rootCenter_[2], 0, ray))
+    // A ray without an x component whose origin lies strictly between the
+    // root's x planes (the survey's lasers when the flight lines run along
+    // x) has x parameters -inf and +inf, and NaN midpoints below the root:
+    // see subtree_yz. Otherwise the general traversal.
+    // Likewise without a y component (flight lines along y): subtree_xz.
+    const bool finiteZ = std::fabs(t0z) <= 1e300 && std::fabs(t1z) <= 1e300;
+    const bool yz = t0x == -HUGE_VAL && t1x == HUGE_VAL && finiteZ && std::fabs(t0y) <= 1e300 &&
+                    std::fabs(t1y) <= 1e300;
+    const bool xz = !yz && t0y == -HUGE_VAL && t1y == HUGE_VAL && finiteZ && std::fabs(t0x) <= 1e300 &&
+                    std::fabs(t1x) <= 1e300;
+    const double* c = rootCenter_;
+    if (!(yz   ? subtree_yz(t0z, t0y, t1z, t1y, 0, c[0], c[1], c[2], 0, ray)
+          : xz ? subtree_xz(t0x, t0z, t1x, t1z, 0, c[0], c[1], c[2], 0, true, ray)
+               : subtree(t0x, t0z, t0y, t1x, t1z, t1y, 0, c[0], c[1], c[2], 0, ray)))
         return false;
 
     laser.hitPoint = {ray.px, ray.py, ray.pz};
@@ -465,6 +481,97 @@ bool CastTree::subtree(double t0x, double t0z, double t0y, double t1x, double t1
     return false;
 }
 
+// subtree for a ray whose x parameters are -inf and +inf at the root, the
+// z and y ones finite. Below the root every x midpoint is NaN (-inf + inf,
+// then NaN + anything), and a node's x parameters are -inf or NaN on entry,
+// +inf or NaN on exit. So in subtree: t1x < 0 never holds; the entry is
+// never through an x plane and no comparison with an x midpoint holds, so
+// the first child's x bit comes from the midpoint rule alone (the origin
+// beyond the centre); and next_child_of never chooses x (ex < ez never
+// holds), so the x bit stays. What is left is the same arithmetic and the
+// same comparisons on z and y, done here without the x parameters.
+bool CastTree::subtree_yz(double t0z, double t0y, double t1z, double t1y, std::uint32_t index, double cx, double cz,
+                          double cy, unsigned depth, Ray& ray) const {
+    if (t1z < 0 || t1y < 0) return false;
+    const Node& node = nodes_[index];
+    if (!(node.count & kInnerNode)) return scan_leaf(node, cx, cz, cy, depth, ray);
+
+    const double tmz = 0.5 * (t0z + t1z);
+    const double tmy = 0.5 * (t0y + t1y);
+    // first_child_of with the x terms false; tmy is not NaN.
+    unsigned current = ray.ox > cx ? 4u : 0u;
+    if (t0z > t0y) {
+        if (tmy < t0z) current |= 1;
+    } else {
+        if (tmz < t0y) current |= 2;
+    }
+
+    const unsigned mask = node.count & 0xffu;
+    const double* h = half_[depth + 1];
+    // The x bit, and so the children's x centre, is the same for every
+    // child visited.
+    const double ccx = cx + (((current ^ ray.mirrorMask) & 4) ? h[0] : -h[0]);
+    while (current <= 7) {
+        const double cz0 = (current & 2) ? tmz : t0z, cz1 = (current & 2) ? t1z : tmz;
+        const double cy0 = (current & 1) ? tmy : t0y, cy1 = (current & 1) ? t1y : tmy;
+        const unsigned k = current ^ ray.mirrorMask;
+        if (((mask >> k) & 1) &&
+            subtree_yz(cz0, cy0, cz1, cy1, node.index + kRanks.rank[mask][k], ccx, cz + ((k & 2) ? h[1] : -h[1]),
+                       cy + ((k & 1) ? h[2] : -h[2]), depth + 1, ray))
+            return true;
+        // next_child_of with ex < ez false: z, or y when strictly first.
+        current = kNextChild[current][cy1 < cz1 ? 2 : 1];
+    }
+    return false;
+}
+
+// subtree for a ray whose y parameters are -inf and +inf at the root, the
+// x and z ones finite. Below the root every y midpoint is NaN, a node's
+// entry y parameter is -inf while every y bit on its path (mirrored) is
+// clear and NaN after that (lowInf), and its exit one +inf or NaN. So in
+// subtree: t1y < 0 never holds; first_child_of, as y comes last in its
+// comparisons, picks by x or z as usual while the entry parameter is -inf
+// and otherwise finds every comparison false (the child with clear x and z
+// bits); the y bit comes from the midpoint rule alone; and next_child_of
+// never chooses y (nothing is below +inf or NaN), so the y bit stays.
+bool CastTree::subtree_xz(double t0x, double t0z, double t1x, double t1z, std::uint32_t index, double cx, double cz,
+                          double cy, unsigned depth, bool lowInf, Ray& ray) const {
+    if (t1x < 0 || t1z < 0) return false;
+    const Node& node = nodes_[index];
+    if (!(node.count & kInnerNode)) return scan_leaf(node, cx, cz, cy, depth, ray);
+
+    const double tmx = 0.5 * (t0x + t1x);
+    const double tmz = 0.5 * (t0z + t1z);
+    // first_child_of with the y terms as above; tmx is not NaN.
+    unsigned current = ray.oy > cy ? 1u : 0u;
+    if (lowInf) {
+        if (t0x > t0z) {
+            if (tmz < t0x) current |= 2;
+        } else {
+            if (tmx < t0z) current |= 4;
+        }
+    }
+
+    const unsigned mask = node.count & 0xffu;
+    const double* h = half_[depth + 1];
+    // The y bit, and so the children's y centre, is the same for every
+    // child visited; and so is the children's lowInf.
+    const double ccy = cy + (((current ^ ray.mirrorMask) & 1) ? h[2] : -h[2]);
+    const bool childLowInf = lowInf && !(current & 1);
+    while (current <= 7) {
+        const double cx0 = (current & 4) ? tmx : t0x, cx1 = (current & 4) ? t1x : tmx;
+        const double cz0 = (current & 2) ? tmz : t0z, cz1 = (current & 2) ? t1z : tmz;
+        const unsigned k = current ^ ray.mirrorMask;
+        if (((mask >> k) & 1) &&
+            subtree_xz(cx0, cz0, cx1, cz1, node.index + kRanks.rank[mask][k], cx + ((k & 4) ? h[0] : -h[0]),
+                       cz + ((k & 2) ? h[1] : -h[1]), ccy, depth + 1, childLowInf, ray))
+            return true;
+        // next_child_of with chosen > ey false: x when strictly first, or z.
+        current = kNextChild[current][cx1 < cz1 ? 0 : 1];
+    }
+    return false;
+}
+
 inline __attribute__((always_inline)) bool CastTree::window(const Ray& ray, double minX, double minZ, double minY,
                                                              double maxX, double maxZ, double maxY,
                                                              double& tlo, double& thi, double* segLo, double* segHi) {
@@ -490,21 +597,37 @@ inline __attribute__((always_inline)) bool CastTree::window(const Ray& ray, doub
     if (!(tlo <= thi)) return false;
     tlo -= 1e-12 * std::fabs(tlo);
     thi += 1e-12 * std::fabs(thi);
+    if (segLo) segment(ray, tlo, thi, segLo, segHi);
+    return true;
+}
 
+inline __attribute__((always_inline)) void CastTree::segment(const Ray& ray, double tlo, double thi, double* segLo,
+                                                              double* segHi) {
     // The part of the ray inside the window, as a box in x and y (again
     // with a slack far above rounding): a hit point in the box lies in it.
-    const double o[2] = {ox, oy}, d[2] = {ray.dx, ray.dy};
+    const double o[2] = {ray.ox, ray.oy}, d[2] = {ray.dx, ray.dy};
     for (int i = 0; i < 2; ++i) {
         const double a = o[i] + d[i] * tlo, b = o[i] + d[i] * thi;
         const double slack = 1e-9 * (std::fabs(o[i]) + std::fabs(a) + std::fabs(b)) + 1e-300;
         segLo[i] = std::min(a, b) - slack;
         segHi[i] = std::max(a, b) + slack;
     }
-    return true;
 }
 
 bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const {
     if (node.count == 0) return false;
+    {
+        // The leaf's cells and entries, fetched while the window and the
+        // slab test are worked out.
+        const char* c = reinterpret_cast<const char*>(cells_.data() + node.index);
+        const char* l = reinterpret_cast<const char*>(entries_.data() + node.index);
+        __builtin_prefetch(c);
+        __builtin_prefetch(l);
+        if (node.count > 8) {
+            __builtin_prefetch(c + 64);
+            __builtin_prefetch(l + 64);
+        }
+    }
     const double* h = half_[depth];
     // The leaf box, as the octree builder computes it.
     const double minX = cx - h[0], maxX = cx + h[0];
@@ -515,7 +638,9 @@ bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsi
 
     double segLo[2], segHi[2];
     double tlo, thi;
-    if (!window(ray, minX, minZ, minY, maxX, maxZ, maxY, tlo, thi, segLo, segHi)) return false;
+    // The window first, the box of its part of the ray once the slab test
+    // has passed.
+    if (!window(ray, minX, minZ, minY, maxX, maxZ, maxY, tlo, thi, nullptr, nullptr)) return false;
     {
         // The part of the ray in the window lies beyond one face of the
         // leaf's slab, with a slack far above the rounding of the hit point
@@ -532,6 +657,8 @@ bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsi
         if ((sLo > slab.hi + slack && sHi > slab.hi + slack) || (sLo < slab.lo - slack && sHi < slab.lo - slack))
             return false;
     }
+
+    segment(ray, tlo, thi, segLo, segHi);
 
     // The ray's cells on the leaf grid: an entry whose cells miss them in
     // x or y cannot give a hit in this leaf (the old per-triangle bound

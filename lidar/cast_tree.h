@@ -130,9 +130,14 @@ private:
     struct Ray;
     bool subtree(double t0x, double t0z, double t0y, double t1x, double t1z, double t1y, std::uint32_t node,
                  double cx, double cz, double cy, unsigned depth, Ray& ray) const;
+    bool subtree_yz(double t0z, double t0y, double t1z, double t1y, std::uint32_t index, double cx, double cz,
+                    double cy, unsigned depth, Ray& ray) const;
+    bool subtree_xz(double t0x, double t0z, double t1x, double t1z, std::uint32_t index, double cx, double cz,
+                    double cy, unsigned depth, bool lowInf, Ray& ray) const;
     bool scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const;
     static bool window(const Ray& ray, double minX, double minZ, double minY, double maxX, double maxZ, double maxY,
                        double& tlo, double& thi, double* segLo, double* segHi);
+    static void segment(const Ray& ray, double tlo, double thi, double* segLo, double* segHi);
 
     std::vector<Node> nodes_;  // root first
     std::vector<std::uint32_t> entries_;

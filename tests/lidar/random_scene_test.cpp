@@ -59,6 +59,40 @@ TEST(RandomScene, ReturnsAreTheHighestTrueHitsOfTheirLeaf) {
     EXPECT_LT(returns, 3900);
 }
 
+TEST(RandomScene, FlattenedTreeMatchesForRaysWithoutAnXOrYComponent) {
+    // Lasers of flight lines along x (or y) have no x (or y) component:
+    // those slab parameters are infinite and every such midpoint is NaN,
+    // which the flattened tree takes ways of its own for. Zero of either
+    // sign, and components so small that 1 / d overflows (mirrored or not);
+    // origins anywhere, on node planes and on the root's faces.
+    const Scene s = random_scene(20240612, 40, 500);
+    const CastTree tree(*s.root, s.triangles);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const double tiny[] = {0.0, -0.0, 4.9e-324, -4.9e-324, 1e-310, -1e-310};
+    for (int axis = 0; axis < 2; ++axis) {
+        SCOPED_TRACE(axis ? "no y component" : "no x component");
+        const int other = 1 - axis;
+        const int rootAxis = axis ? 2 : 0;  // node axis order: x, z, y
+        int hits = 0;
+        for (int i = 0; i < 6000; ++i) {
+            double o[2] = {-10 + 120 * u(rng), -10 + 120 * u(rng)};
+            if (i % 5 == 1) o[axis] = 6.25 * static_cast<int>(17 * u(rng));
+            if (i % 5 == 2) o[other] = 6.25 * static_cast<int>(17 * u(rng));
+            if (i % 7 == 3) o[axis] = s.root->minCorner[rootAxis];
+            if (i % 7 == 4) o[axis] = s.root->maxCorner[rootAxis];
+            double d[2] = {0, 0};
+            d[other] = i % 11 == 5 ? (i % 2 ? 0.0 : -0.0) : 0.8 * (u(rng) - 0.5);
+            LaserLine l = laser({o[0], o[1], i % 4 ? 40 + 20 * u(rng) : -15 - 10 * u(rng)},
+                                unit(Vec3{d[0], d[1], i % 4 ? -1.0 : 1.0}));
+            (axis ? l.direction.y : l.direction.x) = tiny[i % 6];
+            hits += cast_both(s, l, &tree).hitFaceIndex >= 0;
+            if (testing::Test::HasFailure()) FAIL() << "ray " << i;
+        }
+        EXPECT_GT(hits, 1000);
+    }
+}
+
 TEST(RandomScene, FlattenedTreeMatchesOnAwkwardGeometry) {
     // Slivers, walls standing in the xz and yz planes, flat, tiny and huge
     // triangles, far from the origin as survey coordinates are; rays in every
