@@ -62,6 +62,19 @@ struct Builder {
         float xLo, xHi, yLo, yHi;
     };
 
+    // What a record leaves out of its triangle's corners: with it, corners
+    // and normal are the triangle's to the bit (see corners_of).
+    struct Corners {
+        double bx, by, bz, cy, cz;
+    };
+    struct TriangleCorners {
+        Vertex a, b, c;
+        Vec3 normal;
+    };
+    static TriangleCorners corners_of(const CastTree::Record& e, const Corners& k) {
+        return {{e.ax, e.ay, e.az}, {k.bx, k.by, k.bz}, {e.cx, k.cy, k.cz}, {e.nx, e.ny, e.nz}};
+    }
+
     static CastTree::Record make_record(const Triangle& tr) {
         CastTree::Record e{};
         e.nx = tr.normal.x;
@@ -122,7 +135,8 @@ struct Builder {
         return 2 * (8 * 0x1p-53 * edge * reach / det) + 8 * 0x1p-53 * products / det + 1e-15;
     }
 
-    static void set_bounds(const Triangle& tr, const CastTree::Record& e, Bounds& bounds, double reach) {
+    template <class Tri>
+    static void set_bounds(const Tri& tr, const CastTree::Record& e, Bounds& bounds, double reach) {
         bounds.xLo = bounds.yLo = -HUGE_VALF;
         bounds.xHi = bounds.yHi = HUGE_VALF;
         if (e.projection == CastTree::NeverInside) {
@@ -163,19 +177,20 @@ struct Builder {
     // projection the inside test uses (there a small step off the plane is a
     // long way along the projected-out axis). Triangles never inside are
     // left out; a leaf with a badly shaped or steep triangle gets no slab.
+    // triangleOf(r) gives record r's triangle (corners and normal).
     CastTree::LeafSlab leaf_slab(const CastTree::Node& node, const double* center, unsigned depth) const {
-        return leaf_slab(triangles, positionOf, entries, records, reach, half, node, center, depth);
+        const auto triangleOf = [this](std::uint32_t r) -> const Triangle& { return triangles[positionOf[r]]; };
+        return leaf_slab(triangleOf, entries, records, reach, half, node, center, depth);
     }
-    static CastTree::LeafSlab leaf_slab(const std::vector<Triangle>& triangles,
-                                        const std::vector<std::uint32_t>& positionOf,
-                                        const std::vector<std::uint32_t>& entries,
+    template <class TriangleOf>
+    static CastTree::LeafSlab leaf_slab(const TriangleOf& triangleOf, const std::vector<std::uint32_t>& entries,
                                         const std::vector<CastTree::Record>& records, const std::vector<double>& reach,
                                         const double (*half)[3], const CastTree::Node& node, const double* center,
                                         unsigned depth) {
         CastTree::LeafSlab slab{0, 0, 1, 0, -HUGE_VAL, HUGE_VAL};
         double sx = 0, sy = 0, sz = 0;
         for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
-            const Triangle& tr = triangles[positionOf[entries[i]]];
+            const auto& tr = triangleOf(entries[i]);
             const double f = tr.normal.z < 0 ? -1.0 : 1.0;
             sx += f * tr.normal.x;
             sy += f * tr.normal.y;
@@ -191,7 +206,7 @@ struct Builder {
         for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
             const CastTree::Record& e = records[entries[i]];
             if (e.projection == CastTree::NeverInside) continue;
-            const Triangle& tr = triangles[positionOf[entries[i]]];
+            const auto& tr = triangleOf(entries[i]);
             const double beta = beta_of(e, reach[entries[i]]);
             const double n = std::sqrt(tr.normal.x * tr.normal.x + tr.normal.y * tr.normal.y +
                                        tr.normal.z * tr.normal.z);
@@ -380,23 +395,6 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
 
 namespace {
 
-// Runs f(begin, end) over [0, n) cut into one range per thread.
-template <class F>
-void for_ranges(std::size_t n, unsigned threads, const F& f) {
-    if (threads <= 1 || n < 4096) {
-        f(std::size_t{0}, n);
-        return;
-    }
-    std::vector<std::thread> helpers;
-    const std::size_t step = (n + threads - 1) / threads;
-    for (unsigned i = 1; i < threads; ++i) {
-        const std::size_t begin = std::min(n, i * step), end = std::min(n, begin + step);
-        helpers.emplace_back([&f, begin, end] { f(begin, end); });
-    }
-    f(std::size_t{0}, std::min(n, step));
-    for (std::thread& t : helpers) t.join();
-}
-
 // A leaf that lists triangles: its node and its box.
 struct FlatLeaf {
     std::uint32_t node;
@@ -565,10 +563,24 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
         }
     }
     positionOf.shrink_to_fit();
+    // The triangles are read once, out of list order; what the bounds and
+    // slabs need of them is kept beside the records, in record order.
     records_.resize(positionOf.size());
-    for_ranges(records_.size(), threads, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t r = begin; r < end; ++r) records_[r] = Builder::make_record(triangles[positionOf[r]]);
+    std::vector<Builder::Corners> corners(records_.size());
+    octree_build::for_ranges(records_.size(), threads, [&](std::size_t begin, std::size_t end) {
+        constexpr std::size_t ahead = 12;
+        for (std::size_t r = begin; r < end; ++r) {
+            if (r + ahead < end) {
+                const char* next = reinterpret_cast<const char*>(&triangles[positionOf[r + ahead]]);
+                __builtin_prefetch(next);
+                __builtin_prefetch(next + 64);
+            }
+            const Triangle& t = triangles[positionOf[r]];
+            records_[r] = Builder::make_record(t);
+            corners[r] = {t.b.x, t.b.y, t.b.z, t.c.y, t.c.z};
+        }
     });
+    positionOf = std::vector<std::uint32_t>();
 
     // Each record's largest reach over the leaves that list it.
     std::vector<double> reach(records_.size(), 0.0);
@@ -586,9 +598,9 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
     }
 
     std::vector<Builder::Bounds> bounds(records_.size());
-    for_ranges(records_.size(), threads, [&](std::size_t begin, std::size_t end) {
+    octree_build::for_ranges(records_.size(), threads, [&](std::size_t begin, std::size_t end) {
         for (std::size_t r = begin; r < end; ++r)
-            Builder::set_bounds(triangles[positionOf[r]], records_[r], bounds[r], reach[r]);
+            Builder::set_bounds(Builder::corners_of(records_[r], corners[r]), records_[r], bounds[r], reach[r]);
     });
     for (std::size_t r = 0; r < records_.size(); ++r) {
         if (records_[r].projection == NeverInside) continue;
@@ -602,15 +614,15 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
     // Padding up to a whole block of sixteen: never read as an entry.
     cells_.resize(entries_.size() + 15);
     slabs_.resize(nodes_.size());
+    const auto triangleOf = [&](std::uint32_t r) { return Builder::corners_of(records_[r], corners[r]); };
     if (!(nodes_[0].count & kInnerNode))  // a root leaf has a slab even without triangles
-        slabs_[0] = Builder::leaf_slab(triangles, positionOf, entries_, records_, reach, half_, nodes_[0],
-                                       rootCenter_, 0);
-    for_ranges(leaves.size(), threads, [&](std::size_t begin, std::size_t end) {
+        slabs_[0] = Builder::leaf_slab(triangleOf, entries_, records_, reach, half_, nodes_[0], rootCenter_, 0);
+    octree_build::for_ranges(leaves.size(), threads, [&](std::size_t begin, std::size_t end) {
         for (std::size_t l = begin; l < end; ++l) {
             const FlatLeaf& leaf = leaves[l];
             const Node& node = nodes_[leaf.node];
-            slabs_[leaf.node] = Builder::leaf_slab(triangles, positionOf, entries_, records_, reach, half_, node,
-                                                   leaf.center, leaf.depth);
+            slabs_[leaf.node] =
+                Builder::leaf_slab(triangleOf, entries_, records_, reach, half_, node, leaf.center, leaf.depth);
             Builder::entry_cells(node, leaf.center, leaf.depth, half_, entries_, bounds, cellScale_, cells_);
         }
     });

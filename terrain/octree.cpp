@@ -10,45 +10,66 @@
 namespace octree_build {
 
 std::vector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter,
-                                        const NodeVec& rootHalf, unsigned /*threads*/) {
-    std::vector<NodeTriangle> out;
+                                        const NodeVec& rootHalf, unsigned threads) {
     const std::size_t n = triangles.size();
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> order(n);  // (curve key, position)
-    for (std::size_t i = 0; i < n; ++i) {
-        const Triangle& t = triangles[i];
-        const double centre[3] = {(t.a.x + t.b.x + t.c.x) / 3, (t.a.z + t.b.z + t.c.z) / 3,
-                                  (t.a.y + t.b.y + t.c.y) / 3};
-        std::uint32_t key = 0;
-        for (int q = 0; q < 3; ++q) {
-            double cell = 0.0;
-            if (rootHalf[q] > 0.0) cell = (centre[q] - (rootCenter[q] - rootHalf[q])) / (2 * rootHalf[q]) * 1024.0;
-            // Only the memory order depends on the key, so anything odd
-            // (a coordinate overflowing to infinity) simply goes to cell 0.
-            const auto bits = static_cast<std::uint32_t>(std::isfinite(cell) ? std::clamp(cell, 0.0, 1023.0) : 0.0);
-            key |= spread_bits(bits) << (2 - q);
+    // (curve key << 32) | position, sorted by key; equal keys keep position
+    // order.
+    std::vector<std::uint64_t> order(n), spare(n);
+    for_ranges(n, threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            const Triangle& t = triangles[i];
+            const double centre[3] = {(t.a.x + t.b.x + t.c.x) / 3, (t.a.z + t.b.z + t.c.z) / 3,
+                                      (t.a.y + t.b.y + t.c.y) / 3};
+            std::uint32_t key = 0;
+            for (int q = 0; q < 3; ++q) {
+                double cell = 0.0;
+                if (rootHalf[q] > 0.0) cell = (centre[q] - (rootCenter[q] - rootHalf[q])) / (2 * rootHalf[q]) * 1024.0;
+                // Only the memory order depends on the key, so anything odd
+                // (a coordinate overflowing to infinity) simply goes to cell 0.
+                const auto bits =
+                    static_cast<std::uint32_t>(std::isfinite(cell) ? std::clamp(cell, 0.0, 1023.0) : 0.0);
+                key |= spread_bits(bits) << (2 - q);
+            }
+            order[i] = (std::uint64_t{key} << 32) | i;
         }
-        order[i] = {key, static_cast<std::uint32_t>(i)};
+    });
+    // Radix sort of the 30-bit keys, ten bits a pass; each pass is stable.
+    for (int shift = 32; shift < 62; shift += 10) {
+        std::vector<std::size_t> start(1025, 0);
+        for (const std::uint64_t v : order) ++start[((v >> shift) & 1023) + 1];
+        for (int b = 0; b < 1024; ++b) start[b + 1] += start[b];
+        for (const std::uint64_t v : order) spare[start[(v >> shift) & 1023]++] = v;
+        order.swap(spare);
     }
-    std::sort(order.begin(), order.end());
+    spare = std::vector<std::uint64_t>();
 
-    out.resize(n);
-    for (std::size_t j = 0; j < n; ++j) {
-        const Triangle& t = triangles[order[j].second];
-        NodeTriangle& nt = out[j];
-        nt.position = order[j].second;
-        const Vertex* corners[3] = {&t.a, &t.b, &t.c};
-        for (int k = 0; k < 3; ++k) {
-            nt.corner[k][0] = corners[k]->x;
-            nt.corner[k][1] = corners[k]->z;
-            nt.corner[k][2] = corners[k]->y;
+    std::vector<NodeTriangle> out(n);
+    for_ranges(n, threads, [&](std::size_t begin, std::size_t end) {
+        constexpr std::size_t ahead = 12;
+        for (std::size_t j = begin; j < end; ++j) {
+            if (j + ahead < end) {
+                const char* next = reinterpret_cast<const char*>(&triangles[order[j + ahead] & 0xffffffffu]);
+                __builtin_prefetch(next);
+                __builtin_prefetch(next + 64);
+            }
+            const auto position = static_cast<std::uint32_t>(order[j]);
+            const Triangle& t = triangles[position];
+            NodeTriangle& nt = out[j];
+            nt.position = position;
+            const Vertex* corners[3] = {&t.a, &t.b, &t.c};
+            for (int k = 0; k < 3; ++k) {
+                nt.corner[k][0] = corners[k]->x;
+                nt.corner[k][1] = corners[k]->z;
+                nt.corner[k][2] = corners[k]->y;
+            }
+            nt.moderate = true;
+            for (int q = 0; q < 3; ++q) {
+                nt.lo[q] = std::min(nt.corner[0][q], std::min(nt.corner[1][q], nt.corner[2][q]));
+                nt.hi[q] = std::max(nt.corner[0][q], std::max(nt.corner[1][q], nt.corner[2][q]));
+                for (int k = 0; k < 3; ++k) nt.moderate = nt.moderate && moderate(nt.corner[k][q]);
+            }
         }
-        nt.moderate = true;
-        for (int q = 0; q < 3; ++q) {
-            nt.lo[q] = std::min(nt.corner[0][q], std::min(nt.corner[1][q], nt.corner[2][q]));
-            nt.hi[q] = std::max(nt.corner[0][q], std::max(nt.corner[1][q], nt.corner[2][q]));
-            for (int k = 0; k < 3; ++k) nt.moderate = nt.moderate && moderate(nt.corner[k][q]);
-        }
-    }
+    });
     return out;
 }
 

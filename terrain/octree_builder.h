@@ -108,12 +108,14 @@ inline bool overlap_impl(const double* c, const double* h, const double* va, con
 }
 
 // A triangle's corners in node axis order (x, z, y), with their bounds and
-// its position in the triangle list.
-struct NodeTriangle {
-    double corner[3][3];
+// its position in the triangle list. Two cache lines: what every split
+// reads (the bounds) in the first, the corners (read only when a box is
+// not surely overlapped) mostly in the second.
+struct alignas(64) NodeTriangle {
     double lo[3], hi[3];
     std::uint32_t position;
     bool moderate;  // every corner coordinate moderate() (see below)
+    double corner[3][3];
 };
 
 // 0, or a size from 2^-248 to 2^200. Such numbers are multiples of 2^-300,
@@ -148,6 +150,23 @@ inline std::uint32_t spread_bits(std::uint32_t v) {
     v = (v | (v << 4)) & 0x030c30c3u;
     v = (v | (v << 2)) & 0x09249249u;
     return v;
+}
+
+// Runs f(begin, end) over [0, n) cut into one range per thread.
+template <class F>
+inline void for_ranges(std::size_t n, unsigned threads, const F& f) {
+    if (threads <= 1 || n < 4096) {
+        f(std::size_t{0}, n);
+        return;
+    }
+    std::vector<std::thread> helpers;
+    const std::size_t step = (n + threads - 1) / threads;
+    for (unsigned i = 1; i < threads; ++i) {
+        const std::size_t begin = std::min(n, i * step), end = std::min(n, begin + step);
+        helpers.emplace_back([&f, begin, end] { f(begin, end); });
+    }
+    f(std::size_t{0}, std::min(n, step));
+    for (std::thread& t : helpers) t.join();
 }
 
 // The root box: 1.2 times the model's extent, centred on it, in node axis
@@ -326,19 +345,31 @@ private:
         // intact while the children below are built.
         std::array<std::vector<std::uint32_t>, 8>& lists = ctx.childLists[depth + 1];
         for (auto& list : lists) list.clear();
+        // The children in a given half along axis q, as a mask of children:
+        // halves[q][1 << s].
+        static constexpr std::uint8_t halves[3][4] = {
+            {0x00, 0x0f, 0xf0, 0xff}, {0x00, 0x33, 0xcc, 0xff}, {0x00, 0x55, 0xaa, 0xff}};
         for (const std::uint32_t index : overlaps) {
             const NodeTriangle& t = tris_[index];
-            // The box-axis test per half, shared by the four children in it.
-            bool in[3][2];
+            // The box-axis test per half, shared by the four children in it,
+            // and likewise surely_overlaps (the same differences and
+            // comparisons, made once per half), each as a mask of children.
+            unsigned in = 0xff, sure = 0xff;
             for (int q = 0; q < 3; ++q) {
-                for (int s = 0; s < 2; ++s)
-                    in[q][s] = !(t.lo[q] - side[q][s] > half[q] || t.hi[q] - side[q][s] < -half[q]);
+                unsigned inHalves = 0, sureHalves = 0;
+                for (int s = 0; s < 2; ++s) {
+                    const double lo = t.lo[q] - side[q][s], hi = t.hi[q] - side[q][s];
+                    inHalves |= unsigned(!(lo > half[q] || hi < -half[q])) << s;
+                    sureHalves |= unsigned(lo >= -shrunk[q] && hi <= shrunk[q]) << s;
+                }
+                in &= halves[q][inHalves];
+                sure &= halves[q][sureHalves];
             }
-            const bool sure = quick && t.moderate;
-            for (int k = 0; k < 8; ++k) {
-                if (in[0][(k >> 2) & 1] && in[1][(k >> 1) & 1] && in[2][k & 1] &&
-                    ((sure && surely_overlaps(t, childCenter[k].data(), shrunk)) ||
-                     overlap_impl<true>(childCenter[k].data(), half.data(), t.corner[0], t.corner[1], t.corner[2])))
+            if (!(quick && t.moderate)) sure = 0;
+            for (unsigned m = in; m != 0; m &= m - 1) {
+                const int k = __builtin_ctz(m);
+                if (((sure >> k) & 1) ||
+                    overlap_impl<true>(childCenter[k].data(), half.data(), t.corner[0], t.corner[1], t.corner[2]))
                     lists[k].push_back(index);
             }
         }
