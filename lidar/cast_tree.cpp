@@ -550,9 +550,9 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
     leafCount_ = leaves.size();
 
     // One record per listed triangle, in the order the leaves first list it.
-    std::vector<std::uint32_t> positionOf;
+    octree_build::BigVector<std::uint32_t> positionOf;
     {
-        std::vector<std::uint32_t> recordOf(triangles.size(), kNoRecord);
+        octree_build::BigVector<std::uint32_t> recordOf(triangles.size(), kNoRecord);
         for (std::uint32_t& e : entries_) {
             std::uint32_t& r = recordOf[e];
             if (r == kNoRecord) {
@@ -566,7 +566,7 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
     // The triangles are read once, out of list order; what the bounds and
     // slabs need of them is kept beside the records, in record order.
     records_.resize(positionOf.size());
-    std::vector<Builder::Corners> corners(records_.size());
+    octree_build::BigVector<Builder::Corners> corners(records_.size());
     octree_build::for_ranges(records_.size(), threads, [&](std::size_t begin, std::size_t end) {
         constexpr std::size_t ahead = 12;
         for (std::size_t r = begin; r < end; ++r) {
@@ -580,7 +580,7 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
             corners[r] = {t.b.x, t.b.y, t.b.z, t.c.y, t.c.z};
         }
     });
-    positionOf = std::vector<std::uint32_t>();
+    positionOf = octree_build::BigVector<std::uint32_t>();
 
     // Each record's largest reach over the leaves that list it.
     std::vector<double> reach(records_.size(), 0.0);

@@ -9,12 +9,12 @@
 
 namespace octree_build {
 
-std::vector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter,
+BigVector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter,
                                         const NodeVec& rootHalf, unsigned threads) {
     const std::size_t n = triangles.size();
     // (curve key << 32) | position, sorted by key; equal keys keep position
     // order.
-    std::vector<std::uint64_t> order(n), spare(n);
+    BigVector<std::uint64_t> order(n), spare(n);
     for_ranges(n, threads, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             const Triangle& t = triangles[i];
@@ -41,9 +41,9 @@ std::vector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, 
         for (const std::uint64_t v : order) spare[start[(v >> shift) & 1023]++] = v;
         order.swap(spare);
     }
-    spare = std::vector<std::uint64_t>();
+    spare = BigVector<std::uint64_t>();
 
-    std::vector<NodeTriangle> out(n);
+    BigVector<NodeTriangle> out(n);
     for_ranges(n, threads, [&](std::size_t begin, std::size_t end) {
         constexpr std::size_t ahead = 12;
         for (std::size_t j = begin; j < end; ++j) {

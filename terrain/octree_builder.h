@@ -16,6 +16,11 @@
 #include <utility>
 #include <vector>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+#include <new>
+
 namespace octree_build {
 
 
@@ -152,6 +157,47 @@ inline std::uint32_t spread_bits(std::uint32_t v) {
     return v;
 }
 
+// An allocator for the build's big arrays: blocks of 4 MiB and more are
+// mapped on their own and marked for transparent huge pages, which spares
+// the kernel a fault per 4 KiB page when they are first written.
+template <class T>
+struct BigAllocator {
+    using value_type = T;
+    BigAllocator() = default;
+    template <class U>
+    BigAllocator(const BigAllocator<U>&) {}
+    static constexpr std::size_t kLarge = std::size_t{4} << 20;
+
+    T* allocate(std::size_t n) {
+        const std::size_t bytes = n * sizeof(T);
+#ifdef __linux__
+        if (bytes >= kLarge) {
+            void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (p == MAP_FAILED) throw std::bad_alloc();
+            madvise(p, bytes, MADV_HUGEPAGE);  // a hint: without it, plain pages
+            return static_cast<T*>(p);
+        }
+#endif
+        return static_cast<T*>(::operator new(bytes, std::align_val_t(alignof(T))));
+    }
+    void deallocate(T* p, std::size_t n) {
+#ifdef __linux__
+        if (n * sizeof(T) >= kLarge) {
+            munmap(p, n * sizeof(T));
+            return;
+        }
+#endif
+        ::operator delete(p, std::align_val_t(alignof(T)));
+    }
+    template <class U>
+    bool operator==(const BigAllocator<U>&) const { return true; }
+    template <class U>
+    bool operator!=(const BigAllocator<U>&) const { return false; }
+};
+
+template <class T>
+using BigVector = std::vector<T, BigAllocator<T>>;
+
 // Runs f(begin, end) over [0, n) cut into one range per thread.
 template <class F>
 inline void for_ranges(std::size_t n, unsigned threads, const F& f) {
@@ -184,7 +230,7 @@ inline void root_box(const Vec3& maxCorner, const Vec3& minCorner, NodeVec& cent
 // positions in this copy while the tree is built; a leaf turns them back
 // into list positions, ascending, which gives exactly the lists of a build
 // in list order.
-std::vector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter,
+BigVector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter,
                                         const NodeVec& rootHalf, unsigned threads);
 
 // Builds the tree of the triangles into a sink. The sink sees every node in
@@ -392,7 +438,7 @@ private:
         return (quick && surely_overlaps(t, c, shrunk)) || overlap_impl<true>(c, h, t.corner[0], t.corner[1], t.corner[2]);
     }
 
-    std::vector<NodeTriangle> tris_;
+    BigVector<NodeTriangle> tris_;
     std::size_t budget_;  // nodes plus leaf entries the tree may take
 };
 
