@@ -198,21 +198,30 @@ struct BigAllocator {
 template <class T>
 using BigVector = std::vector<T, BigAllocator<T>>;
 
-// Runs f(begin, end) over [0, n) cut into one range per thread.
+// Runs f(run, begin, end) over [0, n) cut into `runs` runs of equal size
+// (the last may be shorter or empty), each on a thread of its own; the
+// caller's thread takes run 0.
+template <class F>
+inline void for_runs(std::size_t n, unsigned runs, const F& f) {
+    const std::size_t step = (n + runs - 1) / std::max(runs, 1u);
+    std::vector<std::thread> helpers;
+    for (unsigned r = 1; r < runs; ++r) {
+        const std::size_t begin = std::min(n, r * step), end = std::min(n, begin + step);
+        helpers.emplace_back([&f, r, begin, end] { f(r, begin, end); });
+    }
+    f(0u, std::size_t{0}, std::min(n, step));
+    for (std::thread& t : helpers) t.join();
+}
+
+// Runs f(begin, end) over [0, n), cut into one run per thread when that
+// pays.
 template <class F>
 inline void for_ranges(std::size_t n, unsigned threads, const F& f) {
     if (threads <= 1 || n < 4096) {
         f(std::size_t{0}, n);
         return;
     }
-    std::vector<std::thread> helpers;
-    const std::size_t step = (n + threads - 1) / threads;
-    for (unsigned i = 1; i < threads; ++i) {
-        const std::size_t begin = std::min(n, i * step), end = std::min(n, begin + step);
-        helpers.emplace_back([&f, begin, end] { f(begin, end); });
-    }
-    f(std::size_t{0}, std::min(n, step));
-    for (std::thread& t : helpers) t.join();
+    for_runs(n, threads, [&f](unsigned, std::size_t begin, std::size_t end) { f(begin, end); });
 }
 
 // The root box: 1.2 times the model's extent, centred on it, in node axis
@@ -255,15 +264,28 @@ public:
     Builder(const std::vector<Triangle>& triangles, const NodeVec& rootCenter, const NodeVec& rootHalf,
             unsigned threads)
         : tris_(curve_ordered(triangles, rootCenter, rootHalf, threads)),
-          budget_(16 * triangles.size() + (1u << 20)) {}
+          budget_(16 * triangles.size() + (1u << 20)),
+          threads_(std::max(1u, threads)) {}
 
     void build_root(Sink& sink, const NodeVec& center, const NodeVec& halfSize, unsigned threads) {
         // The root's candidates are all triangles.
-        std::vector<std::uint32_t> overlaps;
-        overlaps.reserve(tris_.size());
-        for (std::size_t i = 0; i < tris_.size(); ++i) {
-            if (overlaps_box(tris_[i], center.data(), halfSize.data())) overlaps.push_back(static_cast<std::uint32_t>(i));
+        // On several threads, a run each; each run's finds then move up
+        // behind the previous run's.
+        std::vector<std::uint32_t> overlaps(tris_.size());
+        std::vector<std::size_t> first(threads_, 0), found(threads_, 0);
+        for_runs(tris_.size(), threads_, [&](unsigned run, std::size_t begin, std::size_t end) {
+            std::size_t n = begin;
+            for (std::size_t i = begin; i < end; ++i)
+                if (overlaps_box(tris_[i], center.data(), halfSize.data())) overlaps[n++] = static_cast<std::uint32_t>(i);
+            first[run] = begin;
+            found[run] = n - begin;
+        });
+        std::size_t total = 0;
+        for (unsigned r = 0; r < threads_; ++r) {
+            std::copy(overlaps.begin() + first[r], overlaps.begin() + first[r] + found[r], overlaps.begin() + total);
+            total += found[r];
         }
+        overlaps.resize(total);
         Context main;
         if (threads > 1 && build_root_in_parallel(main, sink, center, halfSize, overlaps, threads)) return;
         main.spent = 0;
@@ -391,11 +413,44 @@ private:
         // intact while the children below are built.
         std::array<std::vector<std::uint32_t>, 8>& lists = ctx.childLists[depth + 1];
         for (auto& list : lists) list.clear();
+        const SplitBox box{half, side, childCenter, shrunk, quick};
+        const std::size_t n = overlaps.size();
+        if (depth == 0 && threads_ > 1 && n >= 65536) {
+            // The root's list on several threads, a run each; the runs'
+            // lists joined in order are the lists of one pass.
+            std::vector<std::array<std::vector<std::uint32_t>, 8>> runs(threads_);
+            for_runs(n, threads_, [&](unsigned run, std::size_t begin, std::size_t end) {
+                split_run(box, overlaps.data() + begin, end - begin, runs[run]);
+            });
+            for (int k = 0; k < 8; ++k)
+                for (const auto& run : runs) lists[k].insert(lists[k].end(), run[k].begin(), run[k].end());
+        } else {
+            split_run(box, overlaps.data(), n, lists);
+        }
+        sink.split(node, center, halfSize, depth, overlaps.empty(), childCenter, lists, children);
+        return true;
+    }
+
+    // A split node's children: their half sizes, centres per half, centres,
+    // and the shrunk half sizes of surely_overlaps when `quick`.
+    struct SplitBox {
+        const NodeVec& half;
+        const double (&side)[3][2];
+        const NodeVec* childCenter;
+        const double* shrunk;
+        bool quick;
+    };
+
+    // Appends the triangles of a run of the node's list to the lists of the
+    // children they overlap, in run order.
+    void split_run(const SplitBox& b, const std::uint32_t* indices, std::size_t count,
+                   std::array<std::vector<std::uint32_t>, 8>& lists) const {
         // The children in a given half along axis q, as a mask of children:
         // halves[q][1 << s].
         static constexpr std::uint8_t halves[3][4] = {
             {0x00, 0x0f, 0xf0, 0xff}, {0x00, 0x33, 0xcc, 0xff}, {0x00, 0x55, 0xaa, 0xff}};
-        for (const std::uint32_t index : overlaps) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint32_t index = indices[i];
             const NodeTriangle& t = tris_[index];
             // The box-axis test per half, shared by the four children in it,
             // and likewise surely_overlaps (the same differences and
@@ -404,23 +459,21 @@ private:
             for (int q = 0; q < 3; ++q) {
                 unsigned inHalves = 0, sureHalves = 0;
                 for (int s = 0; s < 2; ++s) {
-                    const double lo = t.lo[q] - side[q][s], hi = t.hi[q] - side[q][s];
-                    inHalves |= unsigned(!(lo > half[q] || hi < -half[q])) << s;
-                    sureHalves |= unsigned(lo >= -shrunk[q] && hi <= shrunk[q]) << s;
+                    const double lo = t.lo[q] - b.side[q][s], hi = t.hi[q] - b.side[q][s];
+                    inHalves |= unsigned(!(lo > b.half[q] || hi < -b.half[q])) << s;
+                    sureHalves |= unsigned(lo >= -b.shrunk[q] && hi <= b.shrunk[q]) << s;
                 }
                 in &= halves[q][inHalves];
                 sure &= halves[q][sureHalves];
             }
-            if (!(quick && t.moderate)) sure = 0;
+            if (!(b.quick && t.moderate)) sure = 0;
             for (unsigned m = in; m != 0; m &= m - 1) {
                 const int k = __builtin_ctz(m);
                 if (((sure >> k) & 1) ||
-                    overlap_impl<true>(childCenter[k].data(), half.data(), t.corner[0], t.corner[1], t.corner[2]))
+                    overlap_impl<true>(b.childCenter[k].data(), b.half.data(), t.corner[0], t.corner[1], t.corner[2]))
                     lists[k].push_back(index);
             }
         }
-        sink.split(node, center, halfSize, depth, overlaps.empty(), childCenter, lists, children);
-        return true;
     }
 
     static bool overlaps_box(const NodeTriangle& t, const double* c, const double* h) {
@@ -439,7 +492,8 @@ private:
     }
 
     BigVector<NodeTriangle> tris_;
-    std::size_t budget_;  // nodes plus leaf entries the tree may take
+    std::size_t budget_;
+    unsigned threads_;  // nodes plus leaf entries the tree may take
 };
 
 }  // namespace octree_build

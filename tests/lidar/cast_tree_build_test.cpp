@@ -59,7 +59,7 @@ TEST(CastTreeBuild, StraightFromTheTrianglesEqualsTheCopyOfTheOctree) {
     {
         std::vector<Vertex> vertices;
         std::vector<Face> faces;
-        make_sample_scene(vertices, faces, 30000);
+        make_sample_scene(vertices, faces, 80000);  // enough for the root to split on several threads
         models.push_back(model_of("sample", vertices, faces));
     }
     models.push_back(real_model("3dfier/testarea.obj"));
