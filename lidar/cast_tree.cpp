@@ -135,18 +135,19 @@ struct Builder {
         return 2 * (8 * 0x1p-53 * edge * reach / det) + 8 * 0x1p-53 * products / det + 1e-15;
     }
 
+    // Returns beta_of(e, reach) (0 for a triangle never inside).
     template <class Tri>
-    static void set_bounds(const Tri& tr, const CastTree::Record& e, Bounds& bounds, double reach) {
+    static double set_bounds(const Tri& tr, const CastTree::Record& e, Bounds& bounds, double reach) {
         bounds.xLo = bounds.yLo = -HUGE_VALF;
         bounds.xHi = bounds.yHi = HUGE_VALF;
         if (e.projection == CastTree::NeverInside) {
             bounds.xLo = HUGE_VALF;  // never inside: skipped at once
             bounds.xHi = -HUGE_VALF;
-            return;
+            return 0;
         }
         const bool xz = e.projection == CastTree::ProjectXZ;
         const double beta = beta_of(e, reach);
-        if (!(beta < 1e-4)) return;
+        if (!(beta < 1e-4)) return beta;
         const auto bound = [beta](const double* c, float& lo, float& hi) {
             const double l0 = std::min({c[0], c[1], c[2]}), h0 = std::max({c[0], c[1], c[2]});
             const double margin = 4 * beta * (h0 - l0) + 1e-9 * (std::fabs(l0) + std::fabs(h0)) + 1e-300;
@@ -163,6 +164,7 @@ struct Builder {
             const double cornersY[3] = {tr.a.y, tr.b.y, tr.c.y};
             bound(cornersY, bounds.yLo, bounds.yHi);
         }
+        return beta;
     }
 
     // The cells of every entry of the leaves under nodes[index], whose centre
@@ -177,16 +179,18 @@ struct Builder {
     // projection the inside test uses (there a small step off the plane is a
     // long way along the projected-out axis). Triangles never inside are
     // left out; a leaf with a badly shaped or steep triangle gets no slab.
-    // triangleOf(r) gives record r's triangle (corners and normal).
+    // triangleOf(r) gives record r's triangle (corners and normal),
+    // betaOf(r) its beta_of over the leaves that list it.
     CastTree::LeafSlab leaf_slab(const CastTree::Node& node, const double* center, unsigned depth) const {
         const auto triangleOf = [this](std::uint32_t r) -> const Triangle& { return triangles[positionOf[r]]; };
-        return leaf_slab(triangleOf, entries, records, reach, half, node, center, depth);
+        const auto betaOf = [this](std::uint32_t r) { return beta_of(records[r], reach[r]); };
+        return leaf_slab(triangleOf, betaOf, entries, records, half, node, center, depth);
     }
-    template <class TriangleOf>
-    static CastTree::LeafSlab leaf_slab(const TriangleOf& triangleOf, const std::vector<std::uint32_t>& entries,
-                                        const std::vector<CastTree::Record>& records, const std::vector<double>& reach,
-                                        const double (*half)[3], const CastTree::Node& node, const double* center,
-                                        unsigned depth) {
+    template <class TriangleOf, class BetaOf>
+    static CastTree::LeafSlab leaf_slab(const TriangleOf& triangleOf, const BetaOf& betaOf,
+                                        const std::vector<std::uint32_t>& entries,
+                                        const std::vector<CastTree::Record>& records, const double (*half)[3],
+                                        const CastTree::Node& node, const double* center, unsigned depth) {
         CastTree::LeafSlab slab{0, 0, 1, 0, -HUGE_VAL, HUGE_VAL};
         double sx = 0, sy = 0, sz = 0;
         for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
@@ -207,7 +211,7 @@ struct Builder {
             const CastTree::Record& e = records[entries[i]];
             if (e.projection == CastTree::NeverInside) continue;
             const auto& tr = triangleOf(entries[i]);
-            const double beta = beta_of(e, reach[entries[i]]);
+            const double beta = betaOf(entries[i]);
             const double n = std::sqrt(tr.normal.x * tr.normal.x + tr.normal.y * tr.normal.y +
                                        tr.normal.z * tr.normal.z);
             const double across = std::fabs(e.projection == CastTree::ProjectXY ? tr.normal.z : tr.normal.y);
@@ -565,6 +569,8 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
     positionOf.shrink_to_fit();
     // The triangles are read once, out of list order; what the bounds and
     // slabs need of them is kept beside the records, in record order.
+    records_.reserve(positionOf.size());
+    octree_build::advise_huge_pages(records_.data(), records_.capacity() * sizeof(Record));
     records_.resize(positionOf.size());
     octree_build::BigVector<Builder::Corners> corners(records_.size());
     octree_build::for_ranges(records_.size(), threads, [&](std::size_t begin, std::size_t end) {
@@ -597,10 +603,11 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
         }
     }
 
+    // Each record's bounds; its reach gives way to its beta_of.
     std::vector<Builder::Bounds> bounds(records_.size());
     octree_build::for_ranges(records_.size(), threads, [&](std::size_t begin, std::size_t end) {
         for (std::size_t r = begin; r < end; ++r)
-            Builder::set_bounds(Builder::corners_of(records_[r], corners[r]), records_[r], bounds[r], reach[r]);
+            reach[r] = Builder::set_bounds(Builder::corners_of(records_[r], corners[r]), records_[r], bounds[r], reach[r]);
     });
     for (std::size_t r = 0; r < records_.size(); ++r) {
         if (records_[r].projection == NeverInside) continue;
@@ -612,17 +619,22 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
     }
 
     // Padding up to a whole block of sixteen: never read as an entry.
+    cells_.reserve(entries_.size() + 15);
+    octree_build::advise_huge_pages(cells_.data(), cells_.capacity() * sizeof(EntryCells));
     cells_.resize(entries_.size() + 15);
+    slabs_.reserve(nodes_.size());
+    octree_build::advise_huge_pages(slabs_.data(), slabs_.capacity() * sizeof(LeafSlab));
     slabs_.resize(nodes_.size());
     const auto triangleOf = [&](std::uint32_t r) { return Builder::corners_of(records_[r], corners[r]); };
+    const auto betaOf = [&](std::uint32_t r) { return reach[r]; };
     if (!(nodes_[0].count & kInnerNode))  // a root leaf has a slab even without triangles
-        slabs_[0] = Builder::leaf_slab(triangleOf, entries_, records_, reach, half_, nodes_[0], rootCenter_, 0);
+        slabs_[0] = Builder::leaf_slab(triangleOf, betaOf, entries_, records_, half_, nodes_[0], rootCenter_, 0);
     octree_build::for_ranges(leaves.size(), threads, [&](std::size_t begin, std::size_t end) {
         for (std::size_t l = begin; l < end; ++l) {
             const FlatLeaf& leaf = leaves[l];
             const Node& node = nodes_[leaf.node];
             slabs_[leaf.node] =
-                Builder::leaf_slab(triangleOf, entries_, records_, reach, half_, node, leaf.center, leaf.depth);
+                Builder::leaf_slab(triangleOf, betaOf, entries_, records_, half_, node, leaf.center, leaf.depth);
             Builder::entry_cells(node, leaf.center, leaf.depth, half_, entries_, bounds, cellScale_, cells_);
         }
     });

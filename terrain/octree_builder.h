@@ -195,6 +195,20 @@ struct BigAllocator {
     bool operator!=(const BigAllocator<U>&) const { return false; }
 };
 
+// The same hint for an array allocated elsewhere, before it is first
+// written (the part of it that covers whole pages).
+inline void advise_huge_pages(const void* p, std::size_t bytes) {
+#ifdef __linux__
+    if (bytes < BigAllocator<char>::kLarge) return;
+    const std::uintptr_t page = 4096, a = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t begin = (a + page - 1) & ~(page - 1), end = (a + bytes) & ~(page - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+
 template <class T>
 using BigVector = std::vector<T, BigAllocator<T>>;
 
