@@ -430,6 +430,7 @@ public:
         return s;
     }
     Handle top() const { return top_; }
+    bool ignores(Handle node) const { return node < 0; }
 
     void leaf(Handle node, const NodeVec& center, const NodeVec&, int depth, const std::uint32_t* positions,
               std::size_t count) {

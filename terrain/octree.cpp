@@ -84,6 +84,7 @@ public:
     PointerSink() = default;
     explicit PointerSink(OctreeNode* top) : top_(top) {}
     OctreeNode* top() const { return top_; }
+    bool ignores(OctreeNode*) const { return false; }  // every node is made
 
     void leaf(OctreeNode* node, const NodeVec& center, const NodeVec& halfSize, int, const std::uint32_t* positions,
               std::size_t count) {

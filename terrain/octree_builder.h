@@ -202,6 +202,9 @@ BigVector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, co
 // store it:
 //   Handle                    what the sink knows a node by;
 //   Handle top()              the node the sink's part of the tree starts at;
+//   bool ignores(Handle)      true when nothing of the node's subtree is to be
+//                             recorded if its list is empty (the builder then
+//                             only counts it);
 //   void leaf(Handle, center, halfSize, depth, positions, count)
 //                             a leaf and its list (list positions, ascending);
 //   void split(Handle, center, halfSize, depth, ownListEmpty, childCenters,
@@ -305,6 +308,13 @@ private:
     // box, in candidate order) is already known.
     void build(Context& ctx, Sink& sink, Handle node, const NodeVec& center, const NodeVec& halfSize,
                const std::vector<std::uint32_t>& overlaps, std::size_t candidateCount, int depth) {
+        if (overlaps.empty() && sink.ignores(node)) {
+            // Nothing of it is stored: only its share of the budget counts,
+            // a leaf, or a split node over eight leaves (their candidate
+            // lists are empty).
+            ctx.spent += stays_leaf(ctx, halfSize, candidateCount, depth) ? 1 : 9;
+            return;
+        }
         Handle children[8];
         NodeVec childCenter[8];
         if (!split_lists(ctx, sink, node, center, halfSize, overlaps, candidateCount, depth, children, childCenter))
@@ -313,6 +323,11 @@ private:
         const NodeVec half = childHalf(halfSize);
         for (int k = 0; k < 8; ++k)
             build(ctx, sink, children[k], childCenter[k], half, lists[k], overlaps.size(), depth + 1);
+    }
+
+    bool stays_leaf(const Context& ctx, const NodeVec& halfSize, std::size_t candidateCount, int depth) const {
+        const bool degenerate = halfSize[0] == 0.0 && halfSize[1] == 0.0 && halfSize[2] == 0.0;
+        return candidateCount <= 100 || depth >= kMaxOctreeDepth || degenerate || ctx.spent >= budget_;
     }
 
     // A leaf goes to the sink with its list, and false is returned. A split
@@ -335,8 +350,7 @@ private:
         // billions of nodes. So the tree also has a budget of nodes plus leaf
         // entries, 16 per triangle and a million more; a real model uses a
         // few per triangle. Once it is spent the remaining nodes stay leaves.
-        const bool degenerate = halfSize[0] == 0.0 && halfSize[1] == 0.0 && halfSize[2] == 0.0;
-        if (candidateCount <= 100 || depth >= kMaxOctreeDepth || degenerate || ctx.spent >= budget_) {
+        if (stays_leaf(ctx, halfSize, candidateCount, depth)) {
             ctx.spent += 1 + overlaps.size();
             ctx.positions.resize(overlaps.size());
             for (std::size_t i = 0; i < overlaps.size(); ++i) ctx.positions[i] = tris_[overlaps[i]].position;
