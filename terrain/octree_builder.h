@@ -429,8 +429,9 @@ private:
                 unsigned inHalves = 0, sureHalves = 0;
                 for (int s = 0; s < 2; ++s) {
                     const double lo = t.lo[q] - b.side[q][s], hi = t.hi[q] - b.side[q][s];
-                    inHalves |= unsigned(!(lo > b.half[q] || hi < -b.half[q])) << s;
-                    sureHalves |= unsigned(lo >= -b.shrunk[q] && hi <= b.shrunk[q]) << s;
+                    // Bitwise, not short-circuit: no branch to mispredict.
+                    inHalves |= (unsigned(!(lo > b.half[q])) & unsigned(!(hi < -b.half[q]))) << s;
+                    sureHalves |= (unsigned(lo >= -b.shrunk[q]) & unsigned(hi <= b.shrunk[q])) << s;
                 }
                 in &= halves[q][inHalves];
                 sure &= halves[q][sureHalves];
