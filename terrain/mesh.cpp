@@ -74,7 +74,6 @@ void sort_mesh(std::vector<Triangle>& triangles) {
 
     std::vector<Triangle> sorted;
     sorted.reserve(n);
-    octree_build::advise_huge_pages(sorted.data(), n * sizeof(Triangle));
     for (const auto& key : keys) sorted.push_back(std::move(triangles[key.second]));
     triangles.swap(sorted);
 }

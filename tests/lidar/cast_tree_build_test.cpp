@@ -98,6 +98,7 @@ TEST(CastTreeBuild, StraightFromTheTrianglesEqualsTheCopyOfTheOctree) {
         for (const unsigned threads : {1u, 2u, 8u}) {
             const CastTree direct(m.triangles, maxCorner, minCorner, threads);
             EXPECT_TRUE(direct.identical(expected)) << m.label << " on " << threads << " threads";
+            EXPECT_EQ(direct.memory_bytes(), expected.memory_bytes()) << m.label;  // no slack in the arrays
         }
         if (m.label == "sample") {
             ASSERT_GT(expected.leaf_count(), 500u);  // a tree worth comparing
