@@ -34,12 +34,12 @@ public:
     std::vector<std::uint8_t> faceClasses;
     // Keyword table the OBJ loader labels faces with; empty: the default.
     ClassTable classTable;
-    // The octree while a model is prepared; a model load then keeps only
-    // castTree, the cast's compact copy of it (lidar/cast_tree.h), for as
-    // long as the model lives. castTreeRoot is the octree a copy was made
-    // from when an octree is put here by other means (lidar_tasks.h:
-    // prepared_cast_tree). Whoever replaces or drops the model resets all
-    // three.
+    // A model load keeps only castTree, the cast's compact copy of the
+    // octree (lidar/cast_tree.h), built straight from the triangles, for as
+    // long as the model lives; octreeRoot stays empty. castTreeRoot is the
+    // octree a copy was made from when an octree is put here by other means
+    // (lidar_tasks.h: prepared_cast_tree). Whoever replaces or drops the
+    // model resets all three.
     std::unique_ptr<OctreeNode> octreeRoot;
     std::shared_ptr<const CastTree> castTree;
     const OctreeNode* castTreeRoot = nullptr;

@@ -89,15 +89,9 @@ int main(int argc, char** argv) {
     timer.report("triangles");
     sort_mesh(data.triangles);
     timer.report("sort");
-    {
-        OctreeNode root;
-        create_octree(data.triangles, root, Vec3{data.maxX, data.maxY, data.maxZ},
-                      Vec3{data.minX, data.minY, data.minZ}, threads);
-        timer.report("octree");
-        data.castTree = std::make_shared<const CastTree>(root, data.triangles);
-        timer.report("cast tree");
-    }
-    timer.report("octree freed");
+    data.castTree = std::make_shared<const CastTree>(data.triangles, Vec3{data.maxX, data.maxY, data.maxZ},
+                                                     Vec3{data.minX, data.minY, data.minZ}, threads);
+    timer.report("cast tree");
 
     WizardValues values;
     values.flight.velocity = 100.0;

@@ -1,12 +1,15 @@
 #include "lidar/cast_tree.h"
 
 #include "lidar/ray_cast.h"
+#include "terrain/octree_builder.h"
 
 #include <emmintrin.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -58,6 +61,19 @@ struct Builder {
     struct Bounds {
         float xLo, xHi, yLo, yHi;
     };
+
+    // What a record leaves out of its triangle's corners: with it, corners
+    // and normal are the triangle's to the bit (see corners_of).
+    struct Corners {
+        double bx, by, bz, cy, cz;
+    };
+    struct TriangleCorners {
+        Vertex a, b, c;
+        Vec3 normal;
+    };
+    static TriangleCorners corners_of(const CastTree::Record& e, const Corners& k) {
+        return {{e.ax, e.ay, e.az}, {k.bx, k.by, k.bz}, {e.cx, k.cy, k.cz}, {e.nx, e.ny, e.nz}};
+    }
 
     static CastTree::Record make_record(const Triangle& tr) {
         CastTree::Record e{};
@@ -119,17 +135,19 @@ struct Builder {
         return 2 * (8 * 0x1p-53 * edge * reach / det) + 8 * 0x1p-53 * products / det + 1e-15;
     }
 
-    static void set_bounds(const Triangle& tr, const CastTree::Record& e, Bounds& bounds, double reach) {
+    // Returns beta_of(e, reach) (0 for a triangle never inside).
+    template <class Tri>
+    static double set_bounds(const Tri& tr, const CastTree::Record& e, Bounds& bounds, double reach) {
         bounds.xLo = bounds.yLo = -HUGE_VALF;
         bounds.xHi = bounds.yHi = HUGE_VALF;
         if (e.projection == CastTree::NeverInside) {
             bounds.xLo = HUGE_VALF;  // never inside: skipped at once
             bounds.xHi = -HUGE_VALF;
-            return;
+            return 0;
         }
         const bool xz = e.projection == CastTree::ProjectXZ;
         const double beta = beta_of(e, reach);
-        if (!(beta < 1e-4)) return;
+        if (!(beta < 1e-4)) return beta;
         const auto bound = [beta](const double* c, float& lo, float& hi) {
             const double l0 = std::min({c[0], c[1], c[2]}), h0 = std::max({c[0], c[1], c[2]});
             const double margin = 4 * beta * (h0 - l0) + 1e-9 * (std::fabs(l0) + std::fabs(h0)) + 1e-300;
@@ -146,6 +164,7 @@ struct Builder {
             const double cornersY[3] = {tr.a.y, tr.b.y, tr.c.y};
             bound(cornersY, bounds.yLo, bounds.yHi);
         }
+        return beta;
     }
 
     // The cells of every entry of the leaves under nodes[index], whose centre
@@ -160,11 +179,22 @@ struct Builder {
     // projection the inside test uses (there a small step off the plane is a
     // long way along the projected-out axis). Triangles never inside are
     // left out; a leaf with a badly shaped or steep triangle gets no slab.
+    // triangleOf(r) gives record r's triangle (corners and normal),
+    // betaOf(r) its beta_of over the leaves that list it.
     CastTree::LeafSlab leaf_slab(const CastTree::Node& node, const double* center, unsigned depth) const {
+        const auto triangleOf = [this](std::uint32_t r) -> const Triangle& { return triangles[positionOf[r]]; };
+        const auto betaOf = [this](std::uint32_t r) { return beta_of(records[r], reach[r]); };
+        return leaf_slab(triangleOf, betaOf, entries, records, half, node, center, depth);
+    }
+    template <class TriangleOf, class BetaOf>
+    static CastTree::LeafSlab leaf_slab(const TriangleOf& triangleOf, const BetaOf& betaOf,
+                                        const std::vector<std::uint32_t>& entries,
+                                        const std::vector<CastTree::Record>& records, const double (*half)[3],
+                                        const CastTree::Node& node, const double* center, unsigned depth) {
         CastTree::LeafSlab slab{0, 0, 1, 0, -HUGE_VAL, HUGE_VAL};
         double sx = 0, sy = 0, sz = 0;
         for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
-            const Triangle& tr = triangles[positionOf[entries[i]]];
+            const auto& tr = triangleOf(entries[i]);
             const double f = tr.normal.z < 0 ? -1.0 : 1.0;
             sx += f * tr.normal.x;
             sy += f * tr.normal.y;
@@ -180,8 +210,8 @@ struct Builder {
         for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
             const CastTree::Record& e = records[entries[i]];
             if (e.projection == CastTree::NeverInside) continue;
-            const Triangle& tr = triangles[positionOf[entries[i]]];
-            const double beta = beta_of(e, reach[entries[i]]);
+            const auto& tr = triangleOf(entries[i]);
+            const double beta = betaOf(entries[i]);
             const double n = std::sqrt(tr.normal.x * tr.normal.x + tr.normal.y * tr.normal.y +
                                        tr.normal.z * tr.normal.z);
             const double across = std::fabs(e.projection == CastTree::ProjectXY ? tr.normal.z : tr.normal.y);
@@ -231,6 +261,12 @@ struct Builder {
             return;
         }
         slabs[index] = leaf_slab(node, center, depth);
+        entry_cells(node, center, depth, half, entries, bounds, scale, cells);
+    }
+
+    static void entry_cells(const CastTree::Node& node, const double* center, unsigned depth, const double (*half)[3],
+                            const std::vector<std::uint32_t>& entries, const std::vector<Bounds>& bounds,
+                            const double (*scale)[2], std::vector<CastTree::EntryCells>& cells) {
         const double minX = center[0] - half[depth][0], minY = center[2] - half[depth][2];
         for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
             const Bounds& b = bounds[entries[i]];
@@ -292,12 +328,13 @@ struct Builder {
 
 }  // namespace
 
-CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangles) {
+void CastTree::set_root_box(const double* center, const double* minCorner, const double* maxCorner,
+                            const double* halfSize) {
     for (int i = 0; i < 3; ++i) {
-        rootCenter_[i] = root.center[i];
-        rootMin_[i] = root.minCorner[i];
-        rootMax_[i] = root.maxCorner[i];
-        half_[0][i] = root.halfSize[i];
+        rootCenter_[i] = center[i];
+        rootMin_[i] = minCorner[i];
+        rootMax_[i] = maxCorner[i];
+        half_[0][i] = halfSize[i];
     }
     for (int d = 1; d <= kMaxOctreeDepth; ++d)
         for (int i = 0; i < 3; ++i) half_[d][i] = half_[d - 1][i] / 2;
@@ -305,6 +342,10 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
         cellScale_[d][0] = 128 / half_[d][0];
         cellScale_[d][1] = 128 / half_[d][2];
     }
+}
+
+CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangles) {
+    set_root_box(root.center.data(), root.minCorner.data(), root.maxCorner.data(), root.halfSize.data());
 
     // Sizes first, so that the arrays are allocated once.
     std::size_t nodeCount = 1, entryCount = 0, recordCount = 0;
@@ -354,6 +395,265 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
     cells_.resize(entries_.size() + 15);
     slabs_.resize(nodes_.size());
     b.fill_cells(0, rootCenter_, 0, bounds, cellScale_, cells_, slabs_);
+}
+
+namespace {
+
+// A leaf that lists triangles: its node and its box.
+struct FlatLeaf {
+    std::uint32_t node;
+    std::uint32_t depth;
+    double center[3];
+};
+
+// Lays the octree builder's nodes out as CastTree does (see fill): the
+// stored children of a split node next to each other, placed when the node
+// splits, and a leaf's entries (triangle list positions for now) appended as
+// it comes. A child is stored when its list is not empty; the subtree of a
+// child with an empty list lists nothing. The converse holds unless a node
+// with a list has children that all have empty lists (a triangle touching
+// the node's box but, by rounding, none of its children's): such a tree is
+// marked irregular, and the caller builds it the long way.
+class FlatSink {
+public:
+    using Handle = std::int64_t;  // a node's index; -1 for a node that is not stored
+
+    std::vector<CastTree::Node> nodes;
+    std::vector<std::uint32_t> entries;
+    std::vector<FlatLeaf> leaves;
+    bool irregular = false;
+
+    static FlatSink whole() {
+        FlatSink s;
+        s.nodes.resize(1);
+        s.top_ = 0;
+        return s;
+    }
+    Handle top() const { return top_; }
+    bool ignores(Handle node) const { return node < 0; }
+
+    void leaf(Handle node, const NodeVec& center, const NodeVec&, int depth, const std::uint32_t* positions,
+              std::size_t count) {
+        if (node < 0) {
+            irregular = irregular || count > 0;
+            return;
+        }
+        CastTree::Node& n = nodes[static_cast<std::size_t>(node)];
+        n.index = static_cast<std::uint32_t>(entries.size());
+        n.count = static_cast<std::uint32_t>(count);
+        if (count == 0) return;
+        entries.insert(entries.end(), positions, positions + count);
+        leaves.push_back({static_cast<std::uint32_t>(node), static_cast<std::uint32_t>(depth),
+                          {center[0], center[1], center[2]}});
+    }
+
+    void split(Handle node, const NodeVec&, const NodeVec&, int, bool ownListEmpty, const NodeVec*,
+               const std::array<std::vector<std::uint32_t>, 8>& lists, Handle* children) {
+        for (int k = 0; k < 8; ++k) children[k] = -1;
+        if (node < 0) return;
+        unsigned mask = 0;
+        for (unsigned k = 0; k < 8; ++k)
+            if (!lists[k].empty()) mask |= 1u << k;
+        irregular = irregular || (mask == 0 && !ownListEmpty);
+        const auto first = static_cast<std::uint32_t>(nodes.size());
+        nodes[static_cast<std::size_t>(node)] = {first, CastTree::kInnerNode | mask};
+        nodes.resize(nodes.size() + kRanks.rank[mask][7] + ((mask >> 7) & 1));
+        for (unsigned k = 0; k < 8; ++k)
+            if ((mask >> k) & 1) children[k] = first + kRanks.rank[mask][k];
+    }
+
+    // A part starts at its own node 0, which stands for `child`.
+    FlatSink part(Handle child) const {
+        FlatSink s;
+        s.top_ = child < 0 ? -1 : 0;
+        if (child >= 0) s.nodes.resize(1);
+        return s;
+    }
+
+    // Appends the parts' nodes after the root's children, as a build in
+    // order would have placed them.
+    void join(std::array<FlatSink, 8>& parts) {
+        std::size_t nodeCount = nodes.size(), entryCount = entries.size(), leafCount = leaves.size();
+        for (const FlatSink& p : parts) {
+            nodeCount += p.nodes.empty() ? 0 : p.nodes.size() - 1;
+            entryCount += p.entries.size();
+            leafCount += p.leaves.size();
+        }
+        nodes.reserve(nodeCount);
+        entries.reserve(entryCount);
+        leaves.reserve(leafCount);
+        const unsigned mask = nodes[0].count & 0xffu;
+        for (unsigned k = 0; k < 8; ++k) {
+            FlatSink& p = parts[k];
+            irregular = irregular || p.irregular;
+            if (p.top_ < 0) continue;
+            const std::uint32_t slot = nodes[0].index + kRanks.rank[mask][k];
+            const auto base = static_cast<std::uint32_t>(nodes.size()) - 1;  // + local index
+            const auto entryBase = static_cast<std::uint32_t>(entries.size());
+            const auto place = [&](std::uint32_t local) { return local == 0 ? slot : base + local; };
+            for (std::size_t i = 0; i < p.nodes.size(); ++i) {
+                CastTree::Node n = p.nodes[i];
+                n.index += (n.count & CastTree::kInnerNode) ? base : entryBase;
+                if (i == 0)
+                    nodes[slot] = n;
+                else
+                    nodes.push_back(n);
+            }
+            entries.insert(entries.end(), p.entries.begin(), p.entries.end());
+            for (FlatLeaf leaf : p.leaves) {
+                leaf.node = place(leaf.node);
+                leaves.push_back(leaf);
+            }
+            p = FlatSink();
+        }
+    }
+
+    void restart() {
+        nodes.assign(1, CastTree::Node{});
+        entries.clear();
+        leaves.clear();
+        irregular = false;
+    }
+
+private:
+    Handle top_ = -1;
+};
+
+}  // namespace
+
+CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner, const Vec3& minCorner,
+                   unsigned threads) {
+    NodeVec center, halfSize;
+    octree_build::root_box(maxCorner, minCorner, center, halfSize);
+    if (threads == 0) threads = std::thread::hardware_concurrency();
+    threads = std::max(1u, std::min(threads, 8u));
+
+    FlatSink sink = FlatSink::whole();
+    {
+        octree_build::Builder<FlatSink> builder(triangles, center, halfSize, threads);
+        builder.build_root(sink, center, halfSize, threads);
+    }
+    if (sink.irregular) {
+        OctreeNode root;
+        create_octree(triangles, root, maxCorner, minCorner, threads);
+        *this = CastTree(root, triangles);
+        return;
+    }
+    // The root box as create_octree's root node has it.
+    double minCorner3[3], maxCorner3[3];
+    for (int q = 0; q < 3; ++q) {
+        maxCorner3[q] = center[q] + halfSize[q];
+        minCorner3[q] = center[q] - halfSize[q];
+    }
+    set_root_box(center.data(), minCorner3, maxCorner3, halfSize.data());
+
+    nodes_ = std::move(sink.nodes);
+    nodes_.shrink_to_fit();
+    entries_ = std::move(sink.entries);
+    entries_.shrink_to_fit();
+    const std::vector<FlatLeaf> leaves = std::move(sink.leaves);
+    leafCount_ = leaves.size();
+
+    // One record per listed triangle, in the order the leaves first list it.
+    octree_build::BigVector<std::uint32_t> positionOf;
+    {
+        octree_build::BigVector<std::uint32_t> recordOf(triangles.size(), kNoRecord);
+        for (std::uint32_t& e : entries_) {
+            std::uint32_t& r = recordOf[e];
+            if (r == kNoRecord) {
+                r = static_cast<std::uint32_t>(positionOf.size());
+                positionOf.push_back(e);
+            }
+            e = r;
+        }
+    }
+    positionOf.shrink_to_fit();
+    // The triangles are read once, out of list order; what the bounds and
+    // slabs need of them is kept beside the records, in record order.
+    records_.reserve(positionOf.size());
+    octree_build::advise_huge_pages(records_.data(), records_.capacity() * sizeof(Record));
+    records_.resize(positionOf.size());
+    octree_build::BigVector<Builder::Corners> corners(records_.size());
+    octree_build::for_ranges(records_.size(), threads, [&](std::size_t begin, std::size_t end) {
+        constexpr std::size_t ahead = 12;
+        for (std::size_t r = begin; r < end; ++r) {
+            if (r + ahead < end) {
+                const char* next = reinterpret_cast<const char*>(&triangles[positionOf[r + ahead]]);
+                __builtin_prefetch(next);
+                __builtin_prefetch(next + 64);
+            }
+            const Triangle& t = triangles[positionOf[r]];
+            records_[r] = Builder::make_record(t);
+            corners[r] = {t.b.x, t.b.y, t.b.z, t.c.y, t.c.z};
+        }
+    });
+    positionOf = octree_build::BigVector<std::uint32_t>();
+
+    // Each record's largest reach over the leaves that list it.
+    std::vector<double> reach(records_.size(), 0.0);
+    for (const FlatLeaf& leaf : leaves) {
+        double lo[3], hi[3];
+        for (int q = 0; q < 3; ++q) {
+            lo[q] = leaf.center[q] - half_[leaf.depth][q];
+            hi[q] = leaf.center[q] + half_[leaf.depth][q];
+        }
+        const Node& node = nodes_[leaf.node];
+        for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
+            const std::uint32_t r = entries_[i];
+            reach[r] = std::max(reach[r], Builder::reach_in(records_[r], lo, hi));
+        }
+    }
+
+    // Each record's bounds; its reach gives way to its beta_of.
+    std::vector<Builder::Bounds> bounds(records_.size());
+    octree_build::for_ranges(records_.size(), threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t r = begin; r < end; ++r)
+            reach[r] = Builder::set_bounds(Builder::corners_of(records_[r], corners[r]), records_[r], bounds[r], reach[r]);
+    });
+    for (std::size_t r = 0; r < records_.size(); ++r) {
+        if (records_[r].projection == NeverInside) continue;
+        const Builder::Bounds& k = bounds[r];
+        reachLo_[0] = std::min(reachLo_[0], static_cast<double>(k.xLo));
+        reachHi_[0] = std::max(reachHi_[0], static_cast<double>(k.xHi));
+        reachLo_[1] = std::min(reachLo_[1], static_cast<double>(k.yLo));
+        reachHi_[1] = std::max(reachHi_[1], static_cast<double>(k.yHi));
+    }
+
+    // Padding up to a whole block of sixteen: never read as an entry.
+    cells_.reserve(entries_.size() + 15);
+    octree_build::advise_huge_pages(cells_.data(), cells_.capacity() * sizeof(EntryCells));
+    cells_.resize(entries_.size() + 15);
+    slabs_.reserve(nodes_.size());
+    octree_build::advise_huge_pages(slabs_.data(), slabs_.capacity() * sizeof(LeafSlab));
+    slabs_.resize(nodes_.size());
+    const auto triangleOf = [&](std::uint32_t r) { return Builder::corners_of(records_[r], corners[r]); };
+    const auto betaOf = [&](std::uint32_t r) { return reach[r]; };
+    if (!(nodes_[0].count & kInnerNode))  // a root leaf has a slab even without triangles
+        slabs_[0] = Builder::leaf_slab(triangleOf, betaOf, entries_, records_, half_, nodes_[0], rootCenter_, 0);
+    octree_build::for_ranges(leaves.size(), threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t l = begin; l < end; ++l) {
+            const FlatLeaf& leaf = leaves[l];
+            const Node& node = nodes_[leaf.node];
+            slabs_[leaf.node] =
+                Builder::leaf_slab(triangleOf, betaOf, entries_, records_, half_, node, leaf.center, leaf.depth);
+            Builder::entry_cells(node, leaf.center, leaf.depth, half_, entries_, bounds, cellScale_, cells_);
+        }
+    });
+}
+
+bool CastTree::identical(const CastTree& other) const {
+    const auto same = [](const auto& a, const auto& b) {
+        return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(a[0])) == 0);
+    };
+    return same(nodes_, other.nodes_) && same(entries_, other.entries_) && same(cells_, other.cells_) &&
+           same(slabs_, other.slabs_) && same(records_, other.records_) && leafCount_ == other.leafCount_ &&
+           std::memcmp(rootCenter_, other.rootCenter_, sizeof rootCenter_) == 0 &&
+           std::memcmp(rootMin_, other.rootMin_, sizeof rootMin_) == 0 &&
+           std::memcmp(rootMax_, other.rootMax_, sizeof rootMax_) == 0 &&
+           std::memcmp(reachLo_, other.reachLo_, sizeof reachLo_) == 0 &&
+           std::memcmp(reachHi_, other.reachHi_, sizeof reachHi_) == 0 &&
+           std::memcmp(half_, other.half_, sizeof half_) == 0 &&
+           std::memcmp(cellScale_, other.cellScale_, sizeof cellScale_) == 0;
 }
 
 std::size_t CastTree::memory_bytes() const {

@@ -46,6 +46,16 @@ public:
     // The octree's boxes must be the halving of the root box that
     // create_octree makes; throws std::logic_error otherwise.
     CastTree(const OctreeNode& root, const std::vector<Triangle>& triangles);
+    // The copy of the octree create_octree would make of the triangles with
+    // these model limits (model order x, y, z), built straight from the
+    // triangles without the pointer octree, the same arrays to the bit. The
+    // root's eight subtrees are built on up to `threads` threads (0: one per
+    // hardware thread, at most eight); the result is the same for any count.
+    CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner, const Vec3& minCorner,
+             unsigned threads = 0);
+
+    // Whether both hold the same arrays and numbers, bit for bit.
+    bool identical(const CastTree& other) const;
 
     // Casts one laser. On a return writes hitPoint, range and hitFaceIndex
     // and returns true; otherwise leaves the laser unchanged.
@@ -128,6 +138,7 @@ public:
 
 private:
     struct Ray;
+    void set_root_box(const double* center, const double* minCorner, const double* maxCorner, const double* halfSize);
     bool subtree(double t0x, double t0z, double t0y, double t1x, double t1z, double t1y, std::uint32_t node,
                  double cx, double cz, double cy, unsigned depth, Ray& ray) const;
     bool subtree_yz(double t0z, double t0y, double t1z, double t1y, std::uint32_t index, double cx, double cz,

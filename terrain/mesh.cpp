@@ -1,5 +1,7 @@
 #include "terrain/mesh.h"
 
+#include "terrain/huge_pages.h"
+
 #include <algorithm>
 #include <cassert>
 
@@ -44,7 +46,10 @@ Triangle make_triangle(const Vertex& a, const Vertex& b, const Vertex& c,
 
 void generate_mesh(const std::vector<Vertex>& vertices, const std::vector<Face>& faces,
                    std::vector<Triangle>& triangles) {
-    triangles.reserve(triangles.size() + faces.size());
+    if (triangles.capacity() < triangles.size() + faces.size()) {
+        triangles.reserve(triangles.size() + faces.size());
+        octree_build::advise_huge_pages(triangles.data(), triangles.capacity() * sizeof(Triangle));
+    }
     for (std::size_t i = 0; i < faces.size(); ++i) {
         const Face& f = faces[i];
         for (const std::int32_t v : f.v) {

@@ -1,157 +1,22 @@
 #include "terrain/octree.h"
 
+#include "terrain/octree_builder.h"
+
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <thread>
 #include <utility>
 
-namespace {
+namespace octree_build {
 
-// The triangle/box overlap test of Tomas Akenine-Moeller (2001), on the box
-// centre, its half sizes and the three corners, all in node axis order.
-// Every comparison is strict, so a triangle that only touches the box (also a
-// box of zero thickness) overlaps it. The separating axes are tested in a
-// different order from the published code (box axes first, they reject most
-// triangles at once); each test is computed exactly as published, and the
-// result does not depend on the order.
-// With BoundsKnown the box-axis tests are left out: the caller has made
-// exactly those comparisons already.
-template <bool BoundsKnown = false>
-inline bool overlap_impl(const double* c, const double* h, const double* va, const double* vb, const double* vc) {
-    // Corners relative to the box centre.
-    const double v0[3] = {va[0] - c[0], va[1] - c[1], va[2] - c[2]};
-    const double v1[3] = {vb[0] - c[0], vb[1] - c[1], vb[2] - c[2]};
-    const double v2[3] = {vc[0] - c[0], vc[1] - c[1], vc[2] - c[2]};
-
-    // The three box axes.
-    for (int q = 0; q < 3 && !BoundsKnown; ++q) {
-        double mn = v0[q], mx = v0[q];
-        if (v1[q] < mn) mn = v1[q];
-        if (v1[q] > mx) mx = v1[q];
-        if (v2[q] < mn) mn = v2[q];
-        if (v2[q] > mx) mx = v2[q];
-        if (mn > h[q] || mx < -h[q]) return false;
-    }
-
-    const double e0[3] = {v1[0] - v0[0], v1[1] - v0[1], v1[2] - v0[2]};
-    const double e1[3] = {v2[0] - v1[0], v2[1] - v1[1], v2[2] - v1[2]};
-    const double e2[3] = {v0[0] - v2[0], v0[1] - v2[1], v0[2] - v2[2]};
-
-    // One separating-axis test: the corners projected on (box axis x edge)
-    // give pa and pb (the third corner projects onto one of them), the box
-    // projects to [-rad, rad].
-    auto separated = [](double pa, double pb, double rad) {
-        const double mn = pa < pb ? pa : pb;
-        const double mx = pa < pb ? pb : pa;
-        return mn > rad || mx < -rad;
-    };
-
-    // Edge e0: axes x, y, z with corners 0 and 2, 0 and 2, 1 and 2.
-    {
-        const double fex = std::fabs(e0[0]), fey = std::fabs(e0[1]), fez = std::fabs(e0[2]);
-        double a = e0[2], b = e0[1];
-        if (separated(a * v0[1] - b * v0[2], a * v2[1] - b * v2[2], fez * h[1] + fey * h[2])) return false;
-        a = e0[2], b = e0[0];
-        if (separated(-a * v0[0] + b * v0[2], -a * v2[0] + b * v2[2], fez * h[0] + fex * h[2])) return false;
-        a = e0[1], b = e0[0];
-        if (separated(a * v1[0] - b * v1[1], a * v2[0] - b * v2[1], fey * h[0] + fex * h[1])) return false;
-    }
-    // Edge e1: corners 0 and 2, 0 and 2, 0 and 1.
-    {
-        const double fex = std::fabs(e1[0]), fey = std::fabs(e1[1]), fez = std::fabs(e1[2]);
-        double a = e1[2], b = e1[1];
-        if (separated(a * v0[1] - b * v0[2], a * v2[1] - b * v2[2], fez * h[1] + fey * h[2])) return false;
-        a = e1[2], b = e1[0];
-        if (separated(-a * v0[0] + b * v0[2], -a * v2[0] + b * v2[2], fez * h[0] + fex * h[2])) return false;
-        a = e1[1], b = e1[0];
-        if (separated(a * v0[0] - b * v0[1], a * v1[0] - b * v1[1], fey * h[0] + fex * h[1])) return false;
-    }
-    // Edge e2: corners 0 and 1, 0 and 1, 1 and 2.
-    {
-        const double fex = std::fabs(e2[0]), fey = std::fabs(e2[1]), fez = std::fabs(e2[2]);
-        double a = e2[2], b = e2[1];
-        if (separated(a * v0[1] - b * v0[2], a * v1[1] - b * v1[2], fez * h[1] + fey * h[2])) return false;
-        a = e2[2], b = e2[0];
-        if (separated(-a * v0[0] + b * v0[2], -a * v1[0] + b * v1[2], fez * h[0] + fex * h[2])) return false;
-        a = e2[1], b = e2[0];
-        if (separated(a * v1[0] - b * v1[1], a * v2[0] - b * v2[1], fey * h[0] + fex * h[1])) return false;
-    }
-
-    // The triangle's plane, normal e0 x e1, against the box corners nearest
-    // and farthest along the normal.
-    const double n[3] = {e0[1] * e1[2] - e0[2] * e1[1], e0[2] * e1[0] - e0[0] * e1[2],
-                         e0[0] * e1[1] - e0[1] * e1[0]};
-    double vmin[3], vmax[3];
-    for (int q = 0; q < 3; ++q) {
-        if (n[q] > 0.0) {
-            vmin[q] = -h[q] - v0[q];
-            vmax[q] = h[q] - v0[q];
-        } else {
-            vmin[q] = h[q] - v0[q];
-            vmax[q] = -h[q] - v0[q];
-        }
-    }
-    if (n[0] * vmin[0] + n[1] * vmin[1] + n[2] * vmin[2] > 0.0) return false;
-    return n[0] * vmax[0] + n[1] * vmax[1] + n[2] * vmax[2] >= 0.0;
-}
-
-// A triangle's corners in node axis order (x, z, y), with their bounds and
-// its position in the triangle list.
-struct NodeTriangle {
-    double corner[3][3];
-    double lo[3], hi[3];
-    std::uint32_t position;
-    bool moderate;  // every corner coordinate moderate() (see below)
-};
-
-// 0, or a size from 2^-248 to 2^200. Such numbers are multiples of 2^-300,
-// and so are their differences; in the overlap test, differences,
-// products and sums of them then never come near the subnormal range or
-// overflow, and round with a relative error of at most 2^-53.
-inline bool moderate(double v) {
-    const double a = std::fabs(v);
-    return a == 0.0 || (a >= 0x1p-248 && a <= 0x1p200);
-}
-
-// Whether overlap_impl<true> must say yes without being asked: the
-// triangle's bounds lie inside the box shrunk by a factor 1 - 2^-20 on
-// every axis, and the numbers are moderate. In exact arithmetic a
-// triangle inside the box overlaps it; the margin keeps that so after
-// rounding. On each edge axis the corners project to |p| <= (|a| h1 +
-// |b| h2) (1 - 2^-20)(1 + 2^-53)^3, strictly below the computed box radius
-// (|a| h1 + |b| h2)(1 - 2^-53)^2 (or both are 0, which is no separation);
-// on the plane test every term of the nearest corner's dot product is <= 0
-// and of the farthest one >= 0, signs that rounding keeps.
-inline bool surely_overlaps(const NodeTriangle& t, const double* c, const double* shrunk) {
-    return t.lo[0] - c[0] >= -shrunk[0] && t.hi[0] - c[0] <= shrunk[0] &&  //
-           t.lo[1] - c[1] >= -shrunk[1] && t.hi[1] - c[1] <= shrunk[1] &&  //
-           t.lo[2] - c[2] >= -shrunk[2] && t.hi[2] - c[2] <= shrunk[2];
-}
-
-// Spreads the low 10 bits of v to every third bit.
-std::uint32_t spread_bits(std::uint32_t v) {
-    v &= 0x3ffu;
-    v = (v | (v << 16)) & 0x030000ffu;
-    v = (v | (v << 8)) & 0x0300f00fu;
-    v = (v | (v << 4)) & 0x030c30c3u;
-    v = (v | (v << 2)) & 0x09249249u;
-    return v;
-}
-
-class OctreeBuilder {
-public:
-    // The builder keeps its own copy of the triangles, in space-filling-curve
-    // order of their centres: the triangles of one node then lie close
-    // together in memory, where the list order (by height) scatters them.
-    // Node lists hold positions in this copy while the tree is built; a leaf
-    // turns them back into list positions, ascending, which gives exactly the
-    // lists of a build in list order.
-    OctreeBuilder(const std::vector<Triangle>& triangles, const NodeVec& rootCenter, const NodeVec& rootHalf)
-        : budget_(16 * triangles.size() + (1u << 20)) {
-        const std::size_t n = triangles.size();
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> order(n);  // (curve key, position)
-        for (std::size_t i = 0; i < n; ++i) {
+BigVector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter,
+                                        const NodeVec& rootHalf, unsigned threads) {
+    const std::size_t n = triangles.size();
+    // (curve key << 32) | position, sorted by key; equal keys keep position
+    // order.
+    BigVector<std::uint64_t> order(n), spare(n);
+    for_ranges(n, threads, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
             const Triangle& t = triangles[i];
             const double centre[3] = {(t.a.x + t.b.x + t.c.x) / 3, (t.a.z + t.b.z + t.c.z) / 3,
                                       (t.a.y + t.b.y + t.c.y) / 3};
@@ -161,18 +26,36 @@ public:
                 if (rootHalf[q] > 0.0) cell = (centre[q] - (rootCenter[q] - rootHalf[q])) / (2 * rootHalf[q]) * 1024.0;
                 // Only the memory order depends on the key, so anything odd
                 // (a coordinate overflowing to infinity) simply goes to cell 0.
-                const auto bits = static_cast<std::uint32_t>(std::isfinite(cell) ? std::clamp(cell, 0.0, 1023.0) : 0.0);
+                const auto bits =
+                    static_cast<std::uint32_t>(std::isfinite(cell) ? std::clamp(cell, 0.0, 1023.0) : 0.0);
                 key |= spread_bits(bits) << (2 - q);
             }
-            order[i] = {key, static_cast<std::uint32_t>(i)};
+            order[i] = (std::uint64_t{key} << 32) | i;
         }
-        std::sort(order.begin(), order.end());
+    });
+    // Radix sort of the 30-bit keys, ten bits a pass; each pass is stable.
+    for (int shift = 32; shift < 62; shift += 10) {
+        std::vector<std::size_t> start(1025, 0);
+        for (const std::uint64_t v : order) ++start[((v >> shift) & 1023) + 1];
+        for (int b = 0; b < 1024; ++b) start[b + 1] += start[b];
+        for (const std::uint64_t v : order) spare[start[(v >> shift) & 1023]++] = v;
+        order.swap(spare);
+    }
+    spare = BigVector<std::uint64_t>();
 
-        tris_.resize(n);
-        for (std::size_t j = 0; j < n; ++j) {
-            const Triangle& t = triangles[order[j].second];
-            NodeTriangle& nt = tris_[j];
-            nt.position = order[j].second;
+    BigVector<NodeTriangle> out(n);
+    for_ranges(n, threads, [&](std::size_t begin, std::size_t end) {
+        constexpr std::size_t ahead = 12;
+        for (std::size_t j = begin; j < end; ++j) {
+            if (j + ahead < end) {
+                const char* next = reinterpret_cast<const char*>(&triangles[order[j + ahead] & 0xffffffffu]);
+                __builtin_prefetch(next);
+                __builtin_prefetch(next + 64);
+            }
+            const auto position = static_cast<std::uint32_t>(order[j]);
+            const Triangle& t = triangles[position];
+            NodeTriangle& nt = out[j];
+            nt.position = position;
             const Vertex* corners[3] = {&t.a, &t.b, &t.c};
             for (int k = 0; k < 3; ++k) {
                 nt.corner[k][0] = corners[k]->x;
@@ -186,199 +69,75 @@ public:
                 for (int k = 0; k < 3; ++k) nt.moderate = nt.moderate && moderate(nt.corner[k][q]);
             }
         }
-    }
+    });
+    return out;
+}
 
-    void build_root(OctreeNode& root, const NodeVec& center, const NodeVec& halfSize, unsigned threads) {
-        // The root's candidates are all triangles.
-        std::vector<std::uint32_t> overlaps;
-        overlaps.reserve(tris_.size());
-        for (std::size_t i = 0; i < tris_.size(); ++i) {
-            if (overlaps_box(tris_[i], center.data(), halfSize.data())) overlaps.push_back(static_cast<std::uint32_t>(i));
+}  // namespace octree_build
+
+namespace {
+
+// Records the nodes as OctreeNode records.
+class PointerSink {
+public:
+    using Handle = OctreeNode*;
+    PointerSink() = default;
+    explicit PointerSink(OctreeNode* top) : top_(top) {}
+    OctreeNode* top() const { return top_; }
+    bool ignores(OctreeNode*) const { return false; }  // every node is made
+
+    void leaf(OctreeNode* node, const NodeVec& center, const NodeVec& halfSize, int, const std::uint32_t* positions,
+              std::size_t count) {
+        set_box(*node, center, halfSize);
+        node->isLeaf = 1;
+        node->triangleIndices.assign(positions, positions + count);
+    }
+    void split(OctreeNode* node, const NodeVec& center, const NodeVec& halfSize, int, bool, const NodeVec* childCenters,
+               const std::array<std::vector<std::uint32_t>, 8>&, OctreeNode** children) {
+        set_box(*node, center, halfSize);
+        node->isLeaf = 0;
+        node->triangleIndices.clear();
+        for (int k = 0; k < 8; ++k) {
+            node->children[k] = std::make_unique<OctreeNode>();
+            node->children[k]->parent = node;
+            node->children[k]->center = childCenters[k];
+            children[k] = node->children[k].get();
         }
-        Context main;
-        if (threads > 1 && build_root_in_parallel(main, root, center, halfSize, overlaps, threads)) return;
-        main.spent = 0;
-        build(main, root, center, halfSize, overlaps, tris_.size(), nullptr, 0);
+    }
+    PointerSink part(OctreeNode* child) const { return PointerSink(child); }
+    void join(std::array<PointerSink, 8>&) {}
+    void restart() {
+        for (auto& child : top_->children) child.reset();
     }
 
 private:
-    // What one thread's part of the build works with: the children's lists
-    // per depth, and the nodes plus leaf entries made so far.
-    struct Context {
-        std::vector<std::array<std::vector<std::uint32_t>, 8>> childLists{kMaxOctreeDepth + 1};
-        std::size_t spent = 0;
-    };
-
-    // The eight subtrees of a split root built on several threads, each
-    // with a context of its own. The budget is one count over the whole
-    // tree in build order, so a subtree's share is known only once those
-    // before it are done. Every subtree is therefore first built as if it
-    // had the whole budget to itself: when the total then stays within the
-    // budget, no node anywhere met a spent budget, and the tree is the one a
-    // build in order makes. Otherwise (a pathological model) the caller
-    // builds it again in order; each thread stops splitting at the budget,
-    // so this costs at most a few times a normal build. False when the root
-    // is a leaf.
-    bool build_root_in_parallel(Context& main, OctreeNode& root, const NodeVec& center, const NodeVec& halfSize,
-                                const std::vector<std::uint32_t>& overlaps, unsigned threads) {
-        if (!split_lists(main, root, center, halfSize, overlaps, tris_.size(), nullptr, 0)) return false;
-        std::array<Context, 8> contexts;
-        std::atomic<unsigned> next{0};
-        const auto work = [&] {
-            for (unsigned k; (k = next.fetch_add(1)) < 8;) {
-                const NodeVec& c = root.children[k]->center;  // set by split_lists
-                build(contexts[k], *root.children[k], c, childHalf(halfSize), main.childLists[1][k], overlaps.size(),
-                      &root, 1);
-            }
-        };
-        std::vector<std::thread> helpers;
-        for (unsigned i = 1; i < threads; ++i) helpers.emplace_back(work);
-        work();
-        for (std::thread& t : helpers) t.join();
-        std::size_t total = main.spent;
-        for (const Context& c : contexts) total += c.spent;
-        if (total <= budget_) return true;
-        for (auto& child : root.children) child.reset();
-        return false;
-    }
-
-    static NodeVec childHalf(const NodeVec& halfSize) { return {halfSize[0] / 2, halfSize[1] / 2, halfSize[2] / 2}; }
-
-    // Fills `node` whose overlap list (its candidates that overlap its box,
-    // in candidate order) is already known.
-    void build(Context& ctx, OctreeNode& node, const NodeVec& center, const NodeVec& halfSize,
-               const std::vector<std::uint32_t>& overlaps, std::size_t candidateCount, OctreeNode* parent,
-               int depth) {
-        if (!split_lists(ctx, node, center, halfSize, overlaps, candidateCount, parent, depth)) return;
-        std::array<std::vector<std::uint32_t>, 8>& lists = ctx.childLists[depth + 1];
-        for (int k = 0; k < 8; ++k) {
-            build(ctx, *node.children[k], node.children[k]->center, childHalf(halfSize), lists[k], overlaps.size(),
-                  &node, depth + 1);
-        }
-    }
-
-    // Sets up `node`. A leaf gets its list, and false is returned. A split
-    // node gets eight children (their centres set, nothing else yet) and
-    // the overlap lists of all eight in ctx.childLists[depth + 1], worked out
-    // in one pass over its own list, the children's candidates; each
-    // triangle is then fetched once rather than eight times. The result is
-    // the same as testing child by child.
-    bool split_lists(Context& ctx, OctreeNode& node, const NodeVec& center, const NodeVec& halfSize,
-                     const std::vector<std::uint32_t>& overlaps, std::size_t candidateCount, OctreeNode* parent,
-                     int depth) {
+    static void set_box(OctreeNode& node, const NodeVec& center, const NodeVec& halfSize) {
         node.center = center;
         node.halfSize = halfSize;
-        node.parent = parent;
         for (int q = 0; q < 3; ++q) {
             node.maxCorner[q] = center[q] + halfSize[q];
             node.minCorner[q] = center[q] - halfSize[q];
         }
-        node.triangleIndices.clear();
-        node.isLeaf = 1;
-
-        // Split on the size of the candidate list, not of the node's own
-        // list. A node at the depth bound stays a leaf (more than 100
-        // triangles meeting in one point would be split forever), and so does
-        // a box without extent: its children would all be the same box.
-        //
-        // The depth bound alone does not stop a blow-up: over 100 triangles
-        // sharing an edge, or lying on top of each other, keep whole rows or
-        // planes of boxes at every depth above 100, and 16 levels of that is
-        // billions of nodes. So the tree also has a budget of nodes plus leaf
-        // entries, 16 per triangle and a million more; a real model uses a
-        // few per triangle. Once it is spent the remaining nodes stay leaves.
-        const bool degenerate = halfSize[0] == 0.0 && halfSize[1] == 0.0 && halfSize[2] == 0.0;
-        if (candidateCount <= 100 || depth >= kMaxOctreeDepth || degenerate || ctx.spent >= budget_) {
-            ctx.spent += 1 + overlaps.size();
-            node.triangleIndices.resize(overlaps.size());
-            for (std::size_t i = 0; i < overlaps.size(); ++i) node.triangleIndices[i] = tris_[overlaps[i]].position;
-            std::sort(node.triangleIndices.begin(), node.triangleIndices.end());
-            return false;
-        }
-        node.isLeaf = 0;
-        ++ctx.spent;
-
-        // Child k: bit 4 upper x, bit 2 upper z, bit 1 upper y.
-        const NodeVec half = childHalf(halfSize);
-        double side[3][2];  // child centre per component, lower and upper half
-        for (int q = 0; q < 3; ++q) {
-            side[q][0] = center[q] + -1.0 * (halfSize[q] / 2);
-            side[q][1] = center[q] + 1.0 * (halfSize[q] / 2);
-        }
-        NodeVec childCenter[8];
-        for (int k = 0; k < 8; ++k) childCenter[k] = {side[0][(k >> 2) & 1], side[1][(k >> 1) & 1], side[2][k & 1]};
-        // The children's boxes shrunk for surely_overlaps, when their
-        // numbers allow it; else every overlap is tested in full.
-        bool quick = true;
-        double shrunk[3];
-        for (int q = 0; q < 3; ++q) {
-            quick = quick && moderate(half[q]) && moderate(side[q][0]) && moderate(side[q][1]);
-            shrunk[q] = half[q] * (1.0 - 0x1p-20);
-        }
-
-        // The children's lists live in buffers of their depth, reused by every
-        // node there; this node's own list (a buffer one level up) stays
-        // intact while the children below are built.
-        std::array<std::vector<std::uint32_t>, 8>& lists = ctx.childLists[depth + 1];
-        for (auto& list : lists) list.clear();
-        for (const std::uint32_t index : overlaps) {
-            const NodeTriangle& t = tris_[index];
-            // The box-axis test per half, shared by the four children in it.
-            bool in[3][2];
-            for (int q = 0; q < 3; ++q) {
-                for (int s = 0; s < 2; ++s)
-                    in[q][s] = !(t.lo[q] - side[q][s] > half[q] || t.hi[q] - side[q][s] < -half[q]);
-            }
-            const bool sure = quick && t.moderate;
-            for (int k = 0; k < 8; ++k) {
-                if (in[0][(k >> 2) & 1] && in[1][(k >> 1) & 1] && in[2][k & 1] &&
-                    ((sure && surely_overlaps(t, childCenter[k].data(), shrunk)) ||
-                     overlap_impl<true>(childCenter[k].data(), half.data(), t.corner[0], t.corner[1], t.corner[2])))
-                    lists[k].push_back(index);
-            }
-        }
-        for (int k = 0; k < 8; ++k) {
-            node.children[k] = std::make_unique<OctreeNode>();
-            node.children[k]->center = childCenter[k];
-        }
-        return true;
     }
 
-    static bool overlaps_box(const NodeTriangle& t, const double* c, const double* h) {
-        // The box-axis test of overlap_impl on precomputed bounds: min(v - c)
-        // equals min(v) - c exactly, as subtracting a constant keeps the order.
-        for (int q = 0; q < 3; ++q) {
-            if (t.lo[q] - c[q] > h[q] || t.hi[q] - c[q] < -h[q]) return false;
-        }
-        bool quick = t.moderate;
-        double shrunk[3];
-        for (int q = 0; q < 3; ++q) {
-            quick = quick && moderate(h[q]) && moderate(c[q]);
-            shrunk[q] = h[q] * (1.0 - 0x1p-20);
-        }
-        return (quick && surely_overlaps(t, c, shrunk)) || overlap_impl<true>(c, h, t.corner[0], t.corner[1], t.corner[2]);
-    }
-
-    std::vector<NodeTriangle> tris_;
-    std::size_t budget_;  // nodes plus leaf entries the tree may take
+    OctreeNode* top_ = nullptr;
 };
 
 }  // namespace
 
 bool tri_box_overlap(const NodeVec& center, const NodeVec& halfSize, const std::array<NodeVec, 3>& corners) {
-    return overlap_impl(center.data(), halfSize.data(), corners[0].data(), corners[1].data(), corners[2].data());
+    return octree_build::overlap_impl(center.data(), halfSize.data(), corners[0].data(), corners[1].data(),
+                                      corners[2].data());
 }
 
 void create_octree(const std::vector<Triangle>& triangles, OctreeNode& root, const Vec3& maxCorner,
                    const Vec3& minCorner, unsigned threads) {
-    // The root box is 1.2 times the model's extent, centred on it; its
-    // vectors go into node axis order (x, z, y).
-    const Vec3 c = (maxCorner + minCorner) * 0.5;
-    const Vec3 h = (maxCorner - minCorner) * 0.6;
-    const NodeVec center = {c.x, c.z, c.y};
-    const NodeVec halfSize = {h.x, h.z, h.y};
-
+    NodeVec center, halfSize;
+    octree_build::root_box(maxCorner, minCorner, center, halfSize);
     if (threads == 0) threads = std::thread::hardware_concurrency();
-    OctreeBuilder builder(triangles, center, halfSize);
-    builder.build_root(root, center, halfSize, std::min(threads, 8u));
+    threads = std::min(threads, 8u);
+    root.parent = nullptr;
+    PointerSink sink(&root);
+    octree_build::Builder<PointerSink> builder(triangles, center, halfSize, threads);
+    builder.build_root(sink, center, halfSize, threads);
 }

@@ -131,13 +131,10 @@ void prepare_model(SimulationData& data, ModelSource source, const QString& axis
     data.castTree.reset();
     data.castTreeRoot = nullptr;
     data.octreeRoot.reset();
-    data.octreeRoot = std::make_unique<OctreeNode>();
-    create_octree(data.triangles, *data.octreeRoot, Vec3{data.maxX, data.maxY, data.maxZ},
-                  Vec3{data.minX, data.minY, data.minZ}, data.preparationThreads);
-    // The cast walks a compact copy of the tree, kept with the model; the
-    // pointer tree is not needed once the copy is made.
-    data.castTree = std::make_shared<const CastTree>(*data.octreeRoot, data.triangles);
-    data.octreeRoot.reset();
+    // The cast walks a compact copy of the octree, kept with the model and
+    // built straight from the triangles: the pointer tree is never made.
+    data.castTree = std::make_shared<const CastTree>(data.triangles, Vec3{data.maxX, data.maxY, data.maxZ},
+                                                     Vec3{data.minX, data.minY, data.minZ}, data.preparationThreads);
     progress.setValue(5);
     progress.showStatus(QString());
 

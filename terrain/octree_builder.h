@@ -1,0 +1,469 @@
+#pragma once
+// The octree's splitting rule, shared by the two trees made from it: the
+// pointer octree of create_octree (terrain/octree.h) and the cast's flat
+// copy that CastTree builds straight from the triangles (lidar/cast_tree.h).
+// The builder decides which nodes split and what each leaf lists; a sink
+// records the nodes in its own layout. Both trees therefore have the same
+// boxes, the same leaves and the same lists in the same order.
+#include "terrain/huge_pages.h"
+#include "terrain/octree.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace octree_build {
+
+
+// The triangle/box overlap test of Tomas Akenine-Moeller (2001), on the box
+// centre, its half sizes and the three corners, all in node axis order.
+// Every comparison is strict, so a triangle that only touches the box (also a
+// box of zero thickness) overlaps it. The separating axes are tested in a
+// different order from the published code (box axes first, they reject most
+// triangles at once); each test is computed exactly as published, and the
+// result does not depend on the order.
+// With BoundsKnown the box-axis tests are left out: the caller has made
+// exactly those comparisons already.
+template <bool BoundsKnown = false>
+inline bool overlap_impl(const double* c, const double* h, const double* va, const double* vb, const double* vc) {
+    // Corners relative to the box centre.
+    const double v0[3] = {va[0] - c[0], va[1] - c[1], va[2] - c[2]};
+    const double v1[3] = {vb[0] - c[0], vb[1] - c[1], vb[2] - c[2]};
+    const double v2[3] = {vc[0] - c[0], vc[1] - c[1], vc[2] - c[2]};
+
+    // The three box axes.
+    for (int q = 0; q < 3 && !BoundsKnown; ++q) {
+        double mn = v0[q], mx = v0[q];
+        if (v1[q] < mn) mn = v1[q];
+        if (v1[q] > mx) mx = v1[q];
+        if (v2[q] < mn) mn = v2[q];
+        if (v2[q] > mx) mx = v2[q];
+        if (mn > h[q] || mx < -h[q]) return false;
+    }
+
+    const double e0[3] = {v1[0] - v0[0], v1[1] - v0[1], v1[2] - v0[2]};
+    const double e1[3] = {v2[0] - v1[0], v2[1] - v1[1], v2[2] - v1[2]};
+    const double e2[3] = {v0[0] - v2[0], v0[1] - v2[1], v0[2] - v2[2]};
+
+    // One separating-axis test: the corners projected on (box axis x edge)
+    // give pa and pb (the third corner projects onto one of them), the box
+    // projects to [-rad, rad].
+    auto separated = [](double pa, double pb, double rad) {
+        const double mn = pa < pb ? pa : pb;
+        const double mx = pa < pb ? pb : pa;
+        return mn > rad || mx < -rad;
+    };
+
+    // Edge e0: axes x, y, z with corners 0 and 2, 0 and 2, 1 and 2.
+    {
+        const double fex = std::fabs(e0[0]), fey = std::fabs(e0[1]), fez = std::fabs(e0[2]);
+        double a = e0[2], b = e0[1];
+        if (separated(a * v0[1] - b * v0[2], a * v2[1] - b * v2[2], fez * h[1] + fey * h[2])) return false;
+        a = e0[2], b = e0[0];
+        if (separated(-a * v0[0] + b * v0[2], -a * v2[0] + b * v2[2], fez * h[0] + fex * h[2])) return false;
+        a = e0[1], b = e0[0];
+        if (separated(a * v1[0] - b * v1[1], a * v2[0] - b * v2[1], fey * h[0] + fex * h[1])) return false;
+    }
+    // Edge e1: corners 0 and 2, 0 and 2, 0 and 1.
+    {
+        const double fex = std::fabs(e1[0]), fey = std::fabs(e1[1]), fez = std::fabs(e1[2]);
+        double a = e1[2], b = e1[1];
+        if (separated(a * v0[1] - b * v0[2], a * v2[1] - b * v2[2], fez * h[1] + fey * h[2])) return false;
+        a = e1[2], b = e1[0];
+        if (separated(-a * v0[0] + b * v0[2], -a * v2[0] + b * v2[2], fez * h[0] + fex * h[2])) return false;
+        a = e1[1], b = e1[0];
+        if (separated(a * v0[0] - b * v0[1], a * v1[0] - b * v1[1], fey * h[0] + fex * h[1])) return false;
+    }
+    // Edge e2: corners 0 and 1, 0 and 1, 1 and 2.
+    {
+        const double fex = std::fabs(e2[0]), fey = std::fabs(e2[1]), fez = std::fabs(e2[2]);
+        double a = e2[2], b = e2[1];
+        if (separated(a * v0[1] - b * v0[2], a * v1[1] - b * v1[2], fez * h[1] + fey * h[2])) return false;
+        a = e2[2], b = e2[0];
+        if (separated(-a * v0[0] + b * v0[2], -a * v1[0] + b * v1[2], fez * h[0] + fex * h[2])) return false;
+        a = e2[1], b = e2[0];
+        if (separated(a * v1[0] - b * v1[1], a * v2[0] - b * v2[1], fey * h[0] + fex * h[1])) return false;
+    }
+
+    // The triangle's plane, normal e0 x e1, against the box corners nearest
+    // and farthest along the normal.
+    const double n[3] = {e0[1] * e1[2] - e0[2] * e1[1], e0[2] * e1[0] - e0[0] * e1[2],
+                         e0[0] * e1[1] - e0[1] * e1[0]};
+    double vmin[3], vmax[3];
+    for (int q = 0; q < 3; ++q) {
+        if (n[q] > 0.0) {
+            vmin[q] = -h[q] - v0[q];
+            vmax[q] = h[q] - v0[q];
+        } else {
+            vmin[q] = h[q] - v0[q];
+            vmax[q] = -h[q] - v0[q];
+        }
+    }
+    if (n[0] * vmin[0] + n[1] * vmin[1] + n[2] * vmin[2] > 0.0) return false;
+    return n[0] * vmax[0] + n[1] * vmax[1] + n[2] * vmax[2] >= 0.0;
+}
+
+// A triangle's corners in node axis order (x, z, y), with their bounds and
+// its position in the triangle list. Two cache lines: what every split
+// reads (the bounds) in the first, the corners (read only when a box is
+// not surely overlapped) mostly in the second.
+struct alignas(64) NodeTriangle {
+    double lo[3], hi[3];
+    std::uint32_t position;
+    bool moderate;  // every corner coordinate moderate() (see below)
+    double corner[3][3];
+};
+
+// 0, or a size from 2^-248 to 2^200. Such numbers are multiples of 2^-300,
+// and so are their differences; in the overlap test, differences,
+// products and sums of them then never come near the subnormal range or
+// overflow, and round with a relative error of at most 2^-53.
+inline bool moderate(double v) {
+    const double a = std::fabs(v);
+    return a == 0.0 || (a >= 0x1p-248 && a <= 0x1p200);
+}
+
+// Whether overlap_impl<true> must say yes without being asked: the
+// triangle's bounds lie inside the box shrunk by a factor 1 - 2^-20 on
+// every axis, and the numbers are moderate. In exact arithmetic a
+// triangle inside the box overlaps it; the margin keeps that so after
+// rounding. On each edge axis the corners project to |p| <= (|a| h1 +
+// |b| h2) (1 - 2^-20)(1 + 2^-53)^3, strictly below the computed box radius
+// (|a| h1 + |b| h2)(1 - 2^-53)^2 (or both are 0, which is no separation);
+// on the plane test every term of the nearest corner's dot product is <= 0
+// and of the farthest one >= 0, signs that rounding keeps.
+inline bool surely_overlaps(const NodeTriangle& t, const double* c, const double* shrunk) {
+    return t.lo[0] - c[0] >= -shrunk[0] && t.hi[0] - c[0] <= shrunk[0] &&  //
+           t.lo[1] - c[1] >= -shrunk[1] && t.hi[1] - c[1] <= shrunk[1] &&  //
+           t.lo[2] - c[2] >= -shrunk[2] && t.hi[2] - c[2] <= shrunk[2];
+}
+
+// Spreads the low 10 bits of v to every third bit.
+inline std::uint32_t spread_bits(std::uint32_t v) {
+    v &= 0x3ffu;
+    v = (v | (v << 16)) & 0x030000ffu;
+    v = (v | (v << 8)) & 0x0300f00fu;
+    v = (v | (v << 4)) & 0x030c30c3u;
+    v = (v | (v << 2)) & 0x09249249u;
+    return v;
+}
+
+// Runs f(run, begin, end) over [0, n) cut into `runs` runs of equal size
+// (the last may be shorter or empty), each on a thread of its own; the
+// caller's thread takes run 0.
+template <class F>
+inline void for_runs(std::size_t n, unsigned runs, const F& f) {
+    const std::size_t step = (n + runs - 1) / std::max(runs, 1u);
+    std::vector<std::thread> helpers;
+    for (unsigned r = 1; r < runs; ++r) {
+        const std::size_t begin = std::min(n, r * step), end = std::min(n, begin + step);
+        helpers.emplace_back([&f, r, begin, end] { f(r, begin, end); });
+    }
+    f(0u, std::size_t{0}, std::min(n, step));
+    for (std::thread& t : helpers) t.join();
+}
+
+// Runs f(begin, end) over [0, n), cut into one run per thread when that
+// pays.
+template <class F>
+inline void for_ranges(std::size_t n, unsigned threads, const F& f) {
+    if (threads <= 1 || n < 4096) {
+        f(std::size_t{0}, n);
+        return;
+    }
+    for_runs(n, threads, [&f](unsigned, std::size_t begin, std::size_t end) { f(begin, end); });
+}
+
+// The root box: 1.2 times the model's extent, centred on it, in node axis
+// order (x, z, y).
+inline void root_box(const Vec3& maxCorner, const Vec3& minCorner, NodeVec& center, NodeVec& halfSize) {
+    const Vec3 c = (maxCorner + minCorner) * 0.5;
+    const Vec3 h = (maxCorner - minCorner) * 0.6;
+    center = {c.x, c.z, c.y};
+    halfSize = {h.x, h.z, h.y};
+}
+
+// The builder keeps its own copy of the triangles, in space-filling-curve
+// order of their centres: the triangles of one node then lie close together
+// in memory, where the list order (by height) scatters them. Node lists hold
+// positions in this copy while the tree is built; a leaf turns them back
+// into list positions, ascending, which gives exactly the lists of a build
+// in list order.
+BigVector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter,
+                                        const NodeVec& rootHalf, unsigned threads);
+
+// Builds the tree of the triangles into a sink. The sink sees every node in
+// build order (depth first, children in order 0..7) and decides how to
+// store it:
+//   Handle                    what the sink knows a node by;
+//   Handle top()              the node the sink's part of the tree starts at;
+//   bool ignores(Handle)      true when nothing of the node's subtree is to be
+//                             recorded if its list is empty (the builder then
+//                             only counts it);
+//   void leaf(Handle, center, halfSize, depth, positions, count)
+//                             a leaf and its list (list positions, ascending);
+//   void split(Handle, center, halfSize, depth, ownListEmpty, childCenters,
+//              childLists, Handle children[8])
+//                             a split node and its children's lists (non-empty
+//                             lists are what its children will list or split);
+//   Sink part(Handle child)   a sink for one subtree of the root, built on a
+//                             thread of its own;
+//   void join(parts)          takes the eight parts in, in child order;
+//   void restart()            forgets the root's children after a parallel
+//                             build that had to be given up.
+template <class Sink>
+class Builder {
+public:
+    Builder(const std::vector<Triangle>& triangles, const NodeVec& rootCenter, const NodeVec& rootHalf,
+            unsigned threads)
+        : tris_(curve_ordered(triangles, rootCenter, rootHalf, threads)),
+          budget_(16 * triangles.size() + (1u << 20)),
+          threads_(std::max(1u, threads)) {}
+
+    void build_root(Sink& sink, const NodeVec& center, const NodeVec& halfSize, unsigned threads) {
+        // The root's candidates are all triangles.
+        // On several threads, a run each; each run's finds then move up
+        // behind the previous run's.
+        std::vector<std::uint32_t> overlaps(tris_.size());
+        std::vector<std::size_t> first(threads_, 0), found(threads_, 0);
+        for_runs(tris_.size(), threads_, [&](unsigned run, std::size_t begin, std::size_t end) {
+            std::size_t n = begin;
+            for (std::size_t i = begin; i < end; ++i)
+                if (overlaps_box(tris_[i], center.data(), halfSize.data())) overlaps[n++] = static_cast<std::uint32_t>(i);
+            first[run] = begin;
+            found[run] = n - begin;
+        });
+        std::size_t total = 0;
+        for (unsigned r = 0; r < threads_; ++r) {
+            std::copy(overlaps.begin() + first[r], overlaps.begin() + first[r] + found[r], overlaps.begin() + total);
+            total += found[r];
+        }
+        overlaps.resize(total);
+        Context main;
+        if (threads > 1 && build_root_in_parallel(main, sink, center, halfSize, overlaps, threads)) return;
+        main.spent = 0;
+        build(main, sink, sink.top(), center, halfSize, overlaps, tris_.size(), 0);
+    }
+
+private:
+    using Handle = typename Sink::Handle;
+
+    // What one thread's part of the build works with: the children's lists
+    // per depth, a leaf's positions, and the nodes plus leaf entries made so
+    // far.
+    struct Context {
+        std::vector<std::array<std::vector<std::uint32_t>, 8>> childLists{kMaxOctreeDepth + 1};
+        std::vector<std::uint32_t> positions;
+        std::size_t spent = 0;
+    };
+
+    // The eight subtrees of a split root built on several threads, each
+    // with a context of its own. The budget is one count over the whole
+    // tree in build order, so a subtree's share is known only once those
+    // before it are done. Every subtree is therefore first built as if it
+    // had the whole budget to itself: when the total then stays within the
+    // budget, no node anywhere met a spent budget, and the tree is the one a
+    // build in order makes. Otherwise (a pathological model) the caller
+    // builds it again in order; each thread stops splitting at the budget,
+    // so this costs at most a few times a normal build. True when the tree
+    // is built (also when the root is a leaf).
+    bool build_root_in_parallel(Context& main, Sink& sink, const NodeVec& center, const NodeVec& halfSize,
+                                const std::vector<std::uint32_t>& overlaps, unsigned threads) {
+        Handle children[8];
+        NodeVec childCenter[8];
+        if (!split_lists(main, sink, sink.top(), center, halfSize, overlaps, tris_.size(), 0, children, childCenter))
+            return true;  // a leaf root: that is the whole tree
+        std::array<Context, 8> contexts;
+        std::array<Sink, 8> parts;
+        for (unsigned k = 0; k < 8; ++k) parts[k] = sink.part(children[k]);
+        std::atomic<unsigned> next{0};
+        const NodeVec half = childHalf(halfSize);
+        const auto work = [&] {
+            for (unsigned k; (k = next.fetch_add(1)) < 8;)
+                build(contexts[k], parts[k], parts[k].top(), childCenter[k], half, main.childLists[1][k],
+                      overlaps.size(), 1);
+        };
+        std::vector<std::thread> helpers;
+        for (unsigned i = 1; i < threads; ++i) helpers.emplace_back(work);
+        work();
+        for (std::thread& t : helpers) t.join();
+        std::size_t total = main.spent;
+        for (const Context& c : contexts) total += c.spent;
+        if (total <= budget_) {
+            sink.join(parts);
+            return true;
+        }
+        sink.restart();
+        return false;
+    }
+
+    static NodeVec childHalf(const NodeVec& halfSize) { return {halfSize[0] / 2, halfSize[1] / 2, halfSize[2] / 2}; }
+
+    // Builds the node whose overlap list (its candidates that overlap its
+    // box, in candidate order) is already known.
+    void build(Context& ctx, Sink& sink, Handle node, const NodeVec& center, const NodeVec& halfSize,
+               const std::vector<std::uint32_t>& overlaps, std::size_t candidateCount, int depth) {
+        if (overlaps.empty() && sink.ignores(node)) {
+            // Nothing of it is stored: only its share of the budget counts,
+            // a leaf, or a split node over eight leaves (their candidate
+            // lists are empty).
+            ctx.spent += stays_leaf(ctx, halfSize, candidateCount, depth) ? 1 : 9;
+            return;
+        }
+        Handle children[8];
+        NodeVec childCenter[8];
+        if (!split_lists(ctx, sink, node, center, halfSize, overlaps, candidateCount, depth, children, childCenter))
+            return;
+        std::array<std::vector<std::uint32_t>, 8>& lists = ctx.childLists[depth + 1];
+        const NodeVec half = childHalf(halfSize);
+        for (int k = 0; k < 8; ++k)
+            build(ctx, sink, children[k], childCenter[k], half, lists[k], overlaps.size(), depth + 1);
+    }
+
+    bool stays_leaf(const Context& ctx, const NodeVec& halfSize, std::size_t candidateCount, int depth) const {
+        const bool degenerate = halfSize[0] == 0.0 && halfSize[1] == 0.0 && halfSize[2] == 0.0;
+        return candidateCount <= 100 || depth >= kMaxOctreeDepth || degenerate || ctx.spent >= budget_;
+    }
+
+    // A leaf goes to the sink with its list, and false is returned. A split
+    // node goes to the sink with the overlap lists of its eight children
+    // (kept in ctx.childLists[depth + 1]), worked out in one pass over its
+    // own list, the children's candidates; each triangle is then fetched
+    // once rather than eight times. The result is the same as testing child
+    // by child.
+    bool split_lists(Context& ctx, Sink& sink, Handle node, const NodeVec& center, const NodeVec& halfSize,
+                     const std::vector<std::uint32_t>& overlaps, std::size_t candidateCount, int depth,
+                     Handle* children, NodeVec* childCenter) {
+        // Split on the size of the candidate list, not of the node's own
+        // list. A node at the depth bound stays a leaf (more than 100
+        // triangles meeting in one point would be split forever), and so does
+        // a box without extent: its children would all be the same box.
+        //
+        // The depth bound alone does not stop a blow-up: over 100 triangles
+        // sharing an edge, or lying on top of each other, keep whole rows or
+        // planes of boxes at every depth above 100, and 16 levels of that is
+        // billions of nodes. So the tree also has a budget of nodes plus leaf
+        // entries, 16 per triangle and a million more; a real model uses a
+        // few per triangle. Once it is spent the remaining nodes stay leaves.
+        if (stays_leaf(ctx, halfSize, candidateCount, depth)) {
+            ctx.spent += 1 + overlaps.size();
+            ctx.positions.resize(overlaps.size());
+            for (std::size_t i = 0; i < overlaps.size(); ++i) ctx.positions[i] = tris_[overlaps[i]].position;
+            std::sort(ctx.positions.begin(), ctx.positions.end());
+            sink.leaf(node, center, halfSize, depth, ctx.positions.data(), ctx.positions.size());
+            return false;
+        }
+        ++ctx.spent;
+
+        // Child k: bit 4 upper x, bit 2 upper z, bit 1 upper y.
+        const NodeVec half = childHalf(halfSize);
+        double side[3][2];  // child centre per component, lower and upper half
+        for (int q = 0; q < 3; ++q) {
+            side[q][0] = center[q] + -1.0 * (halfSize[q] / 2);
+            side[q][1] = center[q] + 1.0 * (halfSize[q] / 2);
+        }
+        for (int k = 0; k < 8; ++k) childCenter[k] = {side[0][(k >> 2) & 1], side[1][(k >> 1) & 1], side[2][k & 1]};
+        // The children's boxes shrunk for surely_overlaps, when their
+        // numbers allow it; else every overlap is tested in full.
+        bool quick = true;
+        double shrunk[3];
+        for (int q = 0; q < 3; ++q) {
+            quick = quick && moderate(half[q]) && moderate(side[q][0]) && moderate(side[q][1]);
+            shrunk[q] = half[q] * (1.0 - 0x1p-20);
+        }
+
+        // The children's lists live in buffers of their depth, reused by every
+        // node there; this node's own list (a buffer one level up) stays
+        // intact while the children below are built.
+        std::array<std::vector<std::uint32_t>, 8>& lists = ctx.childLists[depth + 1];
+        for (auto& list : lists) list.clear();
+        const SplitBox box{half, side, childCenter, shrunk, quick};
+        const std::size_t n = overlaps.size();
+        if (depth == 0 && threads_ > 1 && n >= 65536) {
+            // The root's list on several threads, a run each; the runs'
+            // lists joined in order are the lists of one pass.
+            std::vector<std::array<std::vector<std::uint32_t>, 8>> runs(threads_);
+            for_runs(n, threads_, [&](unsigned run, std::size_t begin, std::size_t end) {
+                split_run(box, overlaps.data() + begin, end - begin, runs[run]);
+            });
+            for (int k = 0; k < 8; ++k)
+                for (const auto& run : runs) lists[k].insert(lists[k].end(), run[k].begin(), run[k].end());
+        } else {
+            split_run(box, overlaps.data(), n, lists);
+        }
+        sink.split(node, center, halfSize, depth, overlaps.empty(), childCenter, lists, children);
+        return true;
+    }
+
+    // A split node's children: their half sizes, centres per half, centres,
+    // and the shrunk half sizes of surely_overlaps when `quick`.
+    struct SplitBox {
+        const NodeVec& half;
+        const double (&side)[3][2];
+        const NodeVec* childCenter;
+        const double* shrunk;
+        bool quick;
+    };
+
+    // Appends the triangles of a run of the node's list to the lists of the
+    // children they overlap, in run order.
+    void split_run(const SplitBox& b, const std::uint32_t* indices, std::size_t count,
+                   std::array<std::vector<std::uint32_t>, 8>& lists) const {
+        // The children in a given half along axis q, as a mask of children:
+        // halves[q][1 << s].
+        static constexpr std::uint8_t halves[3][4] = {
+            {0x00, 0x0f, 0xf0, 0xff}, {0x00, 0x33, 0xcc, 0xff}, {0x00, 0x55, 0xaa, 0xff}};
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint32_t index = indices[i];
+            const NodeTriangle& t = tris_[index];
+            // The box-axis test per half, shared by the four children in it,
+            // and likewise surely_overlaps (the same differences and
+            // comparisons, made once per half), each as a mask of children.
+            unsigned in = 0xff, sure = 0xff;
+            for (int q = 0; q < 3; ++q) {
+                unsigned inHalves = 0, sureHalves = 0;
+                for (int s = 0; s < 2; ++s) {
+                    const double lo = t.lo[q] - b.side[q][s], hi = t.hi[q] - b.side[q][s];
+                    // Bitwise, not short-circuit: no branch to mispredict.
+                    inHalves |= (unsigned(!(lo > b.half[q])) & unsigned(!(hi < -b.half[q]))) << s;
+                    sureHalves |= (unsigned(lo >= -b.shrunk[q]) & unsigned(hi <= b.shrunk[q])) << s;
+                }
+                in &= halves[q][inHalves];
+                sure &= halves[q][sureHalves];
+            }
+            if (!(b.quick && t.moderate)) sure = 0;
+            for (unsigned m = in; m != 0; m &= m - 1) {
+                const int k = __builtin_ctz(m);
+                if (((sure >> k) & 1) ||
+                    overlap_impl<true>(b.childCenter[k].data(), b.half.data(), t.corner[0], t.corner[1], t.corner[2]))
+                    lists[k].push_back(index);
+            }
+        }
+    }
+
+    static bool overlaps_box(const NodeTriangle& t, const double* c, const double* h) {
+        // The box-axis test of overlap_impl on precomputed bounds: min(v - c)
+        // equals min(v) - c exactly, as subtracting a constant keeps the order.
+        for (int q = 0; q < 3; ++q) {
+            if (t.lo[q] - c[q] > h[q] || t.hi[q] - c[q] < -h[q]) return false;
+        }
+        bool quick = t.moderate;
+        double shrunk[3];
+        for (int q = 0; q < 3; ++q) {
+            quick = quick && moderate(h[q]) && moderate(c[q]);
+            shrunk[q] = h[q] * (1.0 - 0x1p-20);
+        }
+        return (quick && surely_overlaps(t, c, shrunk)) || overlap_impl<true>(c, h, t.corner[0], t.corner[1], t.corner[2]);
+    }
+
+    BigVector<NodeTriangle> tris_;
+    std::size_t budget_;
+    unsigned threads_;  // nodes plus leaf entries the tree may take
+};
+
+}  // namespace octree_build
