@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <emmintrin.h>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -106,6 +107,74 @@ inline bool overlap_impl(const double* c, const double* h, const double* va, con
     }
     if (n[0] * vmin[0] + n[1] * vmin[1] + n[2] * vmin[2] > 0.0) return false;
     return n[0] * vmax[0] + n[1] * vmax[1] + n[2] * vmax[2] >= 0.0;
+}
+
+// overlap_impl<true> for one triangle and two boxes of the same half sizes
+// (centres c0 and c1), one box per SSE2 lane. Each lane makes exactly the
+// operations of overlap_impl, in the same order and with the same
+// rounding, so each lane's answer is overlap_impl's; the tests are all made
+// (overlap_impl's early exits only save work, they never change its
+// answer). Bit 0 of the result is the answer for c0, bit 1 for c1.
+inline unsigned overlap_pair(const double* c0, const double* c1, const double* h, const double* va,
+                             const double* vb, const double* vc) {
+    const __m128d sign = _mm_set1_pd(-0.0);
+    const auto neg = [sign](__m128d x) { return _mm_xor_pd(x, sign); };
+    const auto abs = [sign](__m128d x) { return _mm_andnot_pd(sign, x); };
+    const auto mul = [](__m128d x, __m128d y) { return _mm_mul_pd(x, y); };
+    const auto add = [](__m128d x, __m128d y) { return _mm_add_pd(x, y); };
+    const auto sub = [](__m128d x, __m128d y) { return _mm_sub_pd(x, y); };
+    __m128d v0[3], v1[3], v2[3], hh[3];
+    for (int q = 0; q < 3; ++q) {
+        const __m128d c = _mm_set_pd(c1[q], c0[q]);  // lane 0: c0
+        v0[q] = sub(_mm_set1_pd(va[q]), c);
+        v1[q] = sub(_mm_set1_pd(vb[q]), c);
+        v2[q] = sub(_mm_set1_pd(vc[q]), c);
+        hh[q] = _mm_set1_pd(h[q]);
+    }
+    __m128d e0[3], e1[3], e2[3];
+    for (int q = 0; q < 3; ++q) {
+        e0[q] = sub(v1[q], v0[q]);
+        e1[q] = sub(v2[q], v1[q]);
+        e2[q] = sub(v0[q], v2[q]);
+    }
+    __m128d apart = _mm_setzero_pd();
+    const auto separated = [&](__m128d pa, __m128d pb, __m128d rad) {
+        const __m128d mn = _mm_min_pd(pa, pb);  // pa < pb ? pa : pb
+        const __m128d mx = _mm_max_pd(pb, pa);  // pb > pa ? pb : pa, i.e. pa < pb ? pb : pa
+        apart = _mm_or_pd(apart, _mm_or_pd(_mm_cmpgt_pd(mn, rad), _mm_cmplt_pd(mx, neg(rad))));
+    };
+    // The edge axes: x with a = e[2], b = e[1]; y with a = e[2], b = e[0];
+    // z with a = e[1], b = e[0]; the corners per edge as in overlap_impl.
+    const auto axes = [&](const __m128d* e, const __m128d* pX, const __m128d* qX, const __m128d* pY,
+                          const __m128d* qY, const __m128d* pZ, const __m128d* qZ) {
+        const __m128d fex = abs(e[0]), fey = abs(e[1]), fez = abs(e[2]);
+        __m128d a = e[2], b = e[1];
+        separated(sub(mul(a, pX[1]), mul(b, pX[2])), sub(mul(a, qX[1]), mul(b, qX[2])),
+                  add(mul(fez, hh[1]), mul(fey, hh[2])));
+        a = e[2], b = e[0];
+        separated(add(mul(neg(a), pY[0]), mul(b, pY[2])), add(mul(neg(a), qY[0]), mul(b, qY[2])),
+                  add(mul(fez, hh[0]), mul(fex, hh[2])));
+        a = e[1], b = e[0];
+        separated(sub(mul(a, pZ[0]), mul(b, pZ[1])), sub(mul(a, qZ[0]), mul(b, qZ[1])),
+                  add(mul(fey, hh[0]), mul(fex, hh[1])));
+    };
+    axes(e0, v0, v2, v0, v2, v1, v2);
+    axes(e1, v0, v2, v0, v2, v0, v1);
+    axes(e2, v0, v1, v0, v1, v1, v2);
+
+    const __m128d n[3] = {sub(mul(e0[1], e1[2]), mul(e0[2], e1[1])), sub(mul(e0[2], e1[0]), mul(e0[0], e1[2])),
+                          sub(mul(e0[0], e1[1]), mul(e0[1], e1[0]))};
+    __m128d vmin[3], vmax[3];
+    for (int q = 0; q < 3; ++q) {
+        const __m128d up = _mm_cmpgt_pd(n[q], _mm_setzero_pd());
+        const __m128d lower = sub(neg(hh[q]), v0[q]), upper = sub(hh[q], v0[q]);
+        vmin[q] = _mm_or_pd(_mm_and_pd(up, lower), _mm_andnot_pd(up, upper));
+        vmax[q] = _mm_or_pd(_mm_and_pd(up, upper), _mm_andnot_pd(up, lower));
+    }
+    const __m128d dmin = add(add(mul(n[0], vmin[0]), mul(n[1], vmin[1])), mul(n[2], vmin[2]));
+    const __m128d dmax = add(add(mul(n[0], vmax[0]), mul(n[1], vmax[1])), mul(n[2], vmax[2]));
+    apart = _mm_or_pd(apart, _mm_cmpgt_pd(dmin, _mm_setzero_pd()));
+    return static_cast<unsigned>(_mm_movemask_pd(_mm_andnot_pd(apart, _mm_cmpge_pd(dmax, _mm_setzero_pd()))));
 }
 
 // A triangle's corners in node axis order (x, z, y), with their bounds and
@@ -439,12 +508,27 @@ private:
                 sure &= halves[q][sureHalves];
             }
             if (!(b.quick && t.moderate)) sure = 0;
-            for (unsigned m = in; m != 0; m &= m - 1) {
-                const int k = __builtin_ctz(m);
-                if (((sure >> k) & 1) ||
-                    overlap_impl<true>(b.childCenter[k].data(), b.half.data(), t.corner[0], t.corner[1], t.corner[2]))
-                    lists[k].push_back(index);
+            // The children surely overlapped are taken at once; the others
+            // are tested in full, two at a time. A triangle goes to each
+            // child's list at most once, so the order in which the children
+            // are decided does not matter to the lists.
+            unsigned taken = in & sure;
+            for (unsigned m = in & ~sure; m != 0;) {
+                const int k0 = __builtin_ctz(m);
+                m &= m - 1;
+                if (m == 0) {
+                    if (overlap_impl<true>(b.childCenter[k0].data(), b.half.data(), t.corner[0], t.corner[1],
+                                           t.corner[2]))
+                        taken |= 1u << k0;
+                    break;
+                }
+                const int k1 = __builtin_ctz(m);
+                m &= m - 1;
+                const unsigned both = overlap_pair(b.childCenter[k0].data(), b.childCenter[k1].data(), b.half.data(),
+                                                   t.corner[0], t.corner[1], t.corner[2]);
+                taken |= ((both & 1u) << k0) | ((both >> 1) << k1);
             }
+            for (unsigned m = taken; m != 0; m &= m - 1) lists[__builtin_ctz(m)].push_back(index);
         }
     }
 

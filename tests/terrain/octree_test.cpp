@@ -1,6 +1,9 @@
 #include "terrain/octree.h"
+#include "terrain/octree_builder.h"
 
 #include <gtest/gtest.h>
+
+#include <limits>
 
 #include <algorithm>
 #include <cmath>
@@ -171,3 +174,46 @@ TEST(Octree, TheSameTreeOnAnyNumberOfThreads) {
 }
 
 }  // namespace
+
+// The split tests two boxes at once, one per vector lane: each lane must give
+// exactly the verdict of the one-box test, also at the rounding edge (corners
+// on the box faces, grazing edges and planes), for boxes of no thickness and
+// for odd numbers (infinities, NaN, subnormals).
+TEST(TriBoxOverlap, TwoBoxesAtOnceGiveTheVerdictsOfOneAtATime) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    std::uniform_int_distribution<int> pick(0, 9);
+    const double odd[] = {1.0, -1.0, 0.0, 1e-310, std::numeric_limits<double>::infinity(),
+                          std::numeric_limits<double>::quiet_NaN(), 0.5, 1e300, 0.1, -0.75};
+    // A coordinate: a face or edge of the box (exact touches), a random one,
+    // or now and then an odd number.
+    auto coordinate = [&](double c, double h) {
+        switch (pick(random)) {
+        case 0: return c + h;
+        case 1: return c - h;
+        case 2: return odd[pick(random)];
+        case 3: return c + h * (1 + 0x1p-40);
+        default: return c + 2.5 * h * unit(random);
+        }
+    };
+    int agreed = 0, overlapping = 0;
+    for (int i = 0; i < 200000; ++i) {
+        const double half[3] = {i % 7 == 0 ? 0.0 : 0.5 + std::fabs(unit(random)), 1.0, 0.25};
+        double c[2][3];
+        for (auto& centre : c)
+            for (int q = 0; q < 3; ++q) centre[q] = (pick(random) < 3 ? 0.0 : unit(random)) + (q == 1 ? 0.5 : 0.0);
+        double v[3][3];
+        for (auto& corner : v)
+            for (int q = 0; q < 3; ++q) corner[q] = coordinate(c[i & 1][q], half[q]);
+        const unsigned pair = octree_build::overlap_pair(c[0], c[1], half, v[0], v[1], v[2]);
+        for (int lane = 0; lane < 2; ++lane) {
+            const bool one = octree_build::overlap_impl<true>(c[lane], half, v[0], v[1], v[2]);
+            ASSERT_EQ(((pair >> lane) & 1u) != 0, one) << "case " << i << " lane " << lane;
+            overlapping += one;
+            ++agreed;
+        }
+    }
+    // Both verdicts come up often enough for the comparison to mean something.
+    EXPECT_GT(overlapping, agreed / 10);
+    EXPECT_LT(overlapping, agreed * 9 / 10);
+}
