@@ -487,6 +487,17 @@ private:
         // halves[q][1 << s].
         static constexpr std::uint8_t halves[3][4] = {
             {0x00, 0x0f, 0xf0, 0xff}, {0x00, 0x33, 0xcc, 0xff}, {0x00, 0x55, 0xaa, 0xff}};
+        // Per axis, the two halves in the two lanes of a vector (lane s for
+        // half s), so each comparison below is made for both halves at once,
+        // on exactly the numbers of the scalar form.
+        __m128d sideV[3], halfV[3], negHalfV[3], shrunkV[3], negShrunkV[3];
+        for (int q = 0; q < 3; ++q) {
+            sideV[q] = _mm_set_pd(b.side[q][1], b.side[q][0]);
+            halfV[q] = _mm_set1_pd(b.half[q]);
+            negHalfV[q] = _mm_set1_pd(-b.half[q]);
+            shrunkV[q] = _mm_set1_pd(b.shrunk[q]);
+            negShrunkV[q] = _mm_set1_pd(-b.shrunk[q]);
+        }
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint32_t index = indices[i];
             // The record a few ahead is fetched while this one is split.
@@ -497,14 +508,16 @@ private:
             // comparisons, made once per half), each as a mask of children.
             unsigned in = 0xff, sure = 0xff;
             for (int q = 0; q < 3; ++q) {
-                unsigned inHalves = 0, sureHalves = 0;
-                for (int s = 0; s < 2; ++s) {
-                    const double lo = t.lo[q] - b.side[q][s], hi = t.hi[q] - b.side[q][s];
-                    // Bitwise, not short-circuit: no branch to mispredict.
-                    inHalves |= (unsigned(!(lo > b.half[q])) & unsigned(!(hi < -b.half[q]))) << s;
-                    sureHalves |= (unsigned(lo >= -b.shrunk[q]) & unsigned(hi <= b.shrunk[q])) << s;
-                }
-                in &= halves[q][inHalves];
+                // Half s: lo = t.lo[q] - side[q][s], hi = t.hi[q] - side[q][s];
+                // in when !(lo > half) && !(hi < -half), sure when
+                // lo >= -shrunk && hi <= shrunk.
+                const __m128d lo = _mm_sub_pd(_mm_set1_pd(t.lo[q]), sideV[q]);
+                const __m128d hi = _mm_sub_pd(_mm_set1_pd(t.hi[q]), sideV[q]);
+                const unsigned outHalves = static_cast<unsigned>(
+                    _mm_movemask_pd(_mm_or_pd(_mm_cmpgt_pd(lo, halfV[q]), _mm_cmplt_pd(hi, negHalfV[q]))));
+                const unsigned sureHalves = static_cast<unsigned>(
+                    _mm_movemask_pd(_mm_and_pd(_mm_cmpge_pd(lo, negShrunkV[q]), _mm_cmple_pd(hi, shrunkV[q]))));
+                in &= halves[q][~outHalves & 3u];
                 sure &= halves[q][sureHalves];
             }
             if (!(b.quick && t.moderate)) sure = 0;
