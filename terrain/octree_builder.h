@@ -109,14 +109,15 @@ inline bool overlap_impl(const double* c, const double* h, const double* va, con
     return n[0] * vmax[0] + n[1] * vmax[1] + n[2] * vmax[2] >= 0.0;
 }
 
-// overlap_impl<true> for one triangle and two boxes of the same half sizes
-// (centres c0 and c1), one box per SSE2 lane. Each lane makes exactly the
+// overlap_impl<true> for two triangles (corners t0[0..2] and t1[0..2], often
+// the same one) and two boxes of the same half sizes (centres c0 and c1),
+// one triangle and box per SSE2 lane. Each lane makes exactly the
 // operations of overlap_impl, in the same order and with the same
 // rounding, so each lane's answer is overlap_impl's; the tests are all made
 // (overlap_impl's early exits only save work, they never change its
 // answer). Bit 0 of the result is the answer for c0, bit 1 for c1.
-inline unsigned overlap_pair(const double* c0, const double* c1, const double* h, const double* va,
-                             const double* vb, const double* vc) {
+inline unsigned overlap_pair(const double* c0, const double* c1, const double* h, const double* const* t0,
+                             const double* const* t1) {
     const __m128d sign = _mm_set1_pd(-0.0);
     const auto neg = [sign](__m128d x) { return _mm_xor_pd(x, sign); };
     const auto abs = [sign](__m128d x) { return _mm_andnot_pd(sign, x); };
@@ -126,9 +127,9 @@ inline unsigned overlap_pair(const double* c0, const double* c1, const double* h
     __m128d v0[3], v1[3], v2[3], hh[3];
     for (int q = 0; q < 3; ++q) {
         const __m128d c = _mm_set_pd(c1[q], c0[q]);  // lane 0: c0
-        v0[q] = sub(_mm_set1_pd(va[q]), c);
-        v1[q] = sub(_mm_set1_pd(vb[q]), c);
-        v2[q] = sub(_mm_set1_pd(vc[q]), c);
+        v0[q] = sub(_mm_set_pd(t1[0][q], t0[0][q]), c);
+        v1[q] = sub(_mm_set_pd(t1[1][q], t0[1][q]), c);
+        v2[q] = sub(_mm_set_pd(t1[2][q], t0[2][q]), c);
         hh[q] = _mm_set1_pd(h[q]);
     }
     __m128d e0[3], e1[3], e2[3];
@@ -498,6 +499,7 @@ private:
             shrunkV[q] = _mm_set1_pd(b.shrunk[q]);
             negShrunkV[q] = _mm_set1_pd(-b.shrunk[q]);
         }
+        Pending pending;
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint32_t index = indices[i];
             // The record a few ahead is fetched while this one is split.
@@ -525,25 +527,62 @@ private:
             // are tested in full, two at a time. A triangle goes to each
             // child's list at most once, so the order in which the children
             // are decided does not matter to the lists.
+            const double* corners[3] = {t.corner[0], t.corner[1], t.corner[2]};
             unsigned taken = in & sure;
-            for (unsigned m = in & ~sure; m != 0;) {
+            unsigned m = in & ~sure;
+            while (m & (m - 1)) {
                 const int k0 = __builtin_ctz(m);
                 m &= m - 1;
-                if (m == 0) {
-                    if (overlap_impl<true>(b.childCenter[k0].data(), b.half.data(), t.corner[0], t.corner[1],
-                                           t.corner[2]))
-                        taken |= 1u << k0;
-                    break;
-                }
                 const int k1 = __builtin_ctz(m);
                 m &= m - 1;
-                const unsigned both = overlap_pair(b.childCenter[k0].data(), b.childCenter[k1].data(), b.half.data(),
-                                                   t.corner[0], t.corner[1], t.corner[2]);
+                const unsigned both =
+                    overlap_pair(b.childCenter[k0].data(), b.childCenter[k1].data(), b.half.data(), corners, corners);
                 taken |= ((both & 1u) << k0) | ((both >> 1) << k1);
             }
-            for (unsigned m = taken; m != 0; m &= m - 1) lists[__builtin_ctz(m)].push_back(index);
+            // A single test left over waits for the next triangle's, to be
+            // made beside it; the lists still receive the triangles in order.
+            if (m != 0) {
+                const int k = __builtin_ctz(m);
+                if (pending.waiting) {
+                    const unsigned both =
+                        overlap_pair(b.childCenter[pending.child].data(), b.childCenter[k].data(), b.half.data(),
+                                     pending.corners, corners);
+                    pending.taken |= (both & 1u) << pending.child;
+                    taken |= (both >> 1) << k;
+                    pending.flush(lists);
+                } else {
+                    pending = {true, index, taken, k, {corners[0], corners[1], corners[2]}};
+                    continue;
+                }
+            } else if (pending.waiting) {
+                pending.resolve(b);
+                pending.flush(lists);
+            }
+            for (unsigned a = taken; a != 0; a &= a - 1) lists[__builtin_ctz(a)].push_back(index);
+        }
+        if (pending.waiting) {
+            pending.resolve(b);
+            pending.flush(lists);
         }
     }
+
+    // A triangle whose last child test waits to be paired.
+    struct Pending {
+        bool waiting = false;
+        std::uint32_t index = 0;
+        unsigned taken = 0;  // its children decided so far
+        int child = 0;       // the child still to test
+        const double* corners[3] = {nullptr, nullptr, nullptr};
+        template <class Box>
+        void resolve(const Box& b) {
+            if (overlap_impl<true>(b.childCenter[child].data(), b.half.data(), corners[0], corners[1], corners[2]))
+                taken |= 1u << child;
+        }
+        void flush(std::array<std::vector<std::uint32_t>, 8>& lists) {
+            for (unsigned a = taken; a != 0; a &= a - 1) lists[__builtin_ctz(a)].push_back(index);
+            waiting = false;
+        }
+    };
 
     static bool overlaps_box(const NodeTriangle& t, const double* c, const double* h) {
         // The box-axis test of overlap_impl on precomputed bounds: min(v - c)

@@ -175,7 +175,7 @@ TEST(Octree, TheSameTreeOnAnyNumberOfThreads) {
 
 }  // namespace
 
-// The split tests two boxes at once, one per vector lane: each lane must give
+// The split tests two boxes at once (for one triangle or two), one per vector lane: each lane must give
 // exactly the verdict of the one-box test, also at the rounding edge (corners
 // on the box faces, grazing edges and planes), for boxes of no thickness and
 // for odd numbers (infinities, NaN, subnormals).
@@ -202,12 +202,17 @@ TEST(TriBoxOverlap, TwoBoxesAtOnceGiveTheVerdictsOfOneAtATime) {
         double c[2][3];
         for (auto& centre : c)
             for (int q = 0; q < 3; ++q) centre[q] = (pick(random) < 3 ? 0.0 : unit(random)) + (q == 1 ? 0.5 : 0.0);
-        double v[3][3];
-        for (auto& corner : v)
-            for (int q = 0; q < 3; ++q) corner[q] = coordinate(c[i & 1][q], half[q]);
-        const unsigned pair = octree_build::overlap_pair(c[0], c[1], half, v[0], v[1], v[2]);
+        // Half of the pairs test one triangle, the others one per lane.
+        double v[2][3][3];
+        for (int lane = 0; lane < 2; ++lane)
+            for (auto& corner : v[lane])
+                for (int q = 0; q < 3; ++q) corner[q] = coordinate(c[(i + lane) & 1][q], half[q]);
+        const double* t[2][3] = {{v[0][0], v[0][1], v[0][2]}, {v[1][0], v[1][1], v[1][2]}};
+        const int second = (i >> 1) & 1;
+        const unsigned pair = octree_build::overlap_pair(c[0], c[1], half, t[0], t[second]);
         for (int lane = 0; lane < 2; ++lane) {
-            const bool one = octree_build::overlap_impl<true>(c[lane], half, v[0], v[1], v[2]);
+            const double* const* w = t[lane == 0 ? 0 : second];
+            const bool one = octree_build::overlap_impl<true>(c[lane], half, w[0], w[1], w[2]);
             ASSERT_EQ(((pair >> lane) & 1u) != 0, one) << "case " << i << " lane " << lane;
             overlapping += one;
             ++agreed;
