@@ -971,6 +971,9 @@ bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsi
     bool found = false;
     double bx = 0, by = 0, bz = 0, bt = 0;
     std::uint32_t bface = 0;
+    constexpr std::uint32_t kNoStop = 0xffffffffu;
+    std::uint32_t stopAt = kNoStop;
+    double stopZ = 0;
     const std::uint32_t* const list = entries_.data() + node.index;
     const EntryCells* const cells = cells_.data() + node.index;
     const std::uint32_t count = node.count;
@@ -997,6 +1000,13 @@ bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsi
         while (pass) {
             const std::uint32_t i = block + (static_cast<unsigned>(__builtin_ctzll(pass)) >> 2);
             pass &= pass - 1;
+            // The stop after the last accepted hit (see below), decided
+            // only now that another triangle is to be tested: with none
+            // left, stopping or not gives the same return.
+            if (stopAt != kNoStop) {
+                if (stopZ > records_[list[stopAt]].topZ) goto done;
+                stopAt = kNoStop;
+            }
             const Record* e = records_.data() + list[i];
             // intersect_triangle, term for term.
             const double denom = e->nx * dx + e->ny * dy + e->nz * dz;
@@ -1038,8 +1048,13 @@ bool CastTree::scan_leaf(const Node& node, double cx, double cz, double cy, unsi
             // The list is in non-increasing topZ order: once this hit is
             // above the next triangle's top, no later triangle can give a
             // higher point. (The next in the list, whether it passed the
-            // cell test or not, as the full scan does.)
-            if (i + 1 < count && pz > records_[list[i + 1]].topZ) goto done;
+            // cell test or not, as the full scan does.) The comparison waits
+            // for the next triangle that passes, so that a scan with none
+            // left does not fetch the next record for it.
+            if (i + 1 < count) {
+                stopAt = i + 1;
+                stopZ = pz;
+            }
         }
     }
 done:
