@@ -14,6 +14,8 @@
 
 namespace {
 
+using testing_support::scaled;
+
 struct Model {
     std::string label;
     std::vector<Triangle> triangles;
@@ -45,13 +47,6 @@ Model real_model(const std::string& path) {
     std::vector<Face> faces;
     read_obj_file(vertices, faces, QString::fromStdString(testing_support::real_data_path(path)), 1);
     return model_of(path, vertices, faces);
-}
-
-std::vector<Triangle> scaled(const std::vector<Triangle>& triangles, double factor) {
-    std::vector<Triangle> out;
-    for (const Triangle& t : triangles)
-        out.push_back(make_triangle(t.a * factor, t.b * factor, t.c * factor, t.cornerIndices, t.faceIndex));
-    return out;
 }
 
 TEST(CastTreeBuild, StraightFromTheTrianglesEqualsTheCopyOfTheOctree) {

@@ -6,6 +6,7 @@
 #include "app/progress.h"
 #include "flight/flight_tasks.h"
 #include "lidar/lidar_tasks.h"
+#include "terrain/mesh.h"
 #include "terrain/sample_scene.h"
 #include "terrain/terrain_tasks.h"
 
@@ -74,6 +75,14 @@ void sample_survey(SimulationData& data, std::size_t triangles, const FlightPara
                    const ScannerParameters& scanner) {
     make_sample_scene(data.vertices, data.faces, triangles, data.faceClasses);
     survey(data, flight, scanner);
+}
+
+std::vector<Triangle> scaled(const std::vector<Triangle>& triangles, double factor) {
+    std::vector<Triangle> out;
+    out.reserve(triangles.size());
+    for (const Triangle& t : triangles)
+        out.push_back(make_triangle(t.a * factor, t.b * factor, t.c * factor, t.cornerIndices, t.faceIndex));
+    return out;
 }
 
 }  // namespace testing_support

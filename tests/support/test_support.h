@@ -1,9 +1,11 @@
 #pragma once
 #include "app/simulation_data.h"
+#include "terrain/mesh.h"
 
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -39,5 +41,8 @@ void survey(SimulationData& data, const FlightParameters& flight, const ScannerP
 // The same over the sample scene of about `triangles` faces, with its classes.
 void sample_survey(SimulationData& data, std::size_t triangles, const FlightParameters& flight,
                    const ScannerParameters& scanner);
+
+// The same triangles with every coordinate multiplied by `factor`.
+std::vector<Triangle> scaled(const std::vector<Triangle>& triangles, double factor);
 
 }  // namespace testing_support

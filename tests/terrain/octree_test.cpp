@@ -1,5 +1,6 @@
 #include "terrain/octree.h"
 #include "terrain/octree_builder.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 #include <random>
 
 namespace {
+
+using testing_support::scaled;
 
 // Triangles over a square area with some relief (or none), sorted as a load does.
 std::vector<Triangle> scattered_triangles(std::size_t count, bool flat, unsigned seed = 3) {
@@ -104,14 +107,6 @@ void expect_same_tree(const OctreeNode& expected, const OctreeNode& actual, cons
         if (expected.isLeaf) ASSERT_FALSE(actual.children[k]) << path;
         else expect_same_tree(*expected.children[k], *actual.children[k], &actual, path + "/" + std::to_string(k));
     }
-}
-
-// The same triangles with every coordinate multiplied by `factor`.
-std::vector<Triangle> scaled(const std::vector<Triangle>& triangles, double factor) {
-    std::vector<Triangle> out;
-    for (const Triangle& t : triangles)
-        out.push_back(make_triangle(t.a * factor, t.b * factor, t.c * factor, t.cornerIndices, t.faceIndex));
-    return out;
 }
 
 // Pins the split rule (more than 100 candidates), the root box and the child
