@@ -395,6 +395,7 @@ CastTree::CastTree(const OctreeNode& root, const std::vector<Triangle>& triangle
     cells_.resize(entries_.size() + 15);
     slabs_.resize(nodes_.size());
     b.fill_cells(0, rootCenter_, 0, bounds, cellScale_, cells_, slabs_);
+    build_ceilings();
 }
 
 namespace {
@@ -639,6 +640,117 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
             Builder::entry_cells(node, leaf.center, leaf.depth, half_, entries_, bounds, cellScale_, cells_);
         }
     });
+    build_ceilings();
+}
+
+void CastTree::build_ceilings() {
+    // The cells' rounding margin (first_reach) needs every coordinate of
+    // the root box within 2^25 cells of the origin.
+    constexpr double kSpan = 0x1p25;
+    const double cellX = 2 * half_[8][0], cellY = 2 * half_[8][2];
+    for (int q = 0; q < 3; ++q)
+        if (!(std::fabs(rootMin_[q]) <= kSpan * std::min(cellX, cellY) &&
+              std::fabs(rootMax_[q]) <= kSpan * std::min(cellX, cellY)))
+            return;
+    ceilings_.assign(kCeilingCells * kCeilingCells, -HUGE_VALF);
+    fill_ceilings(0, rootCenter_[1], 0, 0, 0);
+    for (const float c : ceilings_) ceilingTop_ = std::max(ceilingTop_, c);
+}
+
+// ix and iy: the node's place among the nodes of its depth, in x and y.
+void CastTree::fill_ceilings(std::uint32_t index, double cz, unsigned depth, unsigned ix, unsigned iy) {
+    static_assert(CastTree::kCeilingCells == 256, "eight levels of cells");
+    const Node& node = nodes_[index];
+    if (node.count & kInnerNode) {
+        const unsigned mask = node.count & 0xffu;
+        const double h = half_[depth + 1][1];
+        for (unsigned k = 0; k < 8; ++k)
+            if ((mask >> k) & 1)
+                fill_ceilings(node.index + kRanks.rank[mask][k], cz + ((k & 2) ? h : -h), depth + 1,
+                              2 * ix + ((k >> 2) & 1), 2 * iy + (k & 1));
+        return;
+    }
+    if (node.count == 0) return;
+    // The top as scan_leaf computes it, rounded up.
+    const double top = cz + half_[depth][1];
+    float f = static_cast<float>(top);
+    if (static_cast<double>(f) < top) f = std::nextafter(f, HUGE_VALF);
+    unsigned x0, x1, y0, y1;
+    if (depth <= 8) {
+        x0 = ix << (8 - depth);
+        x1 = (ix + 1) << (8 - depth);
+        y0 = iy << (8 - depth);
+        y1 = (iy + 1) << (8 - depth);
+    } else {
+        x0 = ix >> (depth - 8);
+        x1 = x0 + 1;
+        y0 = iy >> (depth - 8);
+        y1 = y0 + 1;
+    }
+    for (unsigned x = x0; x < x1; ++x)
+        for (unsigned y = y0; y < y1; ++y) {
+            float& c = ceilings_[x * kCeilingCells + y];
+            c = std::max(c, f);
+        }
+}
+
+// For a ray going down (dz < 0) that moves along one of x and y only (the
+// other one, the fixed axis, stays at fixedO): a ray parameter before which
+// no computed hit point lies at or below the ceiling of a cell it lies in,
+// so that no hit can be accepted; +inf when none can be accepted at all.
+// The cells are walked along the moving axis from where the ray comes
+// down to the highest ceiling, in cell units: a point whose coordinate lies
+// within mu of a cell's bounds counts as in the cell, a margin far above
+// the rounding of a hit point's coordinates and of the leaf boxes (the
+// coordinates are within 2^25 cells of the origin, so those errors stay
+// below 2^-23 cells). In each cell the ray may first be low enough at tH,
+// where it comes down to the cell's ceiling; the first cell where that is
+// before the ray leaves it gives the answer, no later than the next cell's
+// entry.
+double CastTree::first_reach(double fixedO, int fixedAxis, double movingO, double movingD, double oz,
+                             double dz) const {
+    constexpr double mu = 1e-6;
+    constexpr int n = static_cast<int>(kCeilingCells);
+    const int movingAxis = 2 - fixedAxis;
+    const double fixedScale = 0.5 / half_[8][fixedAxis], movingScale = 0.5 / half_[8][movingAxis];
+    const double uf = (fixedO - rootMin_[fixedAxis]) * fixedScale;
+    if (!(uf >= -mu && uf <= n + mu)) return 0;
+    const int f0 = std::max(0, static_cast<int>(std::floor(uf - mu)));
+    const int f1 = std::min(n - 1, static_cast<int>(std::floor(uf + mu)));
+    // Cell (fixed f, moving m) at ceilings_[f * fixedStride + m * movingStride].
+    const std::size_t fixedStride = fixedAxis == 0 ? kCeilingCells : 1;
+    const std::size_t movingStride = fixedAxis == 0 ? 1 : kCeilingCells;
+    const float* c0 = ceilings_.data() + f0 * fixedStride;
+    const float* c1 = ceilings_.data() + f1 * fixedStride;
+    const auto ceiling = [&](int m) {
+        return static_cast<double>(std::max(c0[m * movingStride], c1[m * movingStride]));
+    };
+    const double tA = std::max(0.0, (static_cast<double>(ceilingTop_) - oz) / dz);
+    const double uo = (movingO - rootMin_[movingAxis]) * movingScale, du = movingD * movingScale;
+    const double uA = uo + du * tA;
+    if (du == 0) {
+        const int m0 = std::max(0, static_cast<int>(std::floor(uA - mu)));
+        const int m1 = std::min(n - 1, static_cast<int>(std::floor(uA + mu)));
+        if (!(uA >= -mu && uA <= n + mu)) return HUGE_VAL;
+        return std::max(tA, (std::max(ceiling(m0), ceiling(m1)) - oz) / dz);
+    }
+    double tEnter = tA;
+    if (du > 0) {
+        if (!(uA - mu < n)) return HUGE_VAL;
+        for (int m = std::max(0, static_cast<int>(std::floor(uA - mu))); m < n; ++m) {
+            const double tH = (ceiling(m) - oz) / dz;
+            if (tH <= (m + 1 + mu - uo) / du) return std::min(std::max(tEnter, tH), (m + 1 - mu - uo) / du);
+            tEnter = (m + 1 - mu - uo) / du;
+        }
+    } else {
+        if (!(uA + mu > 0)) return HUGE_VAL;
+        for (int m = std::min(n - 1, static_cast<int>(std::floor(uA + mu))); m >= 0; --m) {
+            const double tH = (ceiling(m) - oz) / dz;
+            if (tH <= (m - mu - uo) / du) return std::min(std::max(tEnter, tH), (m + mu - uo) / du);
+            tEnter = (m + mu - uo) / du;
+        }
+    }
+    return HUGE_VAL;
 }
 
 bool CastTree::identical(const CastTree& other) const {
@@ -653,13 +765,14 @@ bool CastTree::identical(const CastTree& other) const {
            std::memcmp(reachLo_, other.reachLo_, sizeof reachLo_) == 0 &&
            std::memcmp(reachHi_, other.reachHi_, sizeof reachHi_) == 0 &&
            std::memcmp(half_, other.half_, sizeof half_) == 0 &&
-           std::memcmp(cellScale_, other.cellScale_, sizeof cellScale_) == 0;
+           std::memcmp(cellScale_, other.cellScale_, sizeof cellScale_) == 0 && same(ceilings_, other.ceilings_) &&
+           std::memcmp(&ceilingTop_, &other.ceilingTop_, sizeof ceilingTop_) == 0;
 }
 
 std::size_t CastTree::memory_bytes() const {
     return nodes_.capacity() * sizeof(Node) + entries_.capacity() * sizeof(std::uint32_t) +
            cells_.capacity() * sizeof(EntryCells) + slabs_.capacity() * sizeof(LeafSlab) +
-           records_.capacity() * sizeof(Record);
+           records_.capacity() * sizeof(Record) + ceilings_.capacity() * sizeof(float);
 }
 
 // The per-ray state: the laser's own origin and direction (the triangle test
@@ -669,6 +782,9 @@ struct CastTree::Ray {
     double dx, dy, dz;
     double inv[3];  // 1 / d for the leaf windows, 0 where |d| < 1e-3 (no window from that axis)
     unsigned mirrorMask;
+    // Nodes the ray leaves through a z plane before this parameter hold no
+    // hit it can accept (see first_reach); at least 0.
+    double tPrune;
     double px, py, pz, t;
     std::uint32_t face;
 };
@@ -738,6 +854,24 @@ bool CastTree::cast(LaserLine& laser) const {
                     std::fabs(t1y) <= 1e300;
     const bool xz = !yz && t0y == -HUGE_VAL && t1y == HUGE_VAL && finiteZ && std::fabs(t0x) <= 1e300 &&
                     std::fabs(t1x) <= 1e300;
+    // Where a ray going down can first meet a leaf's content, from the
+    // ceiling grid, less a slack far above the rounding of the traversal's
+    // parameters and of the hit points: every point of a node the ray
+    // leaves before that lies above the ceilings, so the node holds no hit
+    // the ray can accept and is skipped, as a node behind the origin is.
+    ray.tPrune = 0;
+    if ((yz || xz) && !ceilings_.empty() && ray.dz <= -1e-3) {
+        const double cellMin = 2 * std::min(half_[8][0], half_[8][2]);
+        if (std::fabs(ray.ox) <= 0x1p25 * cellMin && std::fabs(ray.oy) <= 0x1p25 * cellMin &&
+            std::fabs(ray.oz) <= 0x1p25 * cellMin) {
+            const double reach = yz ? first_reach(ray.ox, 0, ray.oy, ray.dy, ray.oz, ray.dz)
+                                    : first_reach(ray.oy, 2, ray.ox, ray.dx, ray.oz, ray.dz);
+            if (reach == HUGE_VAL) return false;
+            const double zScale = std::max(std::fabs(rootMin_[1]), std::fabs(rootMax_[1]));
+            const double slack = 1e-7 * (std::fabs(reach) + (std::fabs(ray.oz) + zScale) / -ray.dz);
+            if (reach - slack > 0) ray.tPrune = reach - slack;
+        }
+    }
     const double* c = rootCenter_;
     if (!(yz   ? subtree_yz(t0z, t0y, t1z, t1y, 0, c[0], c[1], c[2], 0, ray)
           : xz ? subtree_xz(t0x, t0z, t1x, t1z, 0, c[0], c[1], c[2], 0, true, ray)
@@ -792,7 +926,7 @@ bool CastTree::subtree(double t0x, double t0z, double t0y, double t1x, double t1
 // same comparisons on z and y, done here without the x parameters.
 bool CastTree::subtree_yz(double t0z, double t0y, double t1z, double t1y, std::uint32_t index, double cx, double cz,
                           double cy, unsigned depth, Ray& ray) const {
-    if (t1z < 0 || t1y < 0) return false;
+    if (t1z < ray.tPrune || t1y < 0) return false;
     const Node& node = nodes_[index];
     if (!(node.count & kInnerNode)) return scan_leaf(node, cx, cz, cy, depth, ray);
 
@@ -836,7 +970,7 @@ bool CastTree::subtree_yz(double t0z, double t0y, double t1z, double t1y, std::u
 // never chooses y (nothing is below +inf or NaN), so the y bit stays.
 bool CastTree::subtree_xz(double t0x, double t0z, double t1x, double t1z, std::uint32_t index, double cx, double cz,
                           double cy, unsigned depth, bool lowInf, Ray& ray) const {
-    if (t1x < 0 || t1z < 0) return false;
+    if (t1x < 0 || t1z < ray.tPrune) return false;
     const Node& node = nodes_[index];
     if (!(node.count & kInnerNode)) return scan_leaf(node, cx, cz, cy, depth, ray);
 

@@ -136,6 +136,39 @@ TEST(CastShortcuts, AdversarialRaysAgreeBitForBit) {
     }
 }
 
+TEST(CastShortcuts, DescendingRaysAlongOneHorizontalAxisSkipWhatLiesAboveTheCeilings) {
+    // The survey's rays: no x (or no y) component, going down. The nodes
+    // they leave above the ceiling grid are skipped; aimed at points on,
+    // at the edges of and just beside the triangles, from just above the
+    // surface to far above, steep and shallow, from under the roof, and
+    // along cell and leaf planes.
+    for (const Vec3& offset : {Vec3{0, 0, 0}, Vec3{612345.678, 5432109.876, 250}}) {
+        SCOPED_TRACE(testing::Message() << "offset " << offset.x);
+        const Scene s = folded_scene(offset);
+        const CastTree tree(*s.root, s.triangles);
+        std::mt19937_64 rng(23);
+        std::uniform_real_distribution<double> u(0.0, 1.0);
+        int hits = 0;
+        for (int i = 0; i < 8000; ++i) {
+            const Triangle& t = s.triangles[static_cast<std::size_t>(u(rng) * s.triangles.size())];
+            const double bu = u(rng), bv = u(rng) * (1 - bu);
+            const Vec3 targets[] = {on_triangle(t, bu, bv), on_triangle(t, bu, 0), on_triangle(t, 0, 0),
+                                    on_triangle(t, bu, 1 - bu + 1e-12), on_triangle(t, 1 + 1e-9, 0)};
+            Vec3 p = targets[i % 5];
+            if (i % 7 == 0) p.x = offset.x + 64.0 / 256 * static_cast<int>(256 * u(rng));  // on a cell plane
+            const double shallow[] = {1, 0.3, 1e-2, 1.5e-3};
+            Vec3 d = unit({0, (u(rng) - 0.5) * 1.5, -shallow[i % 4]});
+            d.x = i % 16 < 8 ? 0.0 : -0.0;
+            const double away[] = {1e-9, 1e-3, 0.7, 25, 3000};
+            Vec3 o = p - d * (away[i % 5] / std::fabs(d.z));
+            if (i % 2) std::swap(o.x, o.y), std::swap(d.x, d.y);
+            hits += cast_both(s, laser(o, d), &tree).hitFaceIndex >= 0;
+            if (testing::Test::HasFailure()) FAIL() << "ray " << i;
+        }
+        EXPECT_GT(hits, 3000);
+    }
+}
+
 TEST(CastShortcuts, AHitOutsideTheLeafLeavesTheReturnToALaterLeaf) {
     // A roof plate listed in the first leaf the ray enters (its corner pokes
     // into it) is hit beside that leaf, and a lower plate is hit inside it.
