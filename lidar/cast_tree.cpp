@@ -644,52 +644,93 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
 }
 
 void CastTree::build_ceilings() {
-    // The cells' rounding margin (first_reach) needs every coordinate of
-    // the root box within 2^25 cells of the origin.
-    constexpr double kSpan = 0x1p25;
-    const double cellX = 2 * half_[8][0], cellY = 2 * half_[8][2];
+    // The cells' rounding margin (walk_ceilings) needs every coordinate of
+    // the root box within 2^25 finest cells of the origin.
+    constexpr unsigned fine = kFineCeilingLog;
+    const double cellMin = 2 * std::min(half_[fine][0], half_[fine][2]);
     for (int q = 0; q < 3; ++q)
-        if (!(std::fabs(rootMin_[q]) <= kSpan * std::min(cellX, cellY) &&
-              std::fabs(rootMax_[q]) <= kSpan * std::min(cellX, cellY)))
-            return;
-    ceilings_.assign(kCeilingCells * kCeilingCells, -HUGE_VALF);
-    fill_ceilings(0, rootCenter_[1], 0, 0, 0);
-    for (const float c : ceilings_) ceilingTop_ = std::max(ceilingTop_, c);
+        if (!(std::fabs(rootMin_[q]) <= 0x1p25 * cellMin && std::fabs(rootMax_[q]) <= 0x1p25 * cellMin)) return;
+    coordScale_ = 0;
+    for (int q = 0; q < 3; ++q) coordScale_ += std::max(std::fabs(rootMin_[q]), std::fabs(rootMax_[q]));
+    const std::size_t n = std::size_t{1} << fine;
+    ceilings_[0].assign(n * n, -HUGE_VALF);
+    fill_ceilings(0, rootCenter_, 0, 0, 0);
+    for (unsigned level = 1; level < kCeilingLevels; ++level) {
+        const std::size_t m = n >> (3 * level);
+        const std::vector<float>& finer = ceilings_[level - 1];
+        std::vector<float>& grid = ceilings_[level];
+        grid.assign(m * m, -HUGE_VALF);
+        for (std::size_t x = 0; x < 8 * m; ++x)
+            for (std::size_t y = 0; y < 8 * m; ++y) {
+                float& c = grid[(x / 8) * m + y / 8];
+                c = std::max(c, finer[x * 8 * m + y]);
+            }
+    }
+    for (const float c : ceilings_[kCeilingLevels - 1]) ceilingTop_ = std::max(ceilingTop_, c);
 }
 
 // ix and iy: the node's place among the nodes of its depth, in x and y.
-void CastTree::fill_ceilings(std::uint32_t index, double cz, unsigned depth, unsigned ix, unsigned iy) {
-    static_assert(CastTree::kCeilingCells == 256, "eight levels of cells");
+// A hit is accepted only in its leaf's box, so not above the leaf's top;
+// and where the leaf has a slab with an upward normal m (mz at least 0.5),
+// m.P stays within rounding of the slab's upper face (see leaf_slab), so
+// over a cell z stays below (hi - mx x - my y) / mz at the cell's corner
+// (widened by far more than the walk's margin) that makes it largest, give
+// or take that rounding, which first_reach adds per ray.
+void CastTree::fill_ceilings(std::uint32_t index, const double* center, unsigned depth, unsigned ix, unsigned iy) {
     const Node& node = nodes_[index];
     if (node.count & kInnerNode) {
         const unsigned mask = node.count & 0xffu;
-        const double h = half_[depth + 1][1];
+        const double* h = half_[depth + 1];
         for (unsigned k = 0; k < 8; ++k)
-            if ((mask >> k) & 1)
-                fill_ceilings(node.index + kRanks.rank[mask][k], cz + ((k & 2) ? h : -h), depth + 1,
-                              2 * ix + ((k >> 2) & 1), 2 * iy + (k & 1));
+            if ((mask >> k) & 1) {
+                const double childCenter[3] = {center[0] + ((k & 4) ? h[0] : -h[0]),
+                                               center[1] + ((k & 2) ? h[1] : -h[1]),
+                                               center[2] + ((k & 1) ? h[2] : -h[2])};
+                fill_ceilings(node.index + kRanks.rank[mask][k], childCenter, depth + 1, 2 * ix + ((k >> 2) & 1),
+                              2 * iy + (k & 1));
+            }
         return;
     }
     if (node.count == 0) return;
-    // The top as scan_leaf computes it, rounded up.
-    const double top = cz + half_[depth][1];
-    float f = static_cast<float>(top);
-    if (static_cast<double>(f) < top) f = std::nextafter(f, HUGE_VALF);
+    const LeafSlab& slab = slabs_[index];
+    if (slab.lo > slab.hi) return;  // only triangles that are never inside
+    const double* h = half_[depth];
+    const double top = center[1] + h[1];
+    const double minX = center[0] - h[0], maxX = center[0] + h[0];
+    const double minY = center[2] - h[2], maxY = center[2] + h[2];
+    const bool useSlab = std::isfinite(slab.hi) && slab.mz >= 0.5f;
+    constexpr unsigned fine = kFineCeilingLog;
+    const std::size_t n = std::size_t{1} << fine;
     unsigned x0, x1, y0, y1;
-    if (depth <= 8) {
-        x0 = ix << (8 - depth);
-        x1 = (ix + 1) << (8 - depth);
-        y0 = iy << (8 - depth);
-        y1 = (iy + 1) << (8 - depth);
+    if (depth <= fine) {
+        x0 = ix << (fine - depth);
+        x1 = (ix + 1) << (fine - depth);
+        y0 = iy << (fine - depth);
+        y1 = (iy + 1) << (fine - depth);
     } else {
-        x0 = ix >> (depth - 8);
+        x0 = ix >> (depth - fine);
         x1 = x0 + 1;
-        y0 = iy >> (depth - 8);
+        y0 = iy >> (depth - fine);
         y1 = y0 + 1;
     }
+    const double cellX = 2 * half_[fine][0], cellY = 2 * half_[fine][2];
+    const double mx = slab.mx, my = slab.my, mz = slab.mz;
     for (unsigned x = x0; x < x1; ++x)
         for (unsigned y = y0; y < y1; ++y) {
-            float& c = ceilings_[x * kCeilingCells + y];
+            double z = top;
+            if (useSlab) {
+                // The cell widened by a hundredth of a cell, within the leaf.
+                const double ax = std::max(minX, rootMin_[0] + (x - 0.01) * cellX);
+                const double bx = std::min(maxX, rootMin_[0] + (x + 1.01) * cellX);
+                const double ay = std::max(minY, rootMin_[2] + (y - 0.01) * cellY);
+                const double by = std::min(maxY, rootMin_[2] + (y + 1.01) * cellY);
+                const double low = (mx > 0 ? mx * ax : mx * bx) + (my > 0 ? my * ay : my * by);
+                const double bound = (slab.hi - low) / mz + 1e-9 * static_cast<double>(slab.scale);
+                if (bound < z) z = bound;
+            }
+            float f = static_cast<float>(z);
+            if (static_cast<double>(f) < z) f = std::nextafter(f, HUGE_VALF);
+            float& c = ceilings_[0][x * n + y];
             c = std::max(c, f);
         }
 }
@@ -698,56 +739,83 @@ void CastTree::fill_ceilings(std::uint32_t index, double cz, unsigned depth, uns
 // other one, the fixed axis, stays at fixedO): a ray parameter before which
 // no computed hit point lies at or below the ceiling of a cell it lies in,
 // so that no hit can be accepted; +inf when none can be accepted at all.
-// The cells are walked along the moving axis from where the ray comes
-// down to the highest ceiling, in cell units: a point whose coordinate lies
-// within mu of a cell's bounds counts as in the cell, a margin far above
-// the rounding of a hit point's coordinates and of the leaf boxes (the
-// coordinates are within 2^25 cells of the origin, so those errors stay
-// below 2^-23 cells). In each cell the ray may first be low enough at tH,
-// where it comes down to the cell's ceiling; the first cell where that is
-// before the ray leaves it gives the answer, no later than the next cell's
-// entry.
+// Each grid, coarsest first, is walked from where the coarser one left off
+// (at first from where the ray comes down to the highest ceiling).
 double CastTree::first_reach(double fixedO, int fixedAxis, double movingO, double movingD, double oz,
                              double dz) const {
+    // What a hit point may lie above its triangle's plane and so above a
+    // slab's ceiling, by rounding: far above the few units in the last
+    // place of the coordinates that it is.
+    const double lift = 1e-8 * (std::fabs(fixedO) + std::fabs(movingO) + std::fabs(oz) + coordScale_);
+    oz -= lift;
+    double t = std::max(0.0, (static_cast<double>(ceilingTop_) - oz) / dz);
+    for (unsigned level = kCeilingLevels; level-- > 0 && t != HUGE_VAL;)
+        t = walk_ceilings(level, t, fixedO, fixedAxis, movingO, movingD, oz, dz);
+    return t;
+}
+
+// The walk on one grid from parameter t, in cell units: a point whose
+// coordinate lies within mu of a cell's bounds counts as in the cell, a
+// margin far above the rounding of a hit point's coordinates and of the
+// leaf boxes (the coordinates are within 2^25 finest cells of the origin,
+// so those errors stay below 2^-23 cells). In each cell the ray may first
+// be low enough at tH, where it comes down to the cell's ceiling; the first
+// cell where that is before the ray leaves it gives the answer, no later
+// than the next cell's entry. After a few cells the walk gives up and
+// returns where the next cell begins.
+double CastTree::walk_ceilings(unsigned level, double t, double fixedO, int fixedAxis, double movingO,
+                               double movingD, double oz, double dz) const {
     constexpr double mu = 1e-6;
-    constexpr int n = static_cast<int>(kCeilingCells);
+    constexpr int kSteps = 6;
+    const int n = 1 << (kFineCeilingLog - 3 * level);
     const int movingAxis = 2 - fixedAxis;
-    const double fixedScale = 0.5 / half_[8][fixedAxis], movingScale = 0.5 / half_[8][movingAxis];
+    const double fixedScale = n / (2 * half_[0][fixedAxis]), movingScale = n / (2 * half_[0][movingAxis]);
     const double uf = (fixedO - rootMin_[fixedAxis]) * fixedScale;
-    if (!(uf >= -mu && uf <= n + mu)) return 0;
-    const int f0 = std::max(0, static_cast<int>(std::floor(uf - mu)));
-    const int f1 = std::min(n - 1, static_cast<int>(std::floor(uf + mu)));
-    // Cell (fixed f, moving m) at ceilings_[f * fixedStride + m * movingStride].
-    const std::size_t fixedStride = fixedAxis == 0 ? kCeilingCells : 1;
-    const std::size_t movingStride = fixedAxis == 0 ? 1 : kCeilingCells;
-    const float* c0 = ceilings_.data() + f0 * fixedStride;
-    const float* c1 = ceilings_.data() + f1 * fixedStride;
+    if (!(uf >= -mu && uf <= n + mu)) return t;
+    // floor for the numbers that are not below -1 (all others clamp to 0).
+    const auto cell = [](double u) { return static_cast<int>(std::max(u, -1.0)); };
+    const int f0 = std::max(0, cell(uf - mu));
+    const int f1 = std::min(n - 1, cell(uf + mu));
+    // Cell (fixed f, moving m) at [f * fixedStride + m * movingStride].
+    const std::size_t fixedStride = fixedAxis == 0 ? static_cast<std::size_t>(n) : 1;
+    const std::size_t movingStride = fixedAxis == 0 ? 1 : static_cast<std::size_t>(n);
+    const float* c0 = ceilings_[level].data() + f0 * fixedStride;
+    const float* c1 = ceilings_[level].data() + f1 * fixedStride;
     const auto ceiling = [&](int m) {
         return static_cast<double>(std::max(c0[m * movingStride], c1[m * movingStride]));
     };
-    const double tA = std::max(0.0, (static_cast<double>(ceilingTop_) - oz) / dz);
+    // Products with the reciprocals: their rounding, like that of the
+    // quotients, is far below both margins.
+    const double idz = 1 / dz;
     const double uo = (movingO - rootMin_[movingAxis]) * movingScale, du = movingD * movingScale;
-    const double uA = uo + du * tA;
+    const double uA = uo + du * t;
     if (du == 0) {
-        const int m0 = std::max(0, static_cast<int>(std::floor(uA - mu)));
-        const int m1 = std::min(n - 1, static_cast<int>(std::floor(uA + mu)));
         if (!(uA >= -mu && uA <= n + mu)) return HUGE_VAL;
-        return std::max(tA, (std::max(ceiling(m0), ceiling(m1)) - oz) / dz);
+        const int m0 = std::max(0, cell(uA - mu));
+        const int m1 = std::min(n - 1, cell(uA + mu));
+        return std::max(t, (std::max(ceiling(m0), ceiling(m1)) - oz) * idz);
     }
-    double tEnter = tA;
+    const double idu = 1 / du;
+    double tEnter = t;
     if (du > 0) {
         if (!(uA - mu < n)) return HUGE_VAL;
-        for (int m = std::max(0, static_cast<int>(std::floor(uA - mu))); m < n; ++m) {
-            const double tH = (ceiling(m) - oz) / dz;
-            if (tH <= (m + 1 + mu - uo) / du) return std::min(std::max(tEnter, tH), (m + 1 - mu - uo) / du);
-            tEnter = (m + 1 - mu - uo) / du;
+        const int first = std::max(0, cell(uA - mu));
+        for (int m = first; m < n; ++m) {
+            if (m - first == kSteps) return tEnter;
+            const double tH = (ceiling(m) - oz) * idz;
+            const double tNext = (m + 1 - mu - uo) * idu;
+            if (tH <= (m + 1 + mu - uo) * idu) return std::min(std::max(tEnter, tH), tNext);
+            tEnter = tNext;
         }
     } else {
         if (!(uA + mu > 0)) return HUGE_VAL;
-        for (int m = std::min(n - 1, static_cast<int>(std::floor(uA + mu))); m >= 0; --m) {
-            const double tH = (ceiling(m) - oz) / dz;
-            if (tH <= (m - mu - uo) / du) return std::min(std::max(tEnter, tH), (m + mu - uo) / du);
-            tEnter = (m + mu - uo) / du;
+        const int first = std::min(n - 1, cell(uA + mu));
+        for (int m = first; m >= 0; --m) {
+            if (first - m == kSteps) return tEnter;
+            const double tH = (ceiling(m) - oz) * idz;
+            const double tNext = (m + mu - uo) * idu;
+            if (tH <= (m - mu - uo) * idu) return std::min(std::max(tEnter, tH), tNext);
+            tEnter = tNext;
         }
     }
     return HUGE_VAL;
@@ -765,14 +833,17 @@ bool CastTree::identical(const CastTree& other) const {
            std::memcmp(reachLo_, other.reachLo_, sizeof reachLo_) == 0 &&
            std::memcmp(reachHi_, other.reachHi_, sizeof reachHi_) == 0 &&
            std::memcmp(half_, other.half_, sizeof half_) == 0 &&
-           std::memcmp(cellScale_, other.cellScale_, sizeof cellScale_) == 0 && same(ceilings_, other.ceilings_) &&
-           std::memcmp(&ceilingTop_, &other.ceilingTop_, sizeof ceilingTop_) == 0;
+           std::memcmp(cellScale_, other.cellScale_, sizeof cellScale_) == 0 && same(ceilings_[0], other.ceilings_[0]) &&
+           same(ceilings_[1], other.ceilings_[1]) && same(ceilings_[2], other.ceilings_[2]) &&
+           std::memcmp(&ceilingTop_, &other.ceilingTop_, sizeof ceilingTop_) == 0 &&
+           std::memcmp(&coordScale_, &other.coordScale_, sizeof coordScale_) == 0;
 }
 
 std::size_t CastTree::memory_bytes() const {
     return nodes_.capacity() * sizeof(Node) + entries_.capacity() * sizeof(std::uint32_t) +
            cells_.capacity() * sizeof(EntryCells) + slabs_.capacity() * sizeof(LeafSlab) +
-           records_.capacity() * sizeof(Record) + ceilings_.capacity() * sizeof(float);
+           records_.capacity() * sizeof(Record) +
+           (ceilings_[0].capacity() + ceilings_[1].capacity() + ceilings_[2].capacity()) * sizeof(float);
 }
 
 // The per-ray state: the laser's own origin and direction (the triangle test
@@ -860,8 +931,8 @@ bool CastTree::cast(LaserLine& laser) const {
     // leaves before that lies above the ceilings, so the node holds no hit
     // the ray can accept and is skipped, as a node behind the origin is.
     ray.tPrune = 0;
-    if ((yz || xz) && !ceilings_.empty() && ray.dz <= -1e-3) {
-        const double cellMin = 2 * std::min(half_[8][0], half_[8][2]);
+    if ((yz || xz) && !ceilings_[0].empty() && ray.dz <= -1e-3) {
+        const double cellMin = 2 * std::min(half_[kFineCeilingLog][0], half_[kFineCeilingLog][2]);
         if (std::fabs(ray.ox) <= 0x1p25 * cellMin && std::fabs(ray.oy) <= 0x1p25 * cellMin &&
             std::fabs(ray.oz) <= 0x1p25 * cellMin) {
             const double reach = yz ? first_reach(ray.ox, 0, ray.oy, ray.dy, ray.oz, ray.dz)

@@ -147,8 +147,10 @@ private:
                     double cy, unsigned depth, bool lowInf, Ray& ray) const;
     bool scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const;
     void build_ceilings();
-    void fill_ceilings(std::uint32_t index, double cz, unsigned depth, unsigned ix, unsigned iy);
+    void fill_ceilings(std::uint32_t index, const double* center, unsigned depth, unsigned ix, unsigned iy);
     double first_reach(double fixedO, int fixedAxis, double movingO, double movingD, double oz, double dz) const;
+    double walk_ceilings(unsigned level, double t, double fixedO, int fixedAxis, double movingO, double movingD,
+                         double oz, double dz) const;
     static bool window(const Ray& ray, double minX, double minZ, double minY, double maxX, double maxZ, double maxY,
                        double& tlo, double& thi, double* segLo, double* segHi);
     static void segment(const Ray& ray, double tlo, double thi, double* segLo, double* segHi);
@@ -170,15 +172,18 @@ private:
     double half_[kMaxOctreeDepth + 1][3] = {};
     // Cells per metre of a leaf's cell grid per depth, x then y: 128 / half.
     double cellScale_[kMaxOctreeDepth + 1][2] = {};
-    // The ceiling grid: the root's footprint in kCeilingCells x
-    // kCeilingCells cells (x major), each holding the highest top of the
-    // leaves with triangles whose footprint's inside meets the cell's
-    // inside, rounded up to float (-inf for none). A hit is accepted only in
-    // its leaf's box, so no hit lies above the ceiling of a cell it lies in;
-    // a ray going down skips every node it leaves before it can first be
-    // below the ceiling (see first_reach). Empty when the coordinates are
-    // too large for the cells' rounding margin.
-    static constexpr unsigned kCeilingCells = 256;
-    std::vector<float> ceilings_;
+    // The ceiling grids: the root's footprint in n x n cells (x major),
+    // each cell holding a height that no accepted hit over the cell lies
+    // above, rounded up to float (-inf where no leaf with triangles meets
+    // the cell). The finest grid takes, per leaf with triangles over the
+    // cell, its top or, lower, the top of its slab over the cell (see
+    // fill_ceilings); each coarser one, eight times coarser per axis, the
+    // highest of its cells. A ray going down skips every node it leaves
+    // before it can first be below a ceiling (see first_reach). Empty when
+    // the coordinates are too large for the cells' rounding margin.
+    static constexpr unsigned kCeilingLevels = 3;
+    static constexpr unsigned kFineCeilingLog = 10;
+    std::vector<float> ceilings_[kCeilingLevels];  // finest first
     float ceilingTop_ = -HUGE_VALF;  // the highest ceiling
+    double coordScale_ = 0;          // the largest |x| + |y| + |z| of the root box
 };
