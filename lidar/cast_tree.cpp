@@ -653,6 +653,11 @@ void CastTree::build_ceilings() {
     coordScale_ = 0;
     for (int q = 0; q < 3; ++q) coordScale_ += std::max(std::fabs(rootMin_[q]), std::fabs(rootMax_[q]));
     const std::size_t n = std::size_t{1} << fine;
+    for (unsigned level = 0; level < kCeilingLevels; ++level)
+        for (int q = 0; q < 3; ++q) {
+            ceilingScale_[level][q] = static_cast<double>(n >> (3 * level)) / (2 * half_[0][q]);
+            ceilingCell_[level][q] = 2 * half_[0][q] / static_cast<double>(n >> (3 * level));
+        }
     ceilings_[0].assign(n * n, -HUGE_VALF);
     fill_ceilings(0, rootCenter_, 0, 0, 0);
     for (unsigned level = 1; level < kCeilingLevels; ++level) {
@@ -748,9 +753,12 @@ double CastTree::first_reach(double fixedO, int fixedAxis, double movingO, doubl
     // place of the coordinates that it is.
     const double lift = 1e-8 * (std::fabs(fixedO) + std::fabs(movingO) + std::fabs(oz) + coordScale_);
     oz -= lift;
-    double t = std::max(0.0, (static_cast<double>(ceilingTop_) - oz) / dz);
+    // Products with reciprocals: their rounding, like that of quotients, is
+    // far below the walk's margins and the slack taken from its result.
+    const double idz = 1 / dz, idm = movingD == 0 ? 0.0 : 1 / movingD;
+    double t = std::max(0.0, (static_cast<double>(ceilingTop_) - oz) * idz);
     for (unsigned level = kCeilingLevels; level-- > 0 && t != HUGE_VAL;)
-        t = walk_ceilings(level, t, fixedO, fixedAxis, movingO, movingD, oz, dz);
+        t = walk_ceilings(level, t, fixedO, fixedAxis, movingO, movingD, idm, oz, idz);
     return t;
 }
 
@@ -764,12 +772,12 @@ double CastTree::first_reach(double fixedO, int fixedAxis, double movingO, doubl
 // than the next cell's entry. After a few cells the walk gives up and
 // returns where the next cell begins.
 double CastTree::walk_ceilings(unsigned level, double t, double fixedO, int fixedAxis, double movingO,
-                               double movingD, double oz, double dz) const {
+                               double movingD, double idm, double oz, double idz) const {
     constexpr double mu = 1e-6;
     constexpr int kSteps = 6;
     const int n = 1 << (kFineCeilingLog - 3 * level);
     const int movingAxis = 2 - fixedAxis;
-    const double fixedScale = n / (2 * half_[0][fixedAxis]), movingScale = n / (2 * half_[0][movingAxis]);
+    const double fixedScale = ceilingScale_[level][fixedAxis], movingScale = ceilingScale_[level][movingAxis];
     const double uf = (fixedO - rootMin_[fixedAxis]) * fixedScale;
     if (!(uf >= -mu && uf <= n + mu)) return t;
     // floor for the numbers that are not below -1 (all others clamp to 0).
@@ -784,9 +792,6 @@ double CastTree::walk_ceilings(unsigned level, double t, double fixedO, int fixe
     const auto ceiling = [&](int m) {
         return static_cast<double>(std::max(c0[m * movingStride], c1[m * movingStride]));
     };
-    // Products with the reciprocals: their rounding, like that of the
-    // quotients, is far below both margins.
-    const double idz = 1 / dz;
     const double uo = (movingO - rootMin_[movingAxis]) * movingScale, du = movingD * movingScale;
     const double uA = uo + du * t;
     if (du == 0) {
@@ -795,7 +800,7 @@ double CastTree::walk_ceilings(unsigned level, double t, double fixedO, int fixe
         const int m1 = std::min(n - 1, cell(uA + mu));
         return std::max(t, (std::max(ceiling(m0), ceiling(m1)) - oz) * idz);
     }
-    const double idu = 1 / du;
+    const double idu = idm * ceilingCell_[level][movingAxis];
     double tEnter = t;
     if (du > 0) {
         if (!(uA - mu < n)) return HUGE_VAL;
@@ -834,16 +839,18 @@ bool CastTree::identical(const CastTree& other) const {
            std::memcmp(reachHi_, other.reachHi_, sizeof reachHi_) == 0 &&
            std::memcmp(half_, other.half_, sizeof half_) == 0 &&
            std::memcmp(cellScale_, other.cellScale_, sizeof cellScale_) == 0 && same(ceilings_[0], other.ceilings_[0]) &&
-           same(ceilings_[1], other.ceilings_[1]) && same(ceilings_[2], other.ceilings_[2]) &&
+           same(ceilings_[1], other.ceilings_[1]) &&
            std::memcmp(&ceilingTop_, &other.ceilingTop_, sizeof ceilingTop_) == 0 &&
-           std::memcmp(&coordScale_, &other.coordScale_, sizeof coordScale_) == 0;
+           std::memcmp(&coordScale_, &other.coordScale_, sizeof coordScale_) == 0 &&
+           std::memcmp(ceilingScale_, other.ceilingScale_, sizeof ceilingScale_) == 0 &&
+           std::memcmp(ceilingCell_, other.ceilingCell_, sizeof ceilingCell_) == 0;
 }
 
 std::size_t CastTree::memory_bytes() const {
     return nodes_.capacity() * sizeof(Node) + entries_.capacity() * sizeof(std::uint32_t) +
            cells_.capacity() * sizeof(EntryCells) + slabs_.capacity() * sizeof(LeafSlab) +
            records_.capacity() * sizeof(Record) +
-           (ceilings_[0].capacity() + ceilings_[1].capacity() + ceilings_[2].capacity()) * sizeof(float);
+           (ceilings_[0].capacity() + ceilings_[1].capacity()) * sizeof(float);
 }
 
 // The per-ray state: the laser's own origin and direction (the triangle test
@@ -856,6 +863,9 @@ struct CastTree::Ray {
     // Nodes the ray leaves through a z plane before this parameter hold no
     // hit it can accept (see first_reach); at least 0.
     double tPrune;
+    // Likewise through a plane of the axis the ray moves along (y for
+    // subtree_yz, x for subtree_xz).
+    double tPruneSide;
     double px, py, pz, t;
     std::uint32_t face;
 };
@@ -905,16 +915,6 @@ bool CastTree::cast(LaserLine& laser) const {
     const double t0y = entry_param((rootMin_[2] - oy) * idy);
     const double t1y = exit_param((rootMax_[2] - oy) * idy);
     if (!(max3(t0x, t0z, t0y) < min3(t1x, t1z, t1y))) return false;
-    // A ray whose part in the root box passes beside every triangle's
-    // bounds (where the leaf scans would reject every hit) gives no return:
-    // the traversal is not needed. A NaN anywhere keeps the traversal.
-    {
-        double tlo, thi, segLo[2], segHi[2];
-        if (!window(ray, rootMin_[0], rootMin_[1], rootMin_[2], rootMax_[0], rootMax_[1], rootMax_[2], tlo, thi, segLo,
-                    segHi) ||
-            segHi[0] < reachLo_[0] || segLo[0] > reachHi_[0] || segHi[1] < reachLo_[1] || segLo[1] > reachHi_[1])
-            return false;
-    }
     // A ray without an x component whose origin lies strictly between the
     // root's x planes (the survey's lasers when the flight lines run along
     // x) has x parameters -inf and +inf, and NaN midpoints below the root:
@@ -931,6 +931,8 @@ bool CastTree::cast(LaserLine& laser) const {
     // leaves before that lies above the ceilings, so the node holds no hit
     // the ray can accept and is skipped, as a node behind the origin is.
     ray.tPrune = 0;
+    ray.tPruneSide = 0;
+    bool walked = false;
     if ((yz || xz) && !ceilings_[0].empty() && ray.dz <= -1e-3) {
         const double cellMin = 2 * std::min(half_[kFineCeilingLog][0], half_[kFineCeilingLog][2]);
         if (std::fabs(ray.ox) <= 0x1p25 * cellMin && std::fabs(ray.oy) <= 0x1p25 * cellMin &&
@@ -938,10 +940,31 @@ bool CastTree::cast(LaserLine& laser) const {
             const double reach = yz ? first_reach(ray.ox, 0, ray.oy, ray.dy, ray.oz, ray.dz)
                                     : first_reach(ray.oy, 2, ray.ox, ray.dx, ray.oz, ray.dz);
             if (reach == HUGE_VAL) return false;
+            walked = true;
             const double zScale = std::max(std::fabs(rootMin_[1]), std::fabs(rootMax_[1]));
             const double slack = 1e-7 * (std::fabs(reach) + (std::fabs(ray.oz) + zScale) / -ray.dz);
             if (reach - slack > 0) ray.tPrune = reach - slack;
+            // A node's side planes in the moving axis: their parameters
+            // are as exact as the z planes' up to the rounding of the
+            // coordinates over that component, covered here.
+            const double moving = std::fabs(yz ? ray.dy : ray.dx);
+            if (moving >= 1e-3) {
+                const double side =
+                    ray.tPrune - 1e-8 * (std::fabs(ray.ox) + std::fabs(ray.oy) + coordScale_) / moving;
+                if (side > 0) ray.tPruneSide = side;
+            }
         }
+    }
+    // Otherwise, a ray whose part in the root box passes beside every
+    // triangle's bounds (where the leaf scans would reject every hit) gives
+    // no return: the traversal is not needed. A NaN anywhere keeps the
+    // traversal.
+    if (!walked) {
+        double tlo, thi, segLo[2], segHi[2];
+        if (!window(ray, rootMin_[0], rootMin_[1], rootMin_[2], rootMax_[0], rootMax_[1], rootMax_[2], tlo, thi, segLo,
+                    segHi) ||
+            segHi[0] < reachLo_[0] || segLo[0] > reachHi_[0] || segHi[1] < reachLo_[1] || segLo[1] > reachHi_[1])
+            return false;
     }
     const double* c = rootCenter_;
     if (!(yz   ? subtree_yz(t0z, t0y, t1z, t1y, 0, c[0], c[1], c[2], 0, ray)
@@ -997,7 +1020,7 @@ bool CastTree::subtree(double t0x, double t0z, double t0y, double t1x, double t1
 // same comparisons on z and y, done here without the x parameters.
 bool CastTree::subtree_yz(double t0z, double t0y, double t1z, double t1y, std::uint32_t index, double cx, double cz,
                           double cy, unsigned depth, Ray& ray) const {
-    if (t1z < ray.tPrune || t1y < 0) return false;
+    if (t1z < ray.tPrune || t1y < ray.tPruneSide) return false;
     const Node& node = nodes_[index];
     if (!(node.count & kInnerNode)) return scan_leaf(node, cx, cz, cy, depth, ray);
 
@@ -1041,7 +1064,7 @@ bool CastTree::subtree_yz(double t0z, double t0y, double t1z, double t1y, std::u
 // never chooses y (nothing is below +inf or NaN), so the y bit stays.
 bool CastTree::subtree_xz(double t0x, double t0z, double t1x, double t1z, std::uint32_t index, double cx, double cz,
                           double cy, unsigned depth, bool lowInf, Ray& ray) const {
-    if (t1x < 0 || t1z < ray.tPrune) return false;
+    if (t1x < ray.tPruneSide || t1z < ray.tPrune) return false;
     const Node& node = nodes_[index];
     if (!(node.count & kInnerNode)) return scan_leaf(node, cx, cz, cy, depth, ray);
 

@@ -150,7 +150,7 @@ private:
     void fill_ceilings(std::uint32_t index, const double* center, unsigned depth, unsigned ix, unsigned iy);
     double first_reach(double fixedO, int fixedAxis, double movingO, double movingD, double oz, double dz) const;
     double walk_ceilings(unsigned level, double t, double fixedO, int fixedAxis, double movingO, double movingD,
-                         double oz, double dz) const;
+                         double idm, double oz, double idz) const;
     static bool window(const Ray& ray, double minX, double minZ, double minY, double maxX, double maxZ, double maxY,
                        double& tlo, double& thi, double* segLo, double* segHi);
     static void segment(const Ray& ray, double tlo, double thi, double* segLo, double* segHi);
@@ -181,9 +181,11 @@ private:
     // highest of its cells. A ray going down skips every node it leaves
     // before it can first be below a ceiling (see first_reach). Empty when
     // the coordinates are too large for the cells' rounding margin.
-    static constexpr unsigned kCeilingLevels = 3;
+    static constexpr unsigned kCeilingLevels = 2;
     static constexpr unsigned kFineCeilingLog = 10;
     std::vector<float> ceilings_[kCeilingLevels];  // finest first
+    double ceilingScale_[kCeilingLevels][3] = {};  // cells per metre, node axis order (y at 2)
+    double ceilingCell_[kCeilingLevels][3] = {};   // metres per cell
     float ceilingTop_ = -HUGE_VALF;  // the highest ceiling
     double coordScale_ = 0;          // the largest |x| + |y| + |z| of the root box
 };
