@@ -746,8 +746,9 @@ void CastTree::fill_ceilings(std::uint32_t index, const double* center, unsigned
 // so that no hit can be accepted; +inf when none can be accepted at all.
 // Each grid, coarsest first, is walked from where the coarser one left off
 // (at first from where the ray comes down to the highest ceiling).
-double CastTree::first_reach(double fixedO, int fixedAxis, double movingO, double movingD, double oz,
-                             double dz) const {
+// idm and idz are 1 / movingD and 1 / dz.
+double CastTree::first_reach(double fixedO, int fixedAxis, double movingO, double movingD, double idm, double oz,
+                             double idz) const {
     // What a hit point may lie above its triangle's plane and so above a
     // slab's ceiling, by rounding: far above the few units in the last
     // place of the coordinates that it is.
@@ -755,7 +756,6 @@ double CastTree::first_reach(double fixedO, int fixedAxis, double movingO, doubl
     oz -= lift;
     // Products with reciprocals: their rounding, like that of quotients, is
     // far below the walk's margins and the slack taken from its result.
-    const double idz = 1 / dz, idm = movingD == 0 ? 0.0 : 1 / movingD;
     double t = std::max(0.0, (static_cast<double>(ceilingTop_) - oz) * idz);
     for (unsigned level = kCeilingLevels; level-- > 0 && t != HUGE_VAL;)
         t = walk_ceilings(level, t, fixedO, fixedAxis, movingO, movingD, idm, oz, idz);
@@ -937,20 +937,23 @@ bool CastTree::cast(LaserLine& laser) const {
         const double cellMin = 2 * std::min(half_[kFineCeilingLog][0], half_[kFineCeilingLog][2]);
         if (std::fabs(ray.ox) <= 0x1p25 * cellMin && std::fabs(ray.oy) <= 0x1p25 * cellMin &&
             std::fabs(ray.oz) <= 0x1p25 * cellMin) {
-            const double reach = yz ? first_reach(ray.ox, 0, ray.oy, ray.dy, ray.oz, ray.dz)
-                                    : first_reach(ray.oy, 2, ray.ox, ray.dx, ray.oz, ray.dz);
+            // The reciprocals of the mirrored components, turned back:
+            // 1 / -d is -(1 / d) exactly.
+            const double idzRay = -idz;  // dz < 0 was mirrored
+            const double reach =
+                yz ? first_reach(ray.ox, 0, ray.oy, ray.dy, (mirrorMask & 1) ? -idy : idy, ray.oz, idzRay)
+                   : first_reach(ray.oy, 2, ray.ox, ray.dx, (mirrorMask & 4) ? -idx : idx, ray.oz, idzRay);
             if (reach == HUGE_VAL) return false;
             walked = true;
             const double zScale = std::max(std::fabs(rootMin_[1]), std::fabs(rootMax_[1]));
-            const double slack = 1e-7 * (std::fabs(reach) + (std::fabs(ray.oz) + zScale) / -ray.dz);
+            const double slack = 1e-7 * (std::fabs(reach) + (std::fabs(ray.oz) + zScale) * idz);
             if (reach - slack > 0) ray.tPrune = reach - slack;
             // A node's side planes in the moving axis: their parameters
             // are as exact as the z planes' up to the rounding of the
             // coordinates over that component, covered here.
-            const double moving = std::fabs(yz ? ray.dy : ray.dx);
-            if (moving >= 1e-3) {
+            if (std::fabs(yz ? ray.dy : ray.dx) >= 1e-3) {
                 const double side =
-                    ray.tPrune - 1e-8 * (std::fabs(ray.ox) + std::fabs(ray.oy) + coordScale_) / moving;
+                    ray.tPrune - 1e-8 * (std::fabs(ray.ox) + std::fabs(ray.oy) + coordScale_) * (yz ? idy : idx);
                 if (side > 0) ray.tPruneSide = side;
             }
         }

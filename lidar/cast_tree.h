@@ -148,7 +148,8 @@ private:
     bool scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const;
     void build_ceilings();
     void fill_ceilings(std::uint32_t index, const double* center, unsigned depth, unsigned ix, unsigned iy);
-    double first_reach(double fixedO, int fixedAxis, double movingO, double movingD, double oz, double dz) const;
+    double first_reach(double fixedO, int fixedAxis, double movingO, double movingD, double idm, double oz,
+                       double idz) const;
     double walk_ceilings(unsigned level, double t, double fixedO, int fixedAxis, double movingO, double movingD,
                          double idm, double oz, double idz) const;
     static bool window(const Ray& ray, double minX, double minZ, double minY, double maxX, double maxZ, double maxY,
