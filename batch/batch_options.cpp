@@ -310,7 +310,7 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
                  "Survey in chunks of pulses, each written and dropped: memory bounded by the model and a chunk")
         ->group(run);
     app.add_option("--memory-budget", raw.memoryBudget,
-                   "Stream on its own when the survey would need more (default: half the physical memory; none: never)")
+                   "Keep the survey in memory up to SIZE, stream beyond (default: stream whenever it spans more than one chunk; none: never stream on its own)")
         ->type_name("SIZE")
         ->group(run);
     app.add_option("--chunk-pulses", raw.chunkPulses,

@@ -107,12 +107,6 @@ private:
     struct sigaction oldTerm_ {};
 };
 
-double physical_memory() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGE_SIZE);
-    return pages > 0 && pageSize > 0 ? double(pages) * double(pageSize) : 0.0;
-}
-
 std::string gib_text(double bytes) { return QString::number(bytes / double(1 << 30), 'f', 1).toStdString() + " GiB"; }
 
 // Stage times; a stage run several times (once per chunk) adds up.
@@ -406,18 +400,22 @@ struct Run {
     std::uint64_t pulsesDone = 0;
     std::vector<std::string> removed;  // unfinished outputs of an interrupted run
 
-    // Whether the survey streams: asked for, or too large for the budget.
+    // Whether the survey streams: asked for; by default, whenever it spans
+    // more than one chunk (the same bytes, with memory bounded by the model
+    // and a chunk, and no fresh memory to fill for a whole survey's
+    // records); with --memory-budget, when it would need more than that.
     bool decideStreaming(const SurveyRun& plan) {
         const double perPulse = double(sizeof(LaserLine) + sizeof(LidarPoint));
         const double estimate = plan.estimatedPulses() * perPulse;
-        const double budget =
-            options.memoryBudget ? double(*options.memoryBudget) : physical_memory() / 2.0;
         if (options.stream) {
             streamedBecause = "asked for with --stream";
-        } else if (budget > 0.0 && estimate > budget &&
+        } else if (!options.memoryBudget) {
+            if (plan.estimatedPulses() > double(options.chunkPulses))
+                streamedBecause = "the survey spans more than one chunk; --memory-budget keeps it in memory";
+        } else if (estimate > double(*options.memoryBudget) &&
                    options.memoryBudget != std::numeric_limits<std::uint64_t>::max()) {
             streamedBecause = "the survey's estimated " + gib_text(estimate) + " exceeds the memory budget of " +
-                              gib_text(budget);
+                              gib_text(double(*options.memoryBudget));
         }
         return !streamedBecause.empty();
     }

@@ -11,7 +11,9 @@
 #
 #   bench/e2e_compare.sh BASE_BUILD NEW_BUILD [ROUNDS] [THREADS...]
 #
-# ROUNDS defaults to 5, THREADS to "1 2". The outputs (about 1.2 GB per
+# ROUNDS defaults to 5, THREADS to "1 2". Words in the environment variables
+# A_ARGS and B_ARGS are added to that build's command line (for example
+# B_ARGS="--memory-budget none" keeps the second build's survey in memory). The outputs (about 1.2 GB per
 # run) go to a scratch folder under /tmp, removed after every run.
 set -euo pipefail
 
@@ -31,7 +33,7 @@ trap 'rm -rf "$scratch"' EXIT
 survey=(--sample-triangles 1000000 --prf 100 --velocity 100 --height 1000 --scan-frequency 50
         --systematic 0.05,0.05,0.1,0.01,0.01,0.01,0.02 --random 0.05,0.05,0.05,0.005,0.005,0.005,0.01
         --seed 1)
-echo "e2e_compare: A = ${builds[0]}, B = ${builds[1]}; $rounds rounds; $(nproc) hardware threads"
+echo "e2e_compare: A = ${builds[0]} ${A_ARGS:-}, B = ${builds[1]} ${B_ARGS:-}; $rounds rounds; $(nproc) hardware threads"
 echo "survey: ${survey[*]} --points p.las --trajectory t.txt --threads N"
 
 # One line per run: threads build round, then name=seconds pairs.
@@ -44,8 +46,10 @@ for ((r = 1; r <= rounds; ++r)); do
     ((r % 2 == 0)) && order=(1 0)
     for i in "${order[@]}"; do
       exe="${builds[$i]}/batch/pointfall-batch"
+      extra=()
+      if ((i == 0)); then read -r -a extra <<<"${A_ARGS:-}"; else read -r -a extra <<<"${B_ARGS:-}"; fi
       /usr/bin/time -f "%e %M %U %S" -o "$scratch/time" "$exe" "${survey[@]}" --points "$scratch/p.las" \
-        --trajectory "$scratch/t.txt" --threads "$t" >"$scratch/summary" 2>"$scratch/err" ||
+        --trajectory "$scratch/t.txt" --threads "$t" "${extra[@]}" >"$scratch/summary" 2>"$scratch/err" ||
         { echo "e2e_compare: ${builds[$i]} failed:" >&2; cat "$scratch/err" >&2; exit 1; }
       read -r wall kb user system <"$scratch/time"
       line="$t $i $r"

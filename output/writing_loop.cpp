@@ -30,6 +30,11 @@ WritingLoopProgress::WritingLoopProgress(Progress& progress, std::size_t n)
 
 namespace {
 
+// Write-behind: the window whose disk write is started at once, and how far
+// behind the end a written window is dropped from the file cache.
+constexpr std::uint64_t kBehindWindow = std::uint64_t(8) << 20;
+constexpr std::uint64_t kBehindLag = 8 * kBehindWindow;
+
 // Longest name of one folder entry.
 constexpr int kMaxNameBytes = 255;
 
@@ -128,6 +133,26 @@ void ChunkedFile::write_raw(const void* data, std::size_t size) {
         if (n == 0) fail(ENOSPC);  // nothing taken and no reason given
         p += n;
         size -= static_cast<std::size_t>(n);
+        appended_ += static_cast<std::uint64_t>(n);
+    }
+    if (appended_ - handedTo_ >= kBehindWindow) write_behind();
+}
+
+void ChunkedFile::write_behind() {
+    // Advice only: a call that fails or is not supported (a device, a file
+    // system without it) changes nothing, and a failed disk write is
+    // reported where it would be without it.
+    while (appended_ - handedTo_ >= kBehindWindow) {
+#ifdef __linux__
+        if (!temporary_.isEmpty()) {
+            ::sync_file_range(fd_, static_cast<off_t>(handedTo_), static_cast<off_t>(kBehindWindow),
+                              SYNC_FILE_RANGE_WRITE);
+            if (handedTo_ >= kBehindLag)
+                ::posix_fadvise(fd_, static_cast<off_t>(handedTo_ - kBehindLag), static_cast<off_t>(kBehindWindow),
+                                POSIX_FADV_DONTNEED);
+        }
+#endif
+        handedTo_ += kBehindWindow;
     }
 }
 

@@ -55,6 +55,14 @@ private:
 // Every failure throws OutputError "Could not write '<path>': <the system's
 // reason>." with the path as given, for example "Could not write
 // 'out/p.las': No space left on device."
+//
+// A large file is written behind: every few megabytes appended, the disk
+// write of that window is started, and a window some tens of megabytes back
+// is dropped from the file cache once it is on disk (a window still being
+// written stays). The cache then holds a bounded tail of the file, and its
+// pages are the ones just released instead of fresh memory, which is what
+// the copy into the cache mostly costs on a large survey's outputs. Nothing
+// waits for the disk; the bytes and the failure reports are as without it.
 class ChunkedFile {
 public:
     // The writers hand over about this many bytes at a time.
@@ -90,9 +98,14 @@ private:
     [[noreturn]] void fail(int error);
 
     QString path_;
+    // Hands the file system the bytes appended so far, window by window.
+    void write_behind();
+
     QByteArray final_;      // the name to rename to (links resolved)
     QByteArray temporary_;  // empty when writing directly or when done
     int fd_ = -1;
+    std::uint64_t appended_ = 0;  // bytes written by write_raw
+    std::uint64_t handedTo_ = 0;  // end of the windows whose write-back has started
 };
 
 // The message of a failed write: "Could not write '<path>': <reason>."

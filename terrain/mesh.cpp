@@ -5,6 +5,28 @@
 #include <algorithm>
 #include <cassert>
 
+namespace {
+
+using SortKey = std::pair<double, std::uint32_t>;  // (topZ, position)
+
+// Greatest topZ first. The order of equal heights is whatever this one
+// sort makes of the keys in position order: every caller sorts these very
+// keys with it, so that they all give the same order.
+void sort_keys(std::vector<SortKey>& keys) {
+    std::sort(keys.begin(), keys.end(), [](const SortKey& l, const SortKey& r) { return l.first > r.first; });
+}
+
+std::array<std::uint32_t, 3> corner_indices(const Face& f) {
+    for (const std::int32_t v : f.v) {
+        assert(v >= 1 && "the loaders check face numbers");
+        (void)v;
+    }
+    return {static_cast<std::uint32_t>(f.v[0] - 1), static_cast<std::uint32_t>(f.v[1] - 1),
+            static_cast<std::uint32_t>(f.v[2] - 1)};
+}
+
+}  // namespace
+
 ModelLimits compute_limits(const std::vector<Vertex>& vertices) {
     ModelLimits l;
     const Vertex& first = vertices.front();
@@ -51,16 +73,37 @@ void generate_mesh(const std::vector<Vertex>& vertices, const std::vector<Face>&
         octree_build::advise_huge_pages(triangles.data(), triangles.capacity() * sizeof(Triangle));
     }
     for (std::size_t i = 0; i < faces.size(); ++i) {
-        const Face& f = faces[i];
-        for (const std::int32_t v : f.v) {
-            assert(v >= 1 && static_cast<std::size_t>(v) <= vertices.size() && "the loaders check face numbers");
-            (void)v;
-        }
-        const std::array<std::uint32_t, 3> idx = {static_cast<std::uint32_t>(f.v[0] - 1),
-                                                  static_cast<std::uint32_t>(f.v[1] - 1),
-                                                  static_cast<std::uint32_t>(f.v[2] - 1)};
+        const std::array<std::uint32_t, 3> idx = corner_indices(faces[i]);
         triangles.push_back(make_triangle(vertices[idx[0]], vertices[idx[1]], vertices[idx[2]], idx,
                                           static_cast<std::uint32_t>(i)));
+    }
+}
+
+
+void generate_sorted_mesh(const std::vector<Vertex>& vertices, const std::vector<Face>& faces,
+                          std::vector<Triangle>& triangles) {
+    if (!triangles.empty()) {
+        generate_mesh(vertices, faces, triangles);
+        sort_mesh(triangles);
+        return;
+    }
+    // The keys sort_mesh would take from generate_mesh's records, worked out
+    // from the corners' heights alone (make_triangle's own maximum).
+    const std::size_t n = faces.size();
+    std::vector<SortKey> keys(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::array<std::uint32_t, 3> idx = corner_indices(faces[i]);
+        const double za = vertices[idx[0]].z, zb = vertices[idx[1]].z, zc = vertices[idx[2]].z;
+        keys[i] = {std::max(za, std::max(zb, zc)), static_cast<std::uint32_t>(i)};
+    }
+    sort_keys(keys);
+    // Each record made once, where it belongs.
+    triangles.reserve(n);
+    octree_build::advise_huge_pages(triangles.data(), triangles.capacity() * sizeof(Triangle));
+    for (const SortKey& key : keys) {
+        const std::uint32_t i = key.second;
+        const std::array<std::uint32_t, 3> idx = corner_indices(faces[i]);
+        triangles.push_back(make_triangle(vertices[idx[0]], vertices[idx[1]], vertices[idx[2]], idx, i));
     }
 }
 
@@ -68,9 +111,9 @@ void sort_mesh(std::vector<Triangle>& triangles) {
     // Sorting the big records directly moves each one many times; sort small
     // (topZ, position) keys instead, then copy every record once.
     const std::size_t n = triangles.size();
-    std::vector<std::pair<double, std::uint32_t>> keys(n);
+    std::vector<SortKey> keys(n);
     for (std::size_t i = 0; i < n; ++i) keys[i] = {triangles[i].topZ, static_cast<std::uint32_t>(i)};
-    std::sort(keys.begin(), keys.end(), [](const auto& l, const auto& r) { return l.first > r.first; });
+    sort_keys(keys);
 
     // The records are read out of order: the one a few keys ahead is
     // fetched while this one is copied.

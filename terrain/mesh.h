@@ -39,3 +39,7 @@ Triangle make_triangle(const Vertex& a, const Vertex& b, const Vertex& c,
                        const std::array<std::uint32_t, 3>& cornerIndices, std::uint32_t faceIndex);
 // Greatest topZ first; records with equal topZ may come in any order.
 void sort_mesh(std::vector<Triangle>& triangles);
+// generate_mesh followed by sort_mesh, the same records in the same order,
+// without making the records in face order first.
+void generate_sorted_mesh(const std::vector<Vertex>& vertices, const std::vector<Face>& faces,
+                          std::vector<Triangle>& triangles);

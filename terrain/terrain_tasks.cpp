@@ -119,11 +119,11 @@ void prepare_model(SimulationData& data, ModelSource source, const QString& axis
     progress.setValue(2);
     progress.showStatus(QStringLiteral("Generating Mesh class.."));
 
-    generate_mesh(data.vertices, data.faces, data.triangles);
+    // The records are made in their sorted order at once; the progress
+    // steps and messages stay those of making them, then sorting them.
+    generate_sorted_mesh(data.vertices, data.faces, data.triangles);
     progress.setValue(3);
     progress.showStatus(QStringLiteral("Sorting Mesh.."));
-
-    if (!data.triangles.empty()) sort_mesh(data.triangles);
     progress.setValue(4);
     progress.showStatus(QStringLiteral("Creating Octree structure.."));
 

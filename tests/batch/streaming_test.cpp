@@ -117,6 +117,21 @@ TEST(StreamedRun, StreamsOnItsOwnAboveTheMemoryBudget) {
                              dir.file("q.las")});
     EXPECT_EQ(big.out.find("Streamed:"), std::string::npos) << big.out;
     EXPECT_TRUE(read_file(dir.file("p.las")) == read_file(dir.file("q.las")));
+    // Without a budget, a survey of more than one chunk streams; "none"
+    // keeps it in memory whatever its size.
+    const Names chunked = {"--sample-triangles", "2000", "--prf", "1", "--chunk-pulses", "5000", "--points"};
+    Names streamedArgs = chunked, wholeArgs = chunked;
+    streamedArgs.push_back(dir.file("s.las"));
+    wholeArgs.insert(wholeArgs.end(), {dir.file("w.las"), "--memory-budget", "none"});
+    const Outcome streamed = run(streamedArgs);
+    EXPECT_NE(streamed.out.find("Streamed:               in chunks of at most 5000 pulses (the survey spans more than "
+                                "one chunk; --memory-budget keeps it in memory)"),
+              std::string::npos)
+        << streamed.out;
+    const Outcome whole = run(wholeArgs);
+    EXPECT_EQ(whole.out.find("Streamed:"), std::string::npos) << whole.out;
+    EXPECT_TRUE(read_file(dir.file("s.las")) == read_file(dir.file("p.las")));
+    EXPECT_TRUE(read_file(dir.file("w.las")) == read_file(dir.file("p.las")));
     for (const std::string bad : {"0", "12X", "-1G", "G"}) {
         const Outcome refused = run({"--memory-budget", bad});
         EXPECT_EQ(refused.status, kBatchBadUsage) << bad;

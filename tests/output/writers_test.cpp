@@ -245,3 +245,39 @@ TEST(AddExtensionForFilter, AddsTheSelectedFiltersEndingWhenThereIsNone) {
                                 {"/d/run1", "", "/d/run1"}};
     for (const auto& c : cases) EXPECT_EQ(add_extension_for_filter(c[0], c[1]).toStdString(), c[2].toStdString());
 }
+
+// A file long enough to be written behind (its first windows handed to the
+// disk and dropped from the cache while later ones are appended) keeps every
+// byte where it was written, including bytes overwritten in a dropped
+// window and appends of uneven sizes across window edges.
+TEST(ChunkedFileWriteBehind, EveryByteOfALongFileIsInPlace) {
+    testing_support::TempDir dir;
+    const std::string path = dir.file("long.bin");
+    const std::size_t total = std::size_t(90) << 20;
+    std::string expected(total, '\0');
+    std::uint32_t x = 12345;
+    for (char& c : expected) {
+        x = x * 1664525u + 1013904223u;
+        c = static_cast<char>(x >> 24);
+    }
+    {
+        ChunkedFile file(QString::fromStdString(path));
+        std::size_t at = 0, piece = 1;
+        while (at < total) {
+            const std::size_t n = std::min(total - at, piece);
+            file.write_raw(expected.data() + at, n);
+            at += n;
+            piece = piece * 7 % (std::size_t(5) << 20) + 1;  // 1 byte up to 5 MB
+        }
+        // A header completed at the end, and bytes far back in the file.
+        for (std::size_t offset : {std::size_t(0), std::size_t(3) << 20, (std::size_t(8) << 20) - 3}) {
+            const std::string patch = "patched at " + std::to_string(offset);
+            expected.replace(offset, patch.size(), patch);
+            file.write_at(offset, patch.data(), patch.size());
+        }
+        file.close();
+    }
+    const std::string written = read_file(path);
+    ASSERT_EQ(written.size(), total);
+    EXPECT_TRUE(written == expected);
+}

@@ -2,12 +2,14 @@
 #include "support/recording_progress.h"
 #include "support/test_support.h"
 #include "terrain/mesh_file.h"
+#include "terrain/sample_scene.h"
 #include "terrain/terrain_tasks.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <set>
 #include <sstream>
 
@@ -62,6 +64,45 @@ TEST(SortMesh, GreatestTopZFirstAndNothingLost) {
     std::set<std::uint32_t> seen;
     for (const Triangle& t : triangles) seen.insert(t.faceIndex);
     EXPECT_EQ(seen.size(), 5000u);
+}
+
+// Making the records in sorted order at once gives generate_mesh and
+// sort_mesh's records to the byte, equal heights in the same order: on the
+// sample scene, on a pile of equal heights with signed zeros, and when
+// appending to records already there.
+TEST(SortMesh, SortedGenerationMatchesGeneratingThenSorting) {
+    // Field by field and bit by bit (the records' padding is not compared).
+    const auto same = [](const std::vector<Triangle>& a, const std::vector<Triangle>& b) {
+        const auto bits = [](const auto& x, const auto& y) { return std::memcmp(&x, &y, sizeof x) == 0; };
+        if (a.size() != b.size()) return false;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (!bits(a[i].cornerIndices, b[i].cornerIndices) || !bits(a[i].topZ, b[i].topZ) ||
+                a[i].faceIndex != b[i].faceIndex || !bits(a[i].a, b[i].a) || !bits(a[i].b, b[i].b) ||
+                !bits(a[i].c, b[i].c) || !bits(a[i].normal, b[i].normal))
+                return false;
+        return true;
+    };
+    std::vector<Vertex> vertices;
+    std::vector<Face> faces;
+    make_sample_scene(vertices, faces, 20000);
+    std::vector<Vertex> pile;
+    std::vector<Face> pileFaces;
+    for (int i = 0; i < 3000; ++i) {
+        pile.push_back({double(i % 17), double(i % 29), (i % 3 == 0 ? -0.0 : 0.0) + double(i * 7 % 5)});
+        if (i >= 2) pileFaces.push_back(Face{{i - 1, i, i + 1}});
+    }
+    for (const auto& [v, f] : {std::make_pair(&vertices, &faces), std::make_pair(&pile, &pileFaces)}) {
+        std::vector<Triangle> expected, fused;
+        generate_mesh(*v, *f, expected);
+        sort_mesh(expected);
+        generate_sorted_mesh(*v, *f, fused);
+        EXPECT_TRUE(same(expected, fused)) << f->size() << " faces";
+        // Appending: the records already there take part in the sort.
+        generate_mesh(*v, *f, expected);
+        sort_mesh(expected);
+        generate_sorted_mesh(*v, *f, fused);
+        EXPECT_TRUE(same(expected, fused)) << f->size() << " faces, appended";
+    }
 }
 
 TEST(MeshFile, WritesSixSignificantDigits) {
