@@ -780,8 +780,8 @@ double CastTree::walk_ceilings(unsigned level, double t, double fixedO, int fixe
     const double fixedScale = ceilingScale_[level][fixedAxis], movingScale = ceilingScale_[level][movingAxis];
     const double uf = (fixedO - rootMin_[fixedAxis]) * fixedScale;
     if (!(uf >= -mu && uf <= n + mu)) return t;
-    // floor for the numbers that are not below -1 (all others clamp to 0).
-    const auto cell = [](double u) { return static_cast<int>(std::max(u, -1.0)); };
+    // floor within -1..n (the callers clamp to 0..n - 1 as needed).
+    const auto cell = [n](double u) { return u >= n ? n : u > -1 ? static_cast<int>(u) : -1; };
     const int f0 = std::max(0, cell(uf - mu));
     const int f1 = std::min(n - 1, cell(uf + mu));
     // Cell (fixed f, moving m) at [f * fixedStride + m * movingStride].
@@ -794,6 +794,7 @@ double CastTree::walk_ceilings(unsigned level, double t, double fixedO, int fixe
     };
     const double uo = (movingO - rootMin_[movingAxis]) * movingScale, du = movingD * movingScale;
     const double uA = uo + du * t;
+    if (!std::isfinite(uA)) return t;  // no cell to start from: no progress
     if (du == 0) {
         if (!(uA >= -mu && uA <= n + mu)) return HUGE_VAL;
         const int m0 = std::max(0, cell(uA - mu));

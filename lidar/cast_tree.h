@@ -188,5 +188,5 @@ private:
     double ceilingScale_[kCeilingLevels][3] = {};  // cells per metre, node axis order (y at 2)
     double ceilingCell_[kCeilingLevels][3] = {};   // metres per cell
     float ceilingTop_ = -HUGE_VALF;  // the highest ceiling
-    double coordScale_ = 0;          // the largest |x| + |y| + |z| of the root box
+    double coordScale_ = 0;          // bounds |x| + |y| + |z| over the root box
 };
