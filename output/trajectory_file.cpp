@@ -1,31 +1,11 @@
 #include "output/trajectory_file.h"
 
 #include "app/failure.h"
-#include "output/fast_number_text.h"
+#include "output/number_rows.h"
 #include "output/writing_loop.h"
 
-namespace {
-
-inline char* put_triple(char* p, const Vec3& v) {
-    p = put_g6_fast(p, v.x);
-    *p++ = ' ';
-    p = put_g6_fast(p, v.y);
-    *p++ = ' ';
-    return put_g6_fast(p, v.z);
-}
-
-inline char* put_attitude(char* p, const LaserLine& laser) {
-    p = put_g6_fast(p, laser.roll);
-    *p++ = ' ';
-    p = put_g6_fast(p, laser.pitch);
-    *p++ = ' ';
-    return put_g6_fast(p, laser.yaw);
-}
-
-// The longest line: nine numbers, their blanks and the line end.
-constexpr std::size_t kMaxLine = 9 * (kMaxG6Text + 1);
-
-}  // namespace
+#include <algorithm>
+#include <cstddef>
 
 TrajectorySink::TrajectorySink(const QString& path, int formatCode, unsigned threads, Progress* progress)
     : FileSink(path, "w", threads, progress) {
@@ -44,27 +24,31 @@ namespace {
 // One line per pulse: the origin, then the direction, the attitude or both.
 class TrajectoryTextFormatter final : public PieceFormatter {
 public:
-    TrajectoryTextFormatter(bool cosines, bool angles) : cosines_(cosines), angles_(angles) {}
+    TrajectoryTextFormatter(bool cosines, bool angles) {
+        const auto columns = [this](std::size_t a, std::size_t b, std::size_t c) {
+            for (std::size_t offset : {a, b, c}) rows_.offsets[rows_.columns++] = static_cast<std::uint32_t>(offset);
+        };
+        const std::size_t origin = offsetof(LaserLine, origin), direction = offsetof(LaserLine, direction);
+        columns(origin + offsetof(Vec3, x), origin + offsetof(Vec3, y), origin + offsetof(Vec3, z));
+        if (cosines)
+            columns(direction + offsetof(Vec3, x), direction + offsetof(Vec3, y), direction + offsetof(Vec3, z));
+        if (angles) columns(offsetof(LaserLine, roll), offsetof(LaserLine, pitch), offsetof(LaserLine, yaw));
+        rows_.stride = sizeof(LaserLine);
+    }
     void format(const PulseChunk& chunk, std::size_t begin, std::size_t end, TextBuffer& out) const override {
-        const LaserLine* const lasers = chunk.lasers;
-        for (std::size_t i = begin; i < end; ++i) {
-            const LaserLine& laser = lasers[i];
-            char* p = put_triple(out.room(kMaxLine), laser.origin);
-            if (cosines_) {
-                *p++ = ' ';
-                p = put_triple(p, laser.direction);
-            }
-            if (angles_) {
-                *p++ = ' ';
-                p = put_attitude(p, laser);
-            }
-            *p++ = '\n';
-            out.commit(p);
+        NumberRows rows = rows_;
+        rows.first = reinterpret_cast<const unsigned char*>(chunk.lasers);
+        // The room of a block of lines at a time.
+        constexpr std::size_t kBlock = 256;
+        const std::size_t room = kBlock * row_room(rows.columns);
+        for (std::size_t i = begin; i < end; i += kBlock) {
+            const std::size_t blockEnd = std::min(end, i + kBlock);
+            out.commit(put_number_rows(out.room(room), rows, i, blockEnd));
         }
     }
 
 private:
-    bool cosines_, angles_;
+    NumberRows rows_;
 };
 
 }  // namespace
