@@ -52,6 +52,18 @@ struct Text8 {
 };
 
 POINTFALL_AVX512 inline __m512i constant(long long v) { return _mm512_set1_epi64(v); }
+// A constant factor the compiler cannot see: it would turn the one
+// multiplication into a longer chain of shifts and additions.
+POINTFALL_AVX512 inline __m512i factor64(long long v) {
+    __m512i x = _mm512_set1_epi64(v);
+    asm("" : "+v"(x));
+    return x;
+}
+POINTFALL_AVX512 inline __m512i factor32(int v) {
+    __m512i x = _mm512_set1_epi32(v);
+    asm("" : "+v"(x));
+    return x;
+}
 // The lane's bytes below byte n (n <= 8); a shift by 64 or more gives 0.
 POINTFALL_AVX512 inline __m512i low_bytes(__m512i x, __m512i n8) {
     return _mm512_andnot_si512(_mm512_sllv_epi64(constant(-1), n8), x);
@@ -93,8 +105,8 @@ POINTFALL_AVX512 inline Text8 scientific_texts(__m512i w, __m512i last, __m512i 
                         _mm512_slli_epi64(_mm512_srli_epi64(w, 8), 16)),
         n8);
     const __m512i ae = _mm512_abs_epi64(e);
-    const __m512i tens = _mm512_srli_epi64(_mm512_mullo_epi64(ae, constant(103)), 10);
-    const __m512i units = _mm512_sub_epi64(ae, _mm512_mullo_epi64(tens, constant(10)));
+    const __m512i tens = _mm512_srli_epi64(_mm512_mullo_epi64(ae, factor64(103)), 10);
+    const __m512i units = _mm512_sub_epi64(ae, _mm512_mullo_epi64(tens, factor64(10)));
     const __m512i exponent = _mm512_or_si512(
         _mm512_mask_blend_epi64(_mm512_cmplt_epi64_mask(e, _mm512_setzero_si512()),
                                 constant('e' | '+' << 8 | 0x3030 << 16), constant('e' | '-' << 8 | 0x3030 << 16)),
@@ -118,7 +130,7 @@ POINTFALL_AVX512 inline Text8 fast_texts(__m512d a, __mmask8 inRange, __mmask8& 
     // The decimal exponent: floor(e2 log10 2) from the binary one, plus one
     // from the next power of ten on (as kExponentSteps has them).
     const __m512i e2 = _mm512_sub_epi64(_mm512_srli_epi64(_mm512_castpd_si512(a), 52), constant(1023));
-    const __m512i rough = _mm512_srai_epi64(_mm512_mullo_epi64(e2, constant(1233)), 12);
+    const __m512i rough = _mm512_srai_epi64(_mm512_mullo_epi64(e2, factor64(1233)), 12);
     // 10^-5 .. 10^6 at indices 0..11 (the permutation reads 4 index bits).
     const __m512d next = _mm512_permutex2var_pd(_mm512_setr_pd(1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2),
                                                 _mm512_add_epi64(rough, constant(6)),
@@ -145,12 +157,12 @@ POINTFALL_AVX512 inline Text8 fast_texts(__m512d a, __mmask8 inRange, __mmask8& 
     // three digits in the two 32-bit halves of the lane, then hundreds,
     // tens and units by multiplications.
     const __m512i high = _mm512_srli_epi64(_mm512_mul_epu32(digits, constant(4294968)), 32);  // / 1000
-    const __m512i low = _mm512_sub_epi64(digits, _mm512_mullo_epi64(high, constant(1000)));
+    const __m512i low = _mm512_sub_epi64(digits, _mm512_mullo_epi64(high, factor64(1000)));
     const __m512i x = _mm512_or_si512(high, _mm512_slli_epi64(low, 32));
-    const __m512i hundreds = _mm512_srli_epi32(_mm512_mullo_epi32(x, _mm512_set1_epi32(41)), 12);
-    const __m512i r = _mm512_sub_epi32(x, _mm512_mullo_epi32(hundreds, _mm512_set1_epi32(100)));
-    const __m512i tens = _mm512_srli_epi32(_mm512_mullo_epi32(r, _mm512_set1_epi32(103)), 10);
-    const __m512i units = _mm512_sub_epi32(r, _mm512_mullo_epi32(tens, _mm512_set1_epi32(10)));
+    const __m512i hundreds = _mm512_srli_epi32(_mm512_mullo_epi32(x, factor32(41)), 12);
+    const __m512i r = _mm512_sub_epi32(x, _mm512_mullo_epi32(hundreds, factor32(100)));
+    const __m512i tens = _mm512_srli_epi32(_mm512_mullo_epi32(r, factor32(103)), 10);
+    const __m512i units = _mm512_sub_epi32(r, _mm512_mullo_epi32(tens, factor32(10)));
     const __m512i triples =
         _mm512_or_si512(_mm512_or_si512(hundreds, _mm512_slli_epi32(tens, 8)),
                         _mm512_or_si512(_mm512_slli_epi32(units, 16), _mm512_set1_epi32(0x303030)));
