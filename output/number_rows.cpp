@@ -13,18 +13,35 @@
 
 namespace g6_detail {
 
-char* put_number_rows_scalar(char* p, const NumberRows& rows, std::size_t begin, std::size_t end) {
-    const int last = rows.columns - 1;
+namespace {
+
+// One value at a time; with the column count known, the columns' calls
+// are inlined one after the other, as a hand-written line would be.
+template <int N>
+__attribute__((flatten)) char* put_rows(char* p, const NumberRows& rows, std::size_t begin, std::size_t end) {
+    const int columns = N > 0 ? N : rows.columns;
     for (std::size_t r = begin; r < end; ++r) {
         const unsigned char* record = rows.first + r * rows.stride;
-        for (int c = 0; c <= last; ++c) {
+#pragma GCC unroll 12
+        for (int c = 0; c < columns; ++c) {
             double v;
             std::memcpy(&v, record + rows.offsets[c], sizeof v);
             p = put_g6_fast(p, v);
-            *p++ = c == last ? '\n' : ' ';
+            *p++ = c == columns - 1 ? '\n' : ' ';
         }
     }
     return p;
+}
+
+}  // namespace
+
+char* put_number_rows_scalar(char* p, const NumberRows& rows, std::size_t begin, std::size_t end) {
+    switch (rows.columns) {
+    case 3: return put_rows<3>(p, rows, begin, end);
+    case 6: return put_rows<6>(p, rows, begin, end);
+    case 9: return put_rows<9>(p, rows, begin, end);
+    default: return put_rows<0>(p, rows, begin, end);
+    }
 }
 
 #if POINTFALL_NUMBER_ROWS_AVX512
