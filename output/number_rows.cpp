@@ -5,8 +5,9 @@
 
 #if defined(__x86_64__) && defined(__GNUC__)
 // The intrinsics' headers start vectors from an undefined value, which
-// GCC 12 reports as possibly uninitialised.
+// GCC 12 reports as (possibly) uninitialised.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
 #define POINTFALL_NUMBER_ROWS_AVX512 1
 #endif
@@ -253,6 +254,30 @@ POINTFALL_AVX512 void texts8(__m512d v, std::uint64_t separator, Texts8& out) {
     }
 }
 
+// Three consecutive doubles at p of eight records `stride` bytes apart,
+// as the eight first, second and third ones: loads of the triples turned
+// around, cheaper than three gathers.
+POINTFALL_AVX512 inline __m512d triple_pair(const unsigned char* p, std::size_t stride) {
+    // [x y z 0] of the record at p and of the next one (the masked loads
+    // read nothing beyond the triples).
+    return _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_maskz_loadu_pd(0x7, p)),
+                              _mm256_maskz_loadu_pd(0x7, p + stride), 1);
+}
+POINTFALL_AVX512 inline void load_triples(const unsigned char* p, std::size_t stride, __m512d& x, __m512d& y,
+                                          __m512d& z) {
+    const __m512d r01 = triple_pair(p, stride), r23 = triple_pair(p + 2 * stride, stride),
+                  r45 = triple_pair(p + 4 * stride, stride), r67 = triple_pair(p + 6 * stride, stride);
+    const __m512i firstSecond = _mm512_setr_epi64(0, 4, 8, 12, 1, 5, 9, 13);
+    const __m512i third = _mm512_setr_epi64(2, 6, 10, 14, 2, 6, 10, 14);
+    const __m512d xy03 = _mm512_permutex2var_pd(r01, firstSecond, r23);  // x0..x3 y0..y3
+    const __m512d xy47 = _mm512_permutex2var_pd(r45, firstSecond, r67);
+    const __m512d z03 = _mm512_permutex2var_pd(r01, third, r23);
+    const __m512d z47 = _mm512_permutex2var_pd(r45, third, r67);
+    x = _mm512_shuffle_f64x2(xy03, xy47, _MM_SHUFFLE(1, 0, 1, 0));
+    y = _mm512_shuffle_f64x2(xy03, xy47, _MM_SHUFFLE(3, 2, 3, 2));
+    z = _mm512_shuffle_f64x2(z03, z47, _MM_SHUFFLE(1, 0, 1, 0));
+}
+
 }  // namespace
 
 POINTFALL_AVX512 char* put_number_rows_avx512(char* p, const NumberRows& rows, std::size_t begin, std::size_t end) {
@@ -260,19 +285,37 @@ POINTFALL_AVX512 char* put_number_rows_avx512(char* p, const NumberRows& rows, s
     const __m512i recordOffsets = _mm512_mullo_epi64(_mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7),
                                                      _mm512_set1_epi64(static_cast<long long>(rows.stride)));
     Texts8 texts[NumberRows::kMaxColumns];
+    char separators[NumberRows::kMaxColumns];
+    // Columns c, c + 1, c + 2 that are three consecutive doubles.
+    bool triple[NumberRows::kMaxColumns] = {};
+    for (int c = 0; c < columns; ++c) {
+        separators[c] = c == columns - 1 ? '\n' : ' ';
+        triple[c] = c + 2 < columns && rows.offsets[c + 1] == rows.offsets[c] + 8 &&
+                    rows.offsets[c + 2] == rows.offsets[c] + 16;
+    }
     constexpr std::size_t kBlocksAhead = 4;
     std::size_t r = begin;
     for (; r + 8 <= end; r += 8) {
         const unsigned char* block = rows.first + r * rows.stride;
-        // Gathers do not start the hardware's prefetching as a walk through
-        // the records would: fetch the records of a later block now.
+        // Eight records at a time do not start the hardware's prefetching
+        // as a walk through them would: fetch the records of a later block
+        // now.
         const std::size_t ahead = std::min(end, r + 8 * kBlocksAhead + 8);
         for (const unsigned char* q = rows.first + (r + 8 * kBlocksAhead) * rows.stride;
              q < rows.first + ahead * rows.stride; q += 64)
             _mm_prefetch(reinterpret_cast<const char*>(q), _MM_HINT_T0);
-        for (int c = 0; c < columns; ++c) {
-            const __m512d v = _mm512_i64gather_pd(recordOffsets, block + rows.offsets[c], 1);
-            texts8(v, c == columns - 1 ? '\n' : ' ', texts[c]);
+        for (int c = 0; c < columns;) {
+            if (triple[c]) {
+                __m512d x, y, z;
+                load_triples(block + rows.offsets[c], rows.stride, x, y, z);
+                texts8(x, separators[c], texts[c]);
+                texts8(y, separators[c + 1], texts[c + 1]);
+                texts8(z, separators[c + 2], texts[c + 2]);
+                c += 3;
+            } else {
+                texts8(_mm512_i64gather_pd(recordOffsets, block + rows.offsets[c], 1), separators[c], texts[c]);
+                ++c;
+            }
         }
         for (int lane = 0; lane < 8; ++lane) {
             for (int c = 0; c < columns; ++c) {
