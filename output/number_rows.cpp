@@ -202,9 +202,27 @@ POINTFALL_AVX512 inline Text8 fast_texts(__m512d a, __mmask8 inRange, __mmask8& 
     return blend(isFixed, blend(isSmall, scientific, small_texts(w, last, e)), fixed_texts(w, last, e));
 }
 
+// The lanes in `wide` of v written by put_wide, each followed by the
+// separator.
+POINTFALL_AVX512 __attribute__((noinline)) void put_wide_lanes(__m512d v, unsigned wide, std::uint64_t separator,
+                                                               Texts8& out) {
+    alignas(64) double values[8];
+    _mm512_store_pd(values, v);
+    do {
+        const int lane = __builtin_ctz(wide);
+        wide &= wide - 1;
+        char text[kMaxG6Text + 8] = {};
+        char* end = put_wide(text, values[lane]);
+        *end++ = static_cast<char>(separator);
+        std::memcpy(&out.lo[lane], text, 8);
+        std::memcpy(&out.hi[lane], text + 8, 8);
+        out.len[lane] = static_cast<std::uint64_t>(end - text);
+    } while (wide != 0);
+}
+
 // The texts of eight values, as put_g6_fast writes them, each followed by
-// the separator.
-POINTFALL_AVX512 void texts8(__m512d v, std::uint64_t separator, Texts8& out) {
+// the separator. Inlined: eight rows of a file are this once per column.
+POINTFALL_AVX512 __attribute__((always_inline)) inline void texts8(__m512d v, std::uint64_t separator, Texts8& out) {
     const __m512i one = constant(1);
     const __m512d a = _mm512_abs_pd(v);
     const __mmask8 negative = _mm512_movepi64_mask(_mm512_castpd_si512(v));
@@ -237,21 +255,8 @@ POINTFALL_AVX512 void texts8(__m512d v, std::uint64_t separator, Texts8& out) {
     _mm512_store_si512(out.len, _mm512_add_epi64(t.len, one));
 
     // The rest: what put_g6_fast hands to put_wide.
-    unsigned wide = static_cast<unsigned>(~(fast | zero)) & 0xffu;
-    if (wide != 0) {
-        alignas(64) double values[8];
-        _mm512_store_pd(values, v);
-        do {
-            const int lane = __builtin_ctz(wide);
-            wide &= wide - 1;
-            char text[kMaxG6Text + 8] = {};
-            char* end = put_wide(text, values[lane]);
-            *end++ = static_cast<char>(separator);
-            std::memcpy(&out.lo[lane], text, 8);
-            std::memcpy(&out.hi[lane], text + 8, 8);
-            out.len[lane] = static_cast<std::uint64_t>(end - text);
-        } while (wide != 0);
-    }
+    const unsigned wide = static_cast<unsigned>(~(fast | zero)) & 0xffu;
+    if (wide != 0) put_wide_lanes(v, wide, separator, out);
 }
 
 // Three consecutive doubles at p of eight records `stride` bytes apart,
