@@ -9,6 +9,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -193,40 +196,6 @@ inline bool coordinate_fits(double value) {
     return las_scaled_coordinate(value, unused);
 }
 
-// What one run of lasers contributes to the check pass.
-struct RunCheck {
-    bool anyReturn = false;
-    LasBounds box{};
-    bool refused = false;  // the first coordinate that does not fit:
-    int axis = 0;
-    double value = 0.0;
-    std::size_t laser = 0;
-};
-
-void check_run(const LaserLine* lasers, std::size_t begin, std::size_t end, RunCheck& run) {
-    for (std::size_t i = begin; i < end; ++i) {
-        const LaserLine& laser = lasers[i];
-        if (laser.hitFaceIndex == -1) continue;
-        const Vec3& p = laser.hitPoint;
-        if (run.anyReturn) {
-            widen(run.box, p);
-        } else {
-            run.anyReturn = true;
-            run.box = LasBounds{p.x, p.x, p.y, p.y, p.z, p.z};
-        }
-        const double v[3] = {p.x, p.y, p.z};
-        for (int axis = 0; axis < 3; ++axis) {
-            if (!coordinate_fits(v[axis])) {
-                run.refused = true;
-                run.axis = axis;
-                run.value = v[axis];
-                run.laser = i;
-                return;
-            }
-        }
-    }
-}
-
 // las_scaled_coordinate for a value already checked, without extended
 // arithmetic for the common case: when the double product is not a whole
 // number, no whole number lies between it and the exact product (it is
@@ -255,6 +224,100 @@ inline void encode_record(std::uint8_t* r, std::int32_t x, std::int32_t y, std::
     store_u16(r + 18, 1);  // point source ID
 }
 
+constexpr std::size_t kRecord = LasHeader::kPointRecordLength;
+
+// The records of one run of lasers, made while the run is checked, with
+// where each laser's record lies: per block of 64 lasers the records
+// before it and which of its lasers have one.
+struct RunRecords {
+    std::unique_ptr<std::uint8_t[]> bytes;  // room for a record per laser; the first `count` are made
+    std::size_t count = 0;
+    std::vector<std::uint32_t> before;
+    std::vector<std::uint64_t> returns;
+
+    // Records of the run's lasers before laser i (0 <= i <= the run's size).
+    std::size_t before_laser(std::size_t i) const {
+        const std::size_t block = i / 64, bit = i % 64;
+        const std::uint64_t earlier = returns[block] & ((std::uint64_t(1) << bit) - 1);
+        return before[block] + static_cast<std::size_t>(__builtin_popcountll(earlier));
+    }
+};
+
+// What one run of lasers contributes to the check pass.
+struct RunCheck {
+    bool anyReturn = false;
+    LasBounds box{};
+    bool refused = false;  // the first coordinate that does not fit:
+    int axis = 0;
+    double value = 0.0;
+    std::size_t laser = 0;
+    RunRecords records;
+};
+
+// Checks lasers [begin, end), widens the run's box and, with `make`, makes
+// their records.
+template <bool make>
+void check_run(const LaserLine* lasers, std::size_t begin, std::size_t end, RunCheck& run) {
+    RunRecords& records = run.records;
+    const std::size_t blocks = (end - begin) / 64 + 1;
+    if (make) {
+        records.bytes.reset(new std::uint8_t[(end - begin) * kRecord]);
+        records.before.assign(blocks, 0);
+        records.returns.assign(blocks, 0);
+    }
+    std::uint8_t* r = records.bytes.get();
+    std::size_t made = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        const std::size_t k = i - begin;
+        if (make && k % 64 == 0) records.before[k / 64] = static_cast<std::uint32_t>(made);
+        const LaserLine& laser = lasers[i];
+        if (laser.hitFaceIndex == -1) continue;
+        const Vec3& p = laser.hitPoint;
+        if (run.anyReturn) {
+            widen(run.box, p);
+        } else {
+            run.anyReturn = true;
+            run.box = LasBounds{p.x, p.x, p.y, p.y, p.z, p.z};
+        }
+        const double v[3] = {p.x, p.y, p.z};
+        for (int axis = 0; axis < 3; ++axis) {
+            if (!coordinate_fits(v[axis])) {
+                run.refused = true;
+                run.axis = axis;
+                run.value = v[axis];
+                run.laser = i;
+                return;
+            }
+        }
+        if (make) {
+            encode_record(r, checked_scaled_coordinate(p.x), checked_scaled_coordinate(p.y),
+                          checked_scaled_coordinate(p.z));
+            r += kRecord;
+            ++made;
+            records.returns[k / 64] |= std::uint64_t(1) << (k % 64);
+        }
+    }
+    if (make && (end - begin) % 64 == 0) records.before[blocks - 1] = static_cast<std::uint32_t>(made);
+    records.count = made;
+}
+
+// A chunk's records as its check made them.
+struct CheckedChunk {
+    const LaserLine* lasers = nullptr;
+    std::uint64_t first = 0;
+    std::size_t count = 0;
+    std::vector<RunRecords> runs;  // kCheckRun lasers each
+};
+
+// Lasers per run of the check.
+constexpr std::size_t kCheckRun = std::size_t(1) << 16;
+// The records are made by the check for chunks up to this many lasers (a
+// streamed survey's), whose records the formatting runs then copy while
+// they are still in the cache. A larger chunk (a whole survey in memory)
+// is read twice instead: its records would go to fresh memory and back,
+// which costs as much as the second reading, and take room besides.
+constexpr std::size_t kMadeByCheck = std::size_t(1) << 20;
+
 // What a piece of the survey adds to the header.
 class LasFormatter final : public PieceFormatter {
 public:
@@ -263,17 +326,24 @@ public:
     // The box and the range check before the chunk's records are written:
     // runs of lasers are checked in parallel and their results taken in
     // laser order, so the first bad laser is named and the box is the one
-    // a single pass gives.
+    // a single pass gives. The records of a chunk of a streamed survey are
+    // made in the same pass and kept for the format calls on this chunk
+    // that follow (its lasers are read from memory once).
     void summarise(const PulseChunk& chunk, unsigned threads, PieceSummary& summary) const override {
+        keep(nullptr);
         LasPieceSummary piece;
         piece.returns = chunk.pointCount;
         if (chunk.pointCount > 0) piece.first = chunk.points[0];
         const std::size_t count = chunk.count;
         const LaserLine* const all = chunk.lasers;
-        constexpr std::size_t kCheckRun = std::size_t(1) << 16;
         std::vector<RunCheck> runs((count + kCheckRun - 1) / kCheckRun);
+        const bool make = count <= kMadeByCheck;
         run_parallel(threads, runs.size(), [&](std::size_t r) {
-            check_run(all, r * kCheckRun, std::min(count, (r + 1) * kCheckRun), runs[r]);
+            const std::size_t begin = r * kCheckRun, end = std::min(count, (r + 1) * kCheckRun);
+            if (make)
+                check_run<true>(all, begin, end, runs[r]);
+            else
+                check_run<false>(all, begin, end, runs[r]);
         });
         for (const RunCheck& run : runs) {
             if (run.refused) {
@@ -292,10 +362,37 @@ public:
             }
         }
         summary.put(piece);
+        if (!make) return;
+        auto checked = std::make_shared<CheckedChunk>();
+        checked->lasers = chunk.lasers;
+        checked->first = chunk.first;
+        checked->count = chunk.count;
+        checked->runs.reserve(runs.size());
+        for (RunCheck& run : runs) checked->runs.push_back(std::move(run.records));
+        keep(std::move(checked));
     }
 
     void format(const PulseChunk& chunk, std::size_t begin, std::size_t end, TextBuffer& out) const override {
-        constexpr std::size_t kRecord = LasHeader::kPointRecordLength;
+        const std::shared_ptr<const CheckedChunk> checked = kept();
+        if (checked && checked->lasers == chunk.lasers && checked->first == chunk.first &&
+            checked->count == chunk.count) {
+            // The records made by the check, run by run.
+            for (std::size_t r = begin / kCheckRun; r * kCheckRun < end; ++r) {
+                const RunRecords& run = checked->runs[r];
+                const std::size_t start = r * kCheckRun;
+                const std::size_t from = run.before_laser(std::max(begin, start) - start);
+                const std::size_t to = run.before_laser(std::min(end, start + kCheckRun) - start);
+                const std::size_t size = (to - from) * kRecord;
+                char* p = out.room(size);
+                if (size != 0) std::memcpy(p, run.bytes.get() + from * kRecord, size);
+                out.commit(p + size);
+            }
+            // The run that ends the chunk comes last: the records are not
+            // needed any more (a later call would make them again).
+            if (end == chunk.count) forget(checked);
+            return;
+        }
+        // A chunk not checked here: the records from the lasers.
         const LaserLine* const all = chunk.lasers;
         // Room for every laser of the run; the misses take none of it.
         std::uint8_t* r = reinterpret_cast<std::uint8_t*>(out.room((end - begin) * kRecord));
@@ -310,8 +407,24 @@ public:
     }
 
 private:
+    void keep(std::shared_ptr<const CheckedChunk> checked) const {
+        std::lock_guard<std::mutex> lock(keptMutex_);
+        kept_ = std::move(checked);
+    }
+    void forget(const std::shared_ptr<const CheckedChunk>& checked) const {
+        std::lock_guard<std::mutex> lock(keptMutex_);
+        if (kept_ == checked) kept_.reset();
+    }
+    std::shared_ptr<const CheckedChunk> kept() const {
+        std::lock_guard<std::mutex> lock(keptMutex_);
+        return kept_;
+    }
+
     QString path_;
     std::uint64_t pulseCount_;
+    // The last chunk summarised, for its format calls.
+    mutable std::mutex keptMutex_;
+    mutable std::shared_ptr<const CheckedChunk> kept_;
 };
 
 }  // namespace
