@@ -98,7 +98,8 @@ POINTFALL_AVX512 inline Text8 fixed_texts(__m512i w, __m512i last, __m512i e) {
     const __m512i lo = _mm512_or_si512(
         _mm512_or_si512(low_bytes(w, k8), _mm512_sllv_epi64(constant('.'), k8)),
         _mm512_sllv_epi64(_mm512_srlv_epi64(w, k8), _mm512_add_epi64(k8, constant(8))));
-    const __m512i len = _mm512_mask_blend_epi64(_mm512_cmplt_epi64_mask(last, k), _mm512_add_epi64(last, constant(2)), k);
+    const __m512i len =
+        _mm512_mask_blend_epi64(_mm512_cmplt_epi64_mask(last, k), _mm512_add_epi64(last, constant(2)), k);
     return {lo, _mm512_setzero_si512(), len};
 }
 
