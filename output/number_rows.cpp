@@ -291,6 +291,7 @@ POINTFALL_AVX512 char* put_number_rows_avx512(char* p, const NumberRows& rows, s
     const __m512i recordOffsets = _mm512_mullo_epi64(_mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7),
                                                      _mm512_set1_epi64(static_cast<long long>(rows.stride)));
     Texts8 texts[NumberRows::kMaxColumns];
+    __m512d values[NumberRows::kMaxColumns];
     char separators[NumberRows::kMaxColumns];
     // Columns c, c + 1, c + 2 that are three consecutive doubles.
     bool triple[NumberRows::kMaxColumns] = {};
@@ -312,17 +313,16 @@ POINTFALL_AVX512 char* put_number_rows_avx512(char* p, const NumberRows& rows, s
             _mm_prefetch(reinterpret_cast<const char*>(q), _MM_HINT_T0);
         for (int c = 0; c < columns;) {
             if (triple[c]) {
-                __m512d x, y, z;
-                load_triples(block + rows.offsets[c], rows.stride, x, y, z);
-                texts8(x, separators[c], texts[c]);
-                texts8(y, separators[c + 1], texts[c + 1]);
-                texts8(z, separators[c + 2], texts[c + 2]);
+                load_triples(block + rows.offsets[c], rows.stride, values[c], values[c + 1], values[c + 2]);
                 c += 3;
             } else {
-                texts8(_mm512_i64gather_pd(recordOffsets, block + rows.offsets[c], 1), separators[c], texts[c]);
+                values[c] = _mm512_i64gather_pd(recordOffsets, block + rows.offsets[c], 1);
                 ++c;
             }
         }
+        // One copy of the column step, for all columns.
+#pragma GCC unroll 1
+        for (int c = 0; c < columns; ++c) texts8(values[c], separators[c], texts[c]);
         for (int lane = 0; lane < 8; ++lane) {
             for (int c = 0; c < columns; ++c) {
                 store8(p, texts[c].lo[lane]);
