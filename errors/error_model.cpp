@@ -2,7 +2,7 @@
 
 #include "app/angles.h"
 #include "app/uniform_source.h"
-#include "errors/small_angle_trig.h"
+#include "errors/library_math.h"
 
 #include "output/writing_loop.h"
 

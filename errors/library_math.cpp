@@ -1,4 +1,4 @@
-#include "errors/small_angle_trig.h"
+#include "errors/library_math.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The sines and cosines of the attitude error's angles: every value must be
 // the C library's, bit for bit, whether the series or the library gave it.
-#include "errors/small_angle_trig.h"
+#include "errors/library_math.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,9 @@
 #pragma once
 #include <cstddef>
 
+// Values of the C library's mathematical functions, worked out faster
+// where the library's value is certain.
+
 // The sines and cosines of a run of angles (radians), each exactly the
 // double std::sin and std::cos give for it.
 //
