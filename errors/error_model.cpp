@@ -12,6 +12,8 @@
 #include <future>
 #include <stdexcept>
 
+#include <emmintrin.h>
+
 namespace {
 // The second deviate of the last polar draw, waiting for the next call.
 double g_cached_deviate = 0.0;
@@ -249,7 +251,21 @@ struct DeviateRun {
             out[2 * j] = s;
             out[2 * j + 1] = std::log(s);
         }
-        for (std::size_t j = 0; j < whole; ++j) {
+        // Two pairs at a time: the same divisions and square roots (both
+        // correctly rounded, packed or not), side by side.
+        std::size_t j = 0;
+        const __m128d minusTwo = _mm_set1_pd(-2.0);
+        for (; j + 2 <= whole; j += 2) {
+            const __m128d one = _mm_loadu_pd(out + 2 * j), next = _mm_loadu_pd(out + 2 * j + 2);
+            const __m128d s = _mm_unpacklo_pd(one, next), logS = _mm_unpackhi_pd(one, next);
+            const __m128d f = _mm_sqrt_pd(_mm_div_pd(_mm_mul_pd(minusTwo, logS), s));
+            const __m128d u = _mm_set_pd(coordinate[p[j + 1] & 0xffffu], coordinate[p[j] & 0xffffu]);
+            const __m128d v = _mm_set_pd(coordinate[p[j + 1] >> 16], coordinate[p[j] >> 16]);
+            const __m128d uf = _mm_mul_pd(u, f), vf = _mm_mul_pd(v, f);
+            _mm_storeu_pd(out + 2 * j, _mm_unpacklo_pd(uf, vf));
+            _mm_storeu_pd(out + 2 * j + 2, _mm_unpackhi_pd(uf, vf));
+        }
+        for (; j < whole; ++j) {
             const double u = coordinate[p[j] & 0xffffu];
             const double v = coordinate[p[j] >> 16];
             const double f = std::sqrt(-2.0 * out[2 * j + 1] / out[2 * j]);
