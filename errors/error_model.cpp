@@ -2,6 +2,7 @@
 
 #include "app/angles.h"
 #include "app/uniform_source.h"
+#include "errors/library_math.h"
 
 #include "output/writing_loop.h"
 
@@ -10,6 +11,8 @@
 #include <functional>
 #include <future>
 #include <stdexcept>
+
+#include <emmintrin.h>
 
 namespace {
 // The second deviate of the last polar draw, waiting for the next call.
@@ -248,7 +251,21 @@ struct DeviateRun {
             out[2 * j] = s;
             out[2 * j + 1] = std::log(s);
         }
-        for (std::size_t j = 0; j < whole; ++j) {
+        // Two pairs at a time: the same divisions and square roots (both
+        // correctly rounded, packed or not), side by side.
+        std::size_t j = 0;
+        const __m128d minusTwo = _mm_set1_pd(-2.0);
+        for (; j + 2 <= whole; j += 2) {
+            const __m128d one = _mm_loadu_pd(out + 2 * j), next = _mm_loadu_pd(out + 2 * j + 2);
+            const __m128d s = _mm_unpacklo_pd(one, next), logS = _mm_unpackhi_pd(one, next);
+            const __m128d f = _mm_sqrt_pd(_mm_div_pd(_mm_mul_pd(minusTwo, logS), s));
+            const __m128d u = _mm_set_pd(coordinate[p[j + 1] & 0xffffu], coordinate[p[j] & 0xffffu]);
+            const __m128d v = _mm_set_pd(coordinate[p[j + 1] >> 16], coordinate[p[j] >> 16]);
+            const __m128d uf = _mm_mul_pd(u, f), vf = _mm_mul_pd(v, f);
+            _mm_storeu_pd(out + 2 * j, _mm_unpacklo_pd(uf, vf));
+            _mm_storeu_pd(out + 2 * j + 2, _mm_unpackhi_pd(uf, vf));
+        }
+        for (; j < whole; ++j) {
             const double u = coordinate[p[j] & 0xffffu];
             const double v = coordinate[p[j] >> 16];
             const double f = std::sqrt(-2.0 * out[2 * j + 1] / out[2 * j]);
@@ -320,7 +337,7 @@ struct Systematic {
 };
 
 // Lasers per block of turns: their angles, then the sines and cosines
-// (library calls, which do not wait for each other), then the records.
+// (the library's values, see library_sines_cosines), then the records.
 constexpr std::size_t kTurnBlock = 64;
 
 // The systematic error (when given) and the random error with seven
@@ -329,7 +346,7 @@ constexpr std::size_t kTurnBlock = 64;
 // offsets, range and turn (rotate_direction with the angles), its hit
 // point recomputed once at the end (the systematic one is overwritten).
 void perturb(LaserLine* lasers, std::size_t count, const double* z, const Systematic* fixed, const double* s) {
-    double angle[3][kTurnBlock];
+    double angle[3][kTurnBlock], sine[3][kTurnBlock], cosine[3][kTurnBlock];
     AttitudeTrig trig[kTurnBlock];
     for (std::size_t block = 0; block < count; block += kTurnBlock, z += 7 * kTurnBlock) {
         const std::size_t n = std::min(kTurnBlock, count - block);
@@ -340,13 +357,14 @@ void perturb(LaserLine* lasers, std::size_t count, const double* z, const System
             angle[1][i] = deg_to_rad(0.0 + s[4] * z[7 * i + 4]);
             angle[2][i] = deg_to_rad(0.0 + s[5] * z[7 * i + 5]);
         }
+        for (int a = 0; a < 3; ++a) library_sines_cosines(angle[a], n, sine[a], cosine[a]);
         for (std::size_t i = 0; i < n; ++i) {
-            trig[i].cr = std::cos(angle[0][i]);
-            trig[i].sr = std::sin(angle[0][i]);
-            trig[i].cp = std::cos(angle[1][i]);
-            trig[i].sp = std::sin(angle[1][i]);
-            trig[i].cy = std::cos(angle[2][i]);
-            trig[i].sy = std::sin(angle[2][i]);
+            trig[i].cr = cosine[0][i];
+            trig[i].sr = sine[0][i];
+            trig[i].cp = cosine[1][i];
+            trig[i].sp = sine[1][i];
+            trig[i].cy = cosine[2][i];
+            trig[i].sy = sine[2][i];
         }
         for (std::size_t i = 0; i < n; ++i) {
             LaserLine& laser = run[i];

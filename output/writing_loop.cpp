@@ -223,6 +223,9 @@ constexpr std::size_t kRunItems = 16384;
 // gathered first reads them back from memory (on the end-to-end survey the
 // trajectory's writes took about half a second more system time that way).
 constexpr std::size_t kHotWrite = std::size_t(512) << 10;
+// Items formatted before the size is looked at again: a few hundred
+// kilobytes of trajectory lines.
+constexpr std::size_t kHotItems = 4096;
 
 // Run starts, with n at the end. A run ends at the next report threshold
 // (a multiple of the step; every item when the step is 0).
@@ -351,13 +354,21 @@ void write_in_order(ChunkedFile& file, WritingLoopProgress& loop, std::uint64_t 
     // Below a couple of runs' worth of items, starting threads costs more
     // than it saves.
     if (threads == 1 || n < 2 * kRunItems) {
-        TextBuffer out;
+        // One buffer per thread for every call: each chunk of a streamed
+        // survey starts with the room the ones before made, rather than
+        // growing a new buffer (copying it as it doubles) every time. A run
+        // is formatted in parts, so that what is written is still in the
+        // core's own cache.
+        static thread_local TextBuffer out;
+        out.clear();
         for (std::size_t r = 0; r < runs; ++r) {
             loop.before(starts[r]);
-            format(out, starts[r], starts[r + 1]);
-            if (out.size() >= kHotWrite) {
-                file.write_raw(out.data(), out.size());
-                out.clear();
+            for (std::size_t part = starts[r]; part < starts[r + 1]; part += kHotItems) {
+                format(out, part, std::min(part + kHotItems, starts[r + 1]));
+                if (out.size() >= kHotWrite) {
+                    file.write_raw(out.data(), out.size());
+                    out.clear();
+                }
             }
         }
         file.write_raw(out.data(), out.size());
