@@ -909,14 +909,8 @@ bool CastTree::cast(LaserLine& laser) const {
         dy = -dy;
         mirrorMask |= 1;
     }
-    ray.mirrorMask = mirrorMask;
 
     const double idx = reciprocal(dx), idy = reciprocal(dy), idz = reciprocal(dz);
-    // The leaf windows' 1 / d from the same quotients: 1 / -d is -(1 / d)
-    // exactly, and a mirrored component is the negated one.
-    ray.inv[0] = std::fabs(ray.dx) >= 1e-3 ? ((mirrorMask & 4) ? -idx : idx) : 0.0;
-    ray.inv[1] = std::fabs(ray.dy) >= 1e-3 ? ((mirrorMask & 1) ? -idy : idy) : 0.0;
-    ray.inv[2] = std::fabs(ray.dz) >= 1e-3 ? ((mirrorMask & 2) ? -idz : idz) : 0.0;
     const double t0x = entry_param((rootMin_[0] - ox) * idx);
     const double t1x = exit_param((rootMax_[0] - ox) * idx);
     const double t0z = entry_param((rootMin_[1] - oz) * idz);
@@ -924,6 +918,12 @@ bool CastTree::cast(LaserLine& laser) const {
     const double t0y = entry_param((rootMin_[2] - oy) * idy);
     const double t1y = exit_param((rootMax_[2] - oy) * idy);
     if (!(max3(t0x, t0z, t0y) < min3(t1x, t1z, t1y))) return false;
+    ray.mirrorMask = mirrorMask;
+    // The leaf windows' 1 / d from the same quotients: 1 / -d is -(1 / d)
+    // exactly, and a mirrored component is the negated one.
+    ray.inv[0] = std::fabs(ray.dx) >= 1e-3 ? ((mirrorMask & 4) ? -idx : idx) : 0.0;
+    ray.inv[1] = std::fabs(ray.dy) >= 1e-3 ? ((mirrorMask & 1) ? -idy : idy) : 0.0;
+    ray.inv[2] = std::fabs(ray.dz) >= 1e-3 ? ((mirrorMask & 2) ? -idz : idz) : 0.0;
     // A ray without an x component whose origin lies strictly between the
     // root's x planes (the survey's lasers when the flight lines run along
     // x) has x parameters -inf and +inf, and NaN midpoints below the root:
