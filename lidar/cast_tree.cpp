@@ -746,9 +746,15 @@ void CastTree::fill_ceilings(std::uint32_t index, const double* center, unsigned
 // so that no hit can be accepted; +inf when none can be accepted at all.
 // Each grid, coarsest first, is walked from where the coarser one left off
 // (at first from where the ray comes down to the highest ceiling).
-// idm and idz are 1 / movingD and 1 / dz.
-double CastTree::first_reach(double fixedO, int fixedAxis, double movingO, double movingD, double idm, double oz,
-                             double idz) const {
+// idm and idz are 1 / movingD and 1 / dz; tExit is where the traversal
+// leaves the root box: a walk past it cannot prune more than the traversal
+// does by itself, and stops (any parameter the walk has reached is a valid
+// answer).
+// The fixed axis and the grid are template parameters, so that each walk
+// has its strides and sizes as constants.
+template <int fixedAxis>
+double CastTree::first_reach(double fixedO, double movingO, double movingD, double idm, double oz, double idz,
+                             double tExit) const {
     // What a hit point may lie above its triangle's plane and so above a
     // slab's ceiling, by rounding: far above the few units in the last
     // place of the coordinates that it is.
@@ -757,8 +763,9 @@ double CastTree::first_reach(double fixedO, int fixedAxis, double movingO, doubl
     // Products with reciprocals: their rounding, like that of quotients, is
     // far below the walk's margins and the slack taken from its result.
     double t = std::max(0.0, (static_cast<double>(ceilingTop_) - oz) * idz);
-    for (unsigned level = kCeilingLevels; level-- > 0 && t != HUGE_VAL;)
-        t = walk_ceilings(level, t, fixedO, fixedAxis, movingO, movingD, idm, oz, idz);
+    static_assert(kCeilingLevels == 2, "a walk per grid, coarsest first");
+    if (t != HUGE_VAL && !(t > tExit)) t = walk_ceilings<1, fixedAxis>(t, fixedO, movingO, movingD, idm, oz, idz, tExit);
+    if (t != HUGE_VAL && !(t > tExit)) t = walk_ceilings<0, fixedAxis>(t, fixedO, movingO, movingD, idm, oz, idz, tExit);
     return t;
 }
 
@@ -769,24 +776,25 @@ double CastTree::first_reach(double fixedO, int fixedAxis, double movingO, doubl
 // so those errors stay below 2^-23 cells). In each cell the ray may first
 // be low enough at tH, where it comes down to the cell's ceiling; the first
 // cell where that is before the ray leaves it gives the answer, no later
-// than the next cell's entry. After a few cells the walk gives up and
-// returns where the next cell begins.
-double CastTree::walk_ceilings(unsigned level, double t, double fixedO, int fixedAxis, double movingO,
-                               double movingD, double idm, double oz, double idz) const {
+// than the next cell's entry. After a few cells, or past tExit, the walk
+// gives up and returns where the next cell begins.
+template <unsigned level, int fixedAxis>
+double CastTree::walk_ceilings(double t, double fixedO, double movingO, double movingD, double idm, double oz,
+                               double idz, double tExit) const {
     constexpr double mu = 1e-6;
     constexpr int kSteps = 6;
-    const int n = 1 << (kFineCeilingLog - 3 * level);
-    const int movingAxis = 2 - fixedAxis;
+    constexpr int n = 1 << (kFineCeilingLog - 3 * level);
+    constexpr int movingAxis = 2 - fixedAxis;
     const double fixedScale = ceilingScale_[level][fixedAxis], movingScale = ceilingScale_[level][movingAxis];
     const double uf = (fixedO - rootMin_[fixedAxis]) * fixedScale;
     if (!(uf >= -mu && uf <= n + mu)) return t;
     // floor within -1..n (the callers clamp to 0..n - 1 as needed).
-    const auto cell = [n](double u) { return u >= n ? n : u > -1 ? static_cast<int>(u) : -1; };
+    const auto cell = [](double u) { return u >= n ? n : u > -1 ? static_cast<int>(u) : -1; };
     const int f0 = std::max(0, cell(uf - mu));
     const int f1 = std::min(n - 1, cell(uf + mu));
     // Cell (fixed f, moving m) at [f * fixedStride + m * movingStride].
-    const std::size_t fixedStride = fixedAxis == 0 ? static_cast<std::size_t>(n) : 1;
-    const std::size_t movingStride = fixedAxis == 0 ? 1 : static_cast<std::size_t>(n);
+    constexpr std::size_t fixedStride = fixedAxis == 0 ? static_cast<std::size_t>(n) : 1;
+    constexpr std::size_t movingStride = fixedAxis == 0 ? 1 : static_cast<std::size_t>(n);
     const float* c0 = ceilings_[level].data() + f0 * fixedStride;
     const float* c1 = ceilings_[level].data() + f1 * fixedStride;
     const auto ceiling = [&](int m) {
@@ -807,7 +815,7 @@ double CastTree::walk_ceilings(unsigned level, double t, double fixedO, int fixe
         if (!(uA - mu < n)) return HUGE_VAL;
         const int first = std::max(0, cell(uA - mu));
         for (int m = first; m < n; ++m) {
-            if (m - first == kSteps) return tEnter;
+            if (m - first == kSteps || tEnter > tExit) return tEnter;
             const double tH = (ceiling(m) - oz) * idz;
             const double tNext = (m + 1 - mu - uo) * idu;
             if (tH <= (m + 1 + mu - uo) * idu) return std::min(std::max(tEnter, tH), tNext);
@@ -817,7 +825,7 @@ double CastTree::walk_ceilings(unsigned level, double t, double fixedO, int fixe
         if (!(uA + mu > 0)) return HUGE_VAL;
         const int first = std::min(n - 1, cell(uA + mu));
         for (int m = first; m >= 0; --m) {
-            if (first - m == kSteps) return tEnter;
+            if (first - m == kSteps || tEnter > tExit) return tEnter;
             const double tH = (ceiling(m) - oz) * idz;
             const double tNext = (m + mu - uo) * idu;
             if (tH <= (m - mu - uo) * idu) return std::min(std::max(tEnter, tH), tNext);
@@ -901,14 +909,8 @@ bool CastTree::cast(LaserLine& laser) const {
         dy = -dy;
         mirrorMask |= 1;
     }
-    ray.mirrorMask = mirrorMask;
 
     const double idx = reciprocal(dx), idy = reciprocal(dy), idz = reciprocal(dz);
-    // The leaf windows' 1 / d from the same quotients: 1 / -d is -(1 / d)
-    // exactly, and a mirrored component is the negated one.
-    ray.inv[0] = std::fabs(ray.dx) >= 1e-3 ? ((mirrorMask & 4) ? -idx : idx) : 0.0;
-    ray.inv[1] = std::fabs(ray.dy) >= 1e-3 ? ((mirrorMask & 1) ? -idy : idy) : 0.0;
-    ray.inv[2] = std::fabs(ray.dz) >= 1e-3 ? ((mirrorMask & 2) ? -idz : idz) : 0.0;
     const double t0x = entry_param((rootMin_[0] - ox) * idx);
     const double t1x = exit_param((rootMax_[0] - ox) * idx);
     const double t0z = entry_param((rootMin_[1] - oz) * idz);
@@ -916,6 +918,12 @@ bool CastTree::cast(LaserLine& laser) const {
     const double t0y = entry_param((rootMin_[2] - oy) * idy);
     const double t1y = exit_param((rootMax_[2] - oy) * idy);
     if (!(max3(t0x, t0z, t0y) < min3(t1x, t1z, t1y))) return false;
+    ray.mirrorMask = mirrorMask;
+    // The leaf windows' 1 / d from the same quotients: 1 / -d is -(1 / d)
+    // exactly, and a mirrored component is the negated one.
+    ray.inv[0] = std::fabs(ray.dx) >= 1e-3 ? ((mirrorMask & 4) ? -idx : idx) : 0.0;
+    ray.inv[1] = std::fabs(ray.dy) >= 1e-3 ? ((mirrorMask & 1) ? -idy : idy) : 0.0;
+    ray.inv[2] = std::fabs(ray.dz) >= 1e-3 ? ((mirrorMask & 2) ? -idz : idz) : 0.0;
     // A ray without an x component whose origin lies strictly between the
     // root's x planes (the survey's lasers when the flight lines run along
     // x) has x parameters -inf and +inf, and NaN midpoints below the root:
@@ -942,8 +950,10 @@ bool CastTree::cast(LaserLine& laser) const {
             // 1 / -d is -(1 / d) exactly.
             const double idzRay = -idz;  // dz < 0 was mirrored
             const double reach =
-                yz ? first_reach(ray.ox, 0, ray.oy, ray.dy, (mirrorMask & 1) ? -idy : idy, ray.oz, idzRay)
-                   : first_reach(ray.oy, 2, ray.ox, ray.dx, (mirrorMask & 4) ? -idx : idx, ray.oz, idzRay);
+                yz ? first_reach<0>(ray.ox, ray.oy, ray.dy, (mirrorMask & 1) ? -idy : idy, ray.oz, idzRay,
+                                    std::min(t1z, t1y))
+                   : first_reach<2>(ray.oy, ray.ox, ray.dx, (mirrorMask & 4) ? -idx : idx, ray.oz, idzRay,
+                                    std::min(t1x, t1z));
             if (reach == HUGE_VAL) return false;
             walked = true;
             const double zScale = std::max(std::fabs(rootMin_[1]), std::fabs(rootMax_[1]));

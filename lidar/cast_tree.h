@@ -148,10 +148,12 @@ private:
     bool scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const;
     void build_ceilings();
     void fill_ceilings(std::uint32_t index, const double* center, unsigned depth, unsigned ix, unsigned iy);
-    double first_reach(double fixedO, int fixedAxis, double movingO, double movingD, double idm, double oz,
-                       double idz) const;
-    double walk_ceilings(unsigned level, double t, double fixedO, int fixedAxis, double movingO, double movingD,
-                         double idm, double oz, double idz) const;
+    template <int fixedAxis>
+    double first_reach(double fixedO, double movingO, double movingD, double idm, double oz, double idz,
+                       double tExit) const;
+    template <unsigned level, int fixedAxis>
+    double walk_ceilings(double t, double fixedO, double movingO, double movingD, double idm, double oz, double idz,
+                         double tExit) const;
     static bool window(const Ray& ray, double minX, double minZ, double minY, double maxX, double maxZ, double maxY,
                        double& tlo, double& thi, double* segLo, double* segHi);
     static void segment(const Ray& ray, double tlo, double thi, double* segLo, double* segHi);

@@ -169,6 +169,38 @@ TEST(CastShortcuts, DescendingRaysAlongOneHorizontalAxisSkipWhatLiesAboveTheCeil
     }
 }
 
+TEST(CastShortcuts, DescendingRaysThatLeaveTheBoxAboveTheCeilingsAgree) {
+    // Rays along one horizontal axis going down, from inside and above the
+    // box, steep to very shallow: many pass over the surface, or over the
+    // box's empty margin, and leave the box through a side or the bottom
+    // before they come down to a ceiling (the walk stops where the ray
+    // leaves the box); others come down just inside the edge of the surface.
+    for (const Vec3& offset : {Vec3{0, 0, 0}, Vec3{612345.678, 5432109.876, 250}}) {
+        SCOPED_TRACE(testing::Message() << "offset " << offset.x);
+        const Scene s = folded_scene(offset);
+        const CastTree tree(*s.root, s.triangles);
+        std::mt19937_64 rng(31);
+        std::uniform_real_distribution<double> u(0.0, 1.0);
+        int hits = 0, misses = 0;
+        for (int i = 0; i < 6000; ++i) {
+            const double slope[] = {0.2, 1, 4, 30, 400, 1e5};  // horizontal metres per metre down
+            const double dy = (i % 4 < 2 ? 1 : -1) * slope[i % 6];
+            Vec3 d = unit({0, dy, -1});
+            d.x = i % 16 < 8 ? 0.0 : -0.0;
+            // Across the surface and its margins, from its height to far above.
+            const double heights[] = {15, 30, 60, 400};
+            Vec3 o = offset + Vec3{-12 + 88 * u(rng), -12 + 88 * u(rng), heights[i % 4] * u(rng) + 5};
+            if (i % 3 == 0) std::swap(o.x, o.y), std::swap(d.x, d.y);
+            const bool hit = cast_both(s, laser(o, d), &tree).hitFaceIndex >= 0;
+            hits += hit;
+            misses += !hit;
+            if (testing::Test::HasFailure()) FAIL() << "ray " << i;
+        }
+        EXPECT_GT(hits, 300);
+        EXPECT_GT(misses, 2000);
+    }
+}
+
 TEST(CastShortcuts, AHitOutsideTheLeafLeavesTheReturnToALaterLeaf) {
     // A roof plate listed in the first leaf the ray enters (its corner pokes
     // into it) is hit beside that leaf, and a lower plate is hit inside it.
