@@ -100,8 +100,20 @@ void generate_sorted_mesh(const std::vector<Vertex>& vertices, const std::vector
     // Each record made once, where it belongs.
     triangles.reserve(n);
     octree_build::advise_huge_pages(triangles.data(), triangles.capacity() * sizeof(Triangle));
-    for (const SortKey& key : keys) {
-        const std::uint32_t i = key.second;
+    // The faces are read in height order, scattered: the face some keys
+    // ahead is fetched, and the corners of one nearer, whose face is in by
+    // then.
+    constexpr std::size_t kFaceAhead = 16, kCornersAhead = 8;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (k + kFaceAhead < n) __builtin_prefetch(&faces[keys[k + kFaceAhead].second]);
+        if (k + kCornersAhead < n) {
+            const Face& ahead = faces[keys[k + kCornersAhead].second];
+            for (const std::int32_t v : ahead.v) {
+                // Only a hint; a face number out of range is never read here.
+                if (v >= 1 && static_cast<std::size_t>(v) <= vertices.size()) __builtin_prefetch(&vertices[v - 1]);
+            }
+        }
+        const std::uint32_t i = keys[k].second;
         const std::array<std::uint32_t, 3> idx = corner_indices(faces[i]);
         triangles.push_back(make_triangle(vertices[idx[0]], vertices[idx[1]], vertices[idx[2]], idx, i));
     }
