@@ -336,6 +336,34 @@ struct Systematic {
     AttitudeTrig trig;
 };
 
+// Three coordinates of two vectors, one vector per lane.
+struct Lanes3 {
+    __m128d x, y, z;
+};
+
+// rotate_vector on both lanes, term for term (each lane its own sines and
+// cosines).
+inline Lanes3 rotate_lanes(const Lanes3& d, __m128d cr, __m128d sr, __m128d cp, __m128d sp, __m128d cy, __m128d sy) {
+    const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+    const __m128d sign = _mm_set1_pd(-0.0);
+    auto row = [](__m128d p, __m128d q, __m128d r, const Lanes3& v) {
+        return _mm_add_pd(_mm_add_pd(_mm_mul_pd(p, v.x), _mm_mul_pd(q, v.y)), _mm_mul_pd(r, v.z));
+    };
+    const __m128d minusSy = _mm_xor_pd(sy, sign), minusSp = _mm_xor_pd(sp, sign), minusSr = _mm_xor_pd(sr, sign);
+    const Lanes3 a{row(cy, sy, zero, d), row(minusSy, cy, zero, d), row(zero, zero, one, d)};
+    const Lanes3 b{row(cp, zero, minusSp, a), row(zero, one, zero, a), row(sp, zero, cp, a)};
+    return Lanes3{row(one, zero, zero, b), row(zero, cr, sr, b), row(zero, minusSr, cr, b)};
+}
+
+inline void store_lanes(__m128d x, __m128d y, __m128d z, Vec3& first, Vec3& second) {
+    _mm_storel_pd(&first.x, x);
+    _mm_storel_pd(&first.y, y);
+    _mm_storel_pd(&first.z, z);
+    _mm_storeh_pd(&second.x, x);
+    _mm_storeh_pd(&second.y, y);
+    _mm_storeh_pd(&second.z, z);
+}
+
 // Lasers per block of turns: their angles, then the sines and cosines
 // (the library's values, see library_sines_cosines), then the records.
 constexpr std::size_t kTurnBlock = 64;
@@ -347,7 +375,6 @@ constexpr std::size_t kTurnBlock = 64;
 // point recomputed once at the end (the systematic one is overwritten).
 void perturb(LaserLine* lasers, std::size_t count, const double* z, const Systematic* fixed, const double* s) {
     double angle[3][kTurnBlock], sine[3][kTurnBlock], cosine[3][kTurnBlock];
-    AttitudeTrig trig[kTurnBlock];
     for (std::size_t block = 0; block < count; block += kTurnBlock, z += 7 * kTurnBlock) {
         const std::size_t n = std::min(kTurnBlock, count - block);
         LaserLine* const run = lasers + block;
@@ -358,15 +385,54 @@ void perturb(LaserLine* lasers, std::size_t count, const double* z, const System
             angle[2][i] = deg_to_rad(0.0 + s[5] * z[7 * i + 5]);
         }
         for (int a = 0; a < 3; ++a) library_sines_cosines(angle[a], n, sine[a], cosine[a]);
-        for (std::size_t i = 0; i < n; ++i) {
-            trig[i].cr = cosine[0][i];
-            trig[i].sr = sine[0][i];
-            trig[i].cp = cosine[1][i];
-            trig[i].sp = sine[1][i];
-            trig[i].cy = cosine[2][i];
-            trig[i].sy = sine[2][i];
+        // Two lasers at a time, one in each lane: the same products and
+        // sums in the same order as the loop below (which takes the last
+        // laser of an odd block).
+        std::size_t pair = 0;
+        for (; pair + 2 <= n; pair += 2) {
+            LaserLine& l0 = run[pair];
+            LaserLine& l1 = run[pair + 1];
+            const std::uintptr_t ahead = reinterpret_cast<std::uintptr_t>(run + pair) + 16 * sizeof(LaserLine);
+            __builtin_prefetch(reinterpret_cast<const void*>(ahead), 1);
+            __builtin_prefetch(reinterpret_cast<const void*>(ahead + 64), 1);
+            __builtin_prefetch(reinterpret_cast<const void*>(ahead + 128), 1);
+            __builtin_prefetch(reinterpret_cast<const void*>(ahead + 192), 1);
+            const double* const d0 = z + 7 * pair;
+            const double* const d1 = d0 + 7;
+            Lanes3 origin{_mm_set_pd(l1.origin.x, l0.origin.x), _mm_set_pd(l1.origin.y, l0.origin.y),
+                          _mm_set_pd(l1.origin.z, l0.origin.z)};
+            Lanes3 direction{_mm_set_pd(l1.direction.x, l0.direction.x), _mm_set_pd(l1.direction.y, l0.direction.y),
+                             _mm_set_pd(l1.direction.z, l0.direction.z)};
+            __m128d range = _mm_set_pd(l1.range, l0.range);
+            if (fixed) {
+                origin.x = _mm_add_pd(origin.x, _mm_set1_pd(fixed->offset.x));
+                origin.y = _mm_add_pd(origin.y, _mm_set1_pd(fixed->offset.y));
+                origin.z = _mm_add_pd(origin.z, _mm_set1_pd(fixed->offset.z));
+                range = _mm_add_pd(range, _mm_set1_pd(fixed->range));
+                const AttitudeTrig& f = fixed->trig;
+                direction = rotate_lanes(direction, _mm_set1_pd(f.cr), _mm_set1_pd(f.sr), _mm_set1_pd(f.cp),
+                                         _mm_set1_pd(f.sp), _mm_set1_pd(f.cy), _mm_set1_pd(f.sy));
+            }
+            auto deviate = [&](int k, int sigma) {
+                return _mm_add_pd(_mm_setzero_pd(), _mm_mul_pd(_mm_set1_pd(s[sigma]), _mm_set_pd(d1[k], d0[k])));
+            };
+            origin.x = _mm_add_pd(origin.x, deviate(2, 0));
+            origin.y = _mm_add_pd(origin.y, deviate(1, 1));
+            origin.z = _mm_add_pd(origin.z, deviate(0, 2));
+            range = _mm_add_pd(range, deviate(6, 6));
+            direction = rotate_lanes(direction, _mm_loadu_pd(cosine[0] + pair), _mm_loadu_pd(sine[0] + pair),
+                                     _mm_loadu_pd(cosine[1] + pair), _mm_loadu_pd(sine[1] + pair),
+                                     _mm_loadu_pd(cosine[2] + pair), _mm_loadu_pd(sine[2] + pair));
+            const __m128d hx = _mm_add_pd(origin.x, _mm_mul_pd(direction.x, range));
+            const __m128d hy = _mm_add_pd(origin.y, _mm_mul_pd(direction.y, range));
+            const __m128d hz = _mm_add_pd(origin.z, _mm_mul_pd(direction.z, range));
+            store_lanes(origin.x, origin.y, origin.z, l0.origin, l1.origin);
+            store_lanes(direction.x, direction.y, direction.z, l0.direction, l1.direction);
+            store_lanes(hx, hy, hz, l0.hitPoint, l1.hitPoint);
+            _mm_storel_pd(&l0.range, range);
+            _mm_storeh_pd(&l1.range, range);
         }
-        for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t i = pair; i < n; ++i) {
             LaserLine& laser = run[i];
 #if defined(__GNUC__)
             // The records a few ahead, both of their cache lines (a hint:
@@ -388,7 +454,8 @@ void perturb(LaserLine* lasers, std::size_t count, const double* z, const System
             // where.
             origin = origin + Vec3{0.0 + s[0] * d[2], 0.0 + s[1] * d[1], 0.0 + s[2] * d[0]};
             range += 0.0 + s[6] * d[6];
-            direction = rotate_vector(direction, trig[i]);
+            direction = rotate_vector(direction, AttitudeTrig{cosine[0][i], sine[0][i], cosine[1][i], sine[1][i],
+                                                                   cosine[2][i], sine[2][i]});
             laser.origin = origin;
             laser.direction = direction;
             laser.range = range;
