@@ -336,33 +336,6 @@ struct Systematic {
     AttitudeTrig trig;
 };
 
-// Three coordinates of two vectors, one vector per lane.
-struct Lanes3 {
-    __m128d x, y, z;
-};
-
-// rotate_vector on both lanes, term for term (each lane its own sines and
-// cosines).
-inline Lanes3 rotate_lanes(const Lanes3& d, __m128d cr, __m128d sr, __m128d cp, __m128d sp, __m128d cy, __m128d sy) {
-    const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
-    const __m128d sign = _mm_set1_pd(-0.0);
-    auto row = [](__m128d p, __m128d q, __m128d r, const Lanes3& v) {
-        return _mm_add_pd(_mm_add_pd(_mm_mul_pd(p, v.x), _mm_mul_pd(q, v.y)), _mm_mul_pd(r, v.z));
-    };
-    const __m128d minusSy = _mm_xor_pd(sy, sign), minusSp = _mm_xor_pd(sp, sign), minusSr = _mm_xor_pd(sr, sign);
-    const Lanes3 a{row(cy, sy, zero, d), row(minusSy, cy, zero, d), row(zero, zero, one, d)};
-    const Lanes3 b{row(cp, zero, minusSp, a), row(zero, one, zero, a), row(sp, zero, cp, a)};
-    return Lanes3{row(one, zero, zero, b), row(zero, cr, sr, b), row(zero, minusSr, cr, b)};
-}
-
-inline void store_lanes(__m128d x, __m128d y, __m128d z, Vec3& first, Vec3& second) {
-    _mm_storel_pd(&first.x, x);
-    _mm_storel_pd(&first.y, y);
-    _mm_storel_pd(&first.z, z);
-    _mm_storeh_pd(&second.x, x);
-    _mm_storeh_pd(&second.y, y);
-    _mm_storeh_pd(&second.z, z);
-}
 
 // Lasers per block of turns: their angles, then the sines and cosines
 // (the library's values, see library_sines_cosines), then the records.

@@ -364,7 +364,19 @@ void DirectionPlan::directions(Cursor& c, std::size_t count, LaserLine* out) con
                 sa[k] = std::sin(alpha);
             }
             const double a = a_, b = b_;
-            for (std::size_t k = 0; k < n; ++k) {
+            // Two pulses at a time: the same products, sums, square root
+            // and quotients (each correctly rounded, packed or not).
+            std::size_t k = 0;
+            const __m128d av = _mm_set1_pd(a), bv = _mm_set1_pd(b), one = _mm_set1_pd(1.0);
+            const __m128d minusA = _mm_set1_pd(-a), minusB = _mm_set1_pd(-b), minusOne = _mm_set1_pd(-1.0);
+            for (; k + 2 <= n; k += 2) {
+                const __m128d cosines = _mm_loadu_pd(ca + k), sines = _mm_loadu_pd(sa + k);
+                const __m128d bc = _mm_mul_pd(bv, cosines), as = _mm_mul_pd(av, sines);
+                const __m128d m = _mm_sqrt_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(bc, bc), _mm_mul_pd(as, as)), one));
+                store_lanes(_mm_div_pd(_mm_mul_pd(minusB, cosines), m), _mm_div_pd(_mm_mul_pd(minusA, sines), m),
+                            _mm_div_pd(minusOne, m), lasers[k].direction, lasers[k + 1].direction);
+            }
+            for (; k < n; ++k) {
                 const double m = std::sqrt((b * ca[k]) * (b * ca[k]) + (a * sa[k]) * (a * sa[k]) + 1.0);
                 lasers[k].direction = Vec3{-b * ca[k] / m, -a * sa[k] / m, -1.0 / m};
             }
@@ -381,7 +393,21 @@ void DirectionPlan::directions(Cursor& c, std::size_t count, LaserLine* out) con
         } else {
             const AttitudeTrig trig = fixedTrig_;
             const double yaw = fixedYaw_;
-            for (std::size_t k = 0; k < n; ++k) {
+            // Two pulses at a time, one in each lane; the odd last one below.
+            std::size_t k = 0;
+            for (; k + 2 <= n; k += 2) {
+                LaserLine& l0 = lasers[k];
+                LaserLine& l1 = lasers[k + 1];
+                const Lanes3 d{_mm_set_pd(l1.direction.x, l0.direction.x), _mm_set_pd(l1.direction.y, l0.direction.y),
+                               _mm_set_pd(l1.direction.z, l0.direction.z)};
+                const Lanes3 r = rotate_lanes(d, _mm_set1_pd(trig.cr), _mm_set1_pd(trig.sr), _mm_set1_pd(trig.cp),
+                                              _mm_set1_pd(trig.sp), _mm_set1_pd(trig.cy), _mm_set1_pd(trig.sy));
+                store_lanes(r.x, r.y, r.z, l0.direction, l1.direction);
+                l0.roll = l1.roll = 0.0;
+                l0.pitch = l1.pitch = 0.0;
+                l0.yaw = l1.yaw = yaw;
+            }
+            for (; k < n; ++k) {
                 LaserLine& laser = lasers[k];
                 laser.direction = rotate_vector(laser.direction, trig);
                 laser.roll = 0.0;

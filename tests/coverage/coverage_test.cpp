@@ -63,7 +63,9 @@ TEST(CoverageCellSize, ChosenOrTheSmallestRoundSizeThatFits) {
             << r.width << " x " << r.height << " at " << r.density;
         const double cell = r.expected;
         const CoverageLayout layout = coverage_layout(-3.5, 7, -3.5 + r.width, 7 + r.height, cell);
-        if (r.requested <= 0) EXPECT_LE(std::max(layout.columns, layout.rows), kMaxCoverageSide);
+        if (r.requested <= 0) {
+            EXPECT_LE(std::max(layout.columns, layout.rows), kMaxCoverageSide);
+        }
     }
     // The origin lies on a whole cell, and the far limit lies inside the last cell.
     const CoverageLayout l = coverage_layout(-3.5, 7, 16, 17, 5);
