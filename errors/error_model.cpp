@@ -246,7 +246,7 @@ struct DeviateRun {
         const std::size_t whole = (end - k) / 2;
         const std::uint32_t* p = pairs + m / 2;
         constexpr std::size_t kBlock = 256;
-        double sBlock[kBlock], logBlock[kBlock];
+        double uBlock[kBlock], vBlock[kBlock], sBlock[kBlock], logBlock[kBlock];
         for (std::size_t block = 0; block < whole; block += kBlock) {
             const std::size_t n = std::min(kBlock, whole - block);
             const std::uint32_t* const q = p + block;
@@ -254,6 +254,8 @@ struct DeviateRun {
             for (std::size_t j = 0; j < n; ++j) {
                 const double u = coordinate[q[j] & 0xffffu];
                 const double v = coordinate[q[j] >> 16];
+                uBlock[j] = u;
+                vBlock[j] = v;
                 sBlock[j] = u * u + v * v;
             }
             library_logs(sBlock, n, logBlock);
@@ -264,18 +266,15 @@ struct DeviateRun {
             for (; j + 2 <= n; j += 2) {
                 const __m128d s = _mm_loadu_pd(sBlock + j), logS = _mm_loadu_pd(logBlock + j);
                 const __m128d f = _mm_sqrt_pd(_mm_div_pd(_mm_mul_pd(minusTwo, logS), s));
-                const __m128d u = _mm_set_pd(coordinate[q[j + 1] & 0xffffu], coordinate[q[j] & 0xffffu]);
-                const __m128d v = _mm_set_pd(coordinate[q[j + 1] >> 16], coordinate[q[j] >> 16]);
-                const __m128d uf = _mm_mul_pd(u, f), vf = _mm_mul_pd(v, f);
+                const __m128d uf = _mm_mul_pd(_mm_loadu_pd(uBlock + j), f);
+                const __m128d vf = _mm_mul_pd(_mm_loadu_pd(vBlock + j), f);
                 _mm_storeu_pd(o + 2 * j, _mm_unpacklo_pd(uf, vf));
                 _mm_storeu_pd(o + 2 * j + 2, _mm_unpackhi_pd(uf, vf));
             }
             for (; j < n; ++j) {
-                const double u = coordinate[q[j] & 0xffffu];
-                const double v = coordinate[q[j] >> 16];
                 const double f = std::sqrt(-2.0 * logBlock[j] / sBlock[j]);
-                o[2 * j] = u * f;
-                o[2 * j + 1] = v * f;
+                o[2 * j] = uBlock[j] * f;
+                o[2 * j + 1] = vBlock[j] * f;
             }
         }
         out += 2 * whole;

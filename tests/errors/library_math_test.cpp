@@ -258,6 +258,7 @@ TEST(LibraryLogs, TheTableAndSeriesStayWithinTheirBound) {
     for (const double x : values) {
         double rest;
         const double d = library_math_detail::log_and_rest(x, &rest);
+        if (d == 0.0) continue;  // x = 1: asked of the library
         const long double error = (static_cast<long double>(d) + rest) - std::log(static_cast<long double>(x));
         const double unit = std::ldexp(1.0, std::ilogb(d) - 52);
         worst = std::max(worst, static_cast<double>(std::fabs(error) / unit));
