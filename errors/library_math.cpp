@@ -118,10 +118,10 @@ void library_sines_cosines(const double* angles, std::size_t count, double* sine
 // with c = 1/invc from a table of 16 entries chosen by the top four bits of
 // z's offset from 0.671875. invc is a multiple of 2^-6, chosen so that
 // r = z * invc - 1 fits in one double for every z of its entry: one FMA
-// computes it exactly, |r| <= 0.035. The entry around 1 (z in [0.984375, 1.03125)) has invc = 1: there
-// r = z - 1, and log x = log1p(r) with no cancellation. log c is kept in
-// two parts, hi a multiple of 2^-43 and lo the rest (so k ln2hi + hi is
-// exact for |k| <= 1075), as is ln 2.
+// computes it exactly, |r| <= 0.035. The entry around 1 (z in [0.984375,
+// 1.03125)) has invc = 1: there r = z - 1, and log x = log1p(r) with no
+// cancellation. log c is kept in two parts, hi a multiple of 2^-43 and lo
+// the rest (so k ln2hi + hi is exact for |k| <= 1075), as is ln 2.
 //   log1p(r) = r - r^2/2 + r^3 (1/3 - r/4 + ... - r^9/12) + tail,
 // with the coefficients 1/j rounded to doubles and the tail below
 // |r|^13 / (13 (1 - |r|)). The large part a = (k ln2hi + hi) + (r - r^2/2)
