@@ -855,6 +855,48 @@ bool CastTree::identical(const CastTree& other) const {
            std::memcmp(ceilingCell_, other.ceilingCell_, sizeof ceilingCell_) == 0;
 }
 
+std::uint64_t CastTree::digest() const {
+    // FNV-1a over the bytes, eight at a time (the arrays' records have no
+    // padding), then the tail byte by byte; each array's size goes first.
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    const auto bytes = [&h](const void* data, std::size_t size) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        std::size_t i = 0;
+        for (; i + 8 <= size; i += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            h = (h ^ w) * 0x100000001b3ull;
+        }
+        for (; i < size; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
+    };
+    const auto array = [&bytes](const auto& v) {
+        const std::uint64_t n = v.size();
+        bytes(&n, sizeof n);
+        if (!v.empty()) bytes(v.data(), v.size() * sizeof(v[0]));
+    };
+    array(nodes_);
+    array(entries_);
+    array(cells_);
+    array(slabs_);
+    array(records_);
+    const std::uint64_t leaves = leafCount_;
+    bytes(&leaves, sizeof leaves);
+    bytes(rootCenter_, sizeof rootCenter_);
+    bytes(rootMin_, sizeof rootMin_);
+    bytes(rootMax_, sizeof rootMax_);
+    bytes(reachLo_, sizeof reachLo_);
+    bytes(reachHi_, sizeof reachHi_);
+    bytes(half_, sizeof half_);
+    bytes(cellScale_, sizeof cellScale_);
+    array(ceilings_[0]);
+    array(ceilings_[1]);
+    bytes(&ceilingTop_, sizeof ceilingTop_);
+    bytes(&coordScale_, sizeof coordScale_);
+    bytes(ceilingScale_, sizeof ceilingScale_);
+    bytes(ceilingCell_, sizeof ceilingCell_);
+    return h;
+}
+
 std::size_t CastTree::memory_bytes() const {
     return nodes_.capacity() * sizeof(Node) + entries_.capacity() * sizeof(std::uint32_t) +
            cells_.capacity() * sizeof(EntryCells) + slabs_.capacity() * sizeof(LeafSlab) +

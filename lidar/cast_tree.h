@@ -56,6 +56,9 @@ public:
 
     // Whether both hold the same arrays and numbers, bit for bit.
     bool identical(const CastTree& other) const;
+    // A 64-bit hash of everything identical() compares: equal trees give
+    // equal digests, on any machine with the same number formats.
+    std::uint64_t digest() const;
 
     // Casts one laser. On a return writes hitPoint, range and hitFaceIndex
     // and returns true; otherwise leaves the laser unchanged.
