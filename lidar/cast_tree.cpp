@@ -449,7 +449,7 @@ public:
     }
 
     void split(Handle node, const NodeVec&, const NodeVec&, int, bool ownListEmpty, const NodeVec*,
-               const std::array<std::vector<std::uint32_t>, 8>& lists, Handle* children) {
+               const std::array<octree_build::IndexList, 8>& lists, Handle* children) {
         for (int k = 0; k < 8; ++k) children[k] = -1;
         if (node < 0) return;
         unsigned mask = 0;

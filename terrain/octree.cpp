@@ -93,7 +93,7 @@ public:
         node->triangleIndices.assign(positions, positions + count);
     }
     void split(OctreeNode* node, const NodeVec& center, const NodeVec& halfSize, int, bool, const NodeVec* childCenters,
-               const std::array<std::vector<std::uint32_t>, 8>&, OctreeNode** children) {
+               const std::array<octree_build::IndexList, 8>&, OctreeNode** children) {
         set_box(*node, center, halfSize);
         node->isLeaf = 0;
         node->triangleIndices.clear();

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <emmintrin.h>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -249,6 +250,43 @@ inline void for_ranges(std::size_t n, unsigned threads, const F& f) {
     for_runs(n, threads, [&f](unsigned, std::size_t begin, std::size_t end) { f(begin, end); });
 }
 
+// A node's list of triangles (positions in the builder's copy). Room for
+// a whole run is made first and the entries are then written through a
+// pointer, so the loop that fills the lists never checks their capacity;
+// the room is not initialised (a list is reused by every node of its
+// depth, and only what is written is read).
+class IndexList {
+public:
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const std::uint32_t* data() const { return data_.get(); }
+    std::uint32_t operator[](std::size_t i) const { return data_[i]; }
+    const std::uint32_t* begin() const { return data_.get(); }
+    const std::uint32_t* end() const { return data_.get() + size_; }
+    void clear() { size_ = 0; }
+    // Where the next `count` entries go.
+    std::uint32_t* room(std::size_t count) {
+        if (size_ + count > capacity_) {
+            const std::size_t capacity = std::max(size_ + count, 2 * capacity_);
+            std::unique_ptr<std::uint32_t[]> grown(new std::uint32_t[capacity]);
+            std::copy(data_.get(), data_.get() + size_, grown.get());
+            data_ = std::move(grown);
+            capacity_ = capacity;
+        }
+        return data_.get() + size_;
+    }
+    // The entries written from room() up to `end` are now part of the list.
+    void commit(const std::uint32_t* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
+    void append(const IndexList& other) {
+        std::uint32_t* out = room(other.size_);
+        commit(std::copy(other.begin(), other.end(), out));
+    }
+
+private:
+    std::unique_ptr<std::uint32_t[]> data_;
+    std::size_t size_ = 0, capacity_ = 0;
+};
+
 // The root box: 1.2 times the model's extent, centred on it, in node axis
 // order (x, z, y).
 inline void root_box(const Vec3& maxCorner, const Vec3& minCorner, NodeVec& center, NodeVec& halfSize) {
@@ -299,21 +337,22 @@ public:
         // The root's candidates are all triangles.
         // On several threads, a run each; each run's finds then move up
         // behind the previous run's.
-        std::vector<std::uint32_t> overlaps(tris_.size());
+        IndexList overlaps;
+        std::uint32_t* const list = overlaps.room(tris_.size());
         std::vector<std::size_t> first(threads_, 0), found(threads_, 0);
         for_runs(tris_.size(), threads_, [&](unsigned run, std::size_t begin, std::size_t end) {
             std::size_t n = begin;
             for (std::size_t i = begin; i < end; ++i)
-                if (overlaps_box(tris_[i], center.data(), halfSize.data())) overlaps[n++] = static_cast<std::uint32_t>(i);
+                if (overlaps_box(tris_[i], center.data(), halfSize.data())) list[n++] = static_cast<std::uint32_t>(i);
             first[run] = begin;
             found[run] = n - begin;
         });
         std::size_t total = 0;
         for (unsigned r = 0; r < threads_; ++r) {
-            std::copy(overlaps.begin() + first[r], overlaps.begin() + first[r] + found[r], overlaps.begin() + total);
+            std::copy(list + first[r], list + first[r] + found[r], list + total);
             total += found[r];
         }
-        overlaps.resize(total);
+        overlaps.commit(list + total);
         Context main;
         if (threads > 1 && build_root_in_parallel(main, sink, center, halfSize, overlaps, threads)) return;
         main.spent = 0;
@@ -327,7 +366,7 @@ private:
     // per depth, a leaf's positions, and the nodes plus leaf entries made so
     // far.
     struct Context {
-        std::vector<std::array<std::vector<std::uint32_t>, 8>> childLists{kMaxOctreeDepth + 1};
+        std::vector<std::array<IndexList, 8>> childLists{kMaxOctreeDepth + 1};
         std::vector<std::uint32_t> positions;
         std::size_t spent = 0;
     };
@@ -343,7 +382,7 @@ private:
     // so this costs at most a few times a normal build. True when the tree
     // is built (also when the root is a leaf).
     bool build_root_in_parallel(Context& main, Sink& sink, const NodeVec& center, const NodeVec& halfSize,
-                                const std::vector<std::uint32_t>& overlaps, unsigned threads) {
+                                const IndexList& overlaps, unsigned threads) {
         Handle children[8];
         NodeVec childCenter[8];
         if (!split_lists(main, sink, sink.top(), center, halfSize, overlaps, tris_.size(), 0, children, childCenter))
@@ -377,7 +416,7 @@ private:
     // Builds the node whose overlap list (its candidates that overlap its
     // box, in candidate order) is already known.
     void build(Context& ctx, Sink& sink, Handle node, const NodeVec& center, const NodeVec& halfSize,
-               const std::vector<std::uint32_t>& overlaps, std::size_t candidateCount, int depth) {
+               const IndexList& overlaps, std::size_t candidateCount, int depth) {
         if (overlaps.empty() && sink.ignores(node)) {
             // Nothing of it is stored: only its share of the budget counts,
             // a leaf, or a split node over eight leaves (their candidate
@@ -389,7 +428,7 @@ private:
         NodeVec childCenter[8];
         if (!split_lists(ctx, sink, node, center, halfSize, overlaps, candidateCount, depth, children, childCenter))
             return;
-        std::array<std::vector<std::uint32_t>, 8>& lists = ctx.childLists[depth + 1];
+        std::array<IndexList, 8>& lists = ctx.childLists[depth + 1];
         const NodeVec half = childHalf(halfSize);
         for (int k = 0; k < 8; ++k)
             build(ctx, sink, children[k], childCenter[k], half, lists[k], overlaps.size(), depth + 1);
@@ -407,7 +446,7 @@ private:
     // once rather than eight times. The result is the same as testing child
     // by child.
     bool split_lists(Context& ctx, Sink& sink, Handle node, const NodeVec& center, const NodeVec& halfSize,
-                     const std::vector<std::uint32_t>& overlaps, std::size_t candidateCount, int depth,
+                     const IndexList& overlaps, std::size_t candidateCount, int depth,
                      Handle* children, NodeVec* childCenter) {
         // Split on the size of the candidate list, not of the node's own
         // list. A node at the depth bound stays a leaf (more than 100
@@ -450,19 +489,19 @@ private:
         // The children's lists live in buffers of their depth, reused by every
         // node there; this node's own list (a buffer one level up) stays
         // intact while the children below are built.
-        std::array<std::vector<std::uint32_t>, 8>& lists = ctx.childLists[depth + 1];
+        std::array<IndexList, 8>& lists = ctx.childLists[depth + 1];
         for (auto& list : lists) list.clear();
         const SplitBox box{half, side, childCenter, shrunk, quick};
         const std::size_t n = overlaps.size();
         if (depth == 0 && threads_ > 1 && n >= 65536) {
             // The root's list on several threads, a run each; the runs'
             // lists joined in order are the lists of one pass.
-            std::vector<std::array<std::vector<std::uint32_t>, 8>> runs(threads_);
+            std::vector<std::array<IndexList, 8>> runs(threads_);
             for_runs(n, threads_, [&](unsigned run, std::size_t begin, std::size_t end) {
                 split_run(box, overlaps.data() + begin, end - begin, runs[run]);
             });
             for (int k = 0; k < 8; ++k)
-                for (const auto& run : runs) lists[k].insert(lists[k].end(), run[k].begin(), run[k].end());
+                for (const auto& run : runs) lists[k].append(run[k]);
         } else {
             split_run(box, overlaps.data(), n, lists);
         }
@@ -483,7 +522,7 @@ private:
     // Appends the triangles of a run of the node's list to the lists of the
     // children they overlap, in run order.
     void split_run(const SplitBox& b, const std::uint32_t* indices, std::size_t count,
-                   std::array<std::vector<std::uint32_t>, 8>& lists) const {
+                   std::array<IndexList, 8>& lists) const {
         // The children in a given half along axis q, as a mask of children:
         // halves[q][1 << s].
         static constexpr std::uint8_t halves[3][4] = {
@@ -499,6 +538,9 @@ private:
             shrunkV[q] = _mm_set1_pd(b.shrunk[q]);
             negShrunkV[q] = _mm_set1_pd(-b.shrunk[q]);
         }
+        // Every triangle of the run may go to every child.
+        std::uint32_t* out[8];
+        for (int k = 0; k < 8; ++k) out[k] = lists[k].room(count);
         Pending pending;
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint32_t index = indices[i];
@@ -549,21 +591,22 @@ private:
                                      pending.corners, corners);
                     pending.taken |= (both & 1u) << pending.child;
                     taken |= (both >> 1) << k;
-                    pending.flush(lists);
+                    pending.flush(out);
                 } else {
                     pending = {true, index, taken, k, {corners[0], corners[1], corners[2]}};
                     continue;
                 }
             } else if (pending.waiting) {
                 pending.resolve(b);
-                pending.flush(lists);
+                pending.flush(out);
             }
-            for (unsigned a = taken; a != 0; a &= a - 1) lists[__builtin_ctz(a)].push_back(index);
+            for (unsigned a = taken; a != 0; a &= a - 1) *out[__builtin_ctz(a)]++ = index;
         }
         if (pending.waiting) {
             pending.resolve(b);
-            pending.flush(lists);
+            pending.flush(out);
         }
+        for (int k = 0; k < 8; ++k) lists[k].commit(out[k]);
     }
 
     // A triangle whose last child test waits to be paired.
@@ -578,8 +621,8 @@ private:
             if (overlap_impl<true>(b.childCenter[child].data(), b.half.data(), corners[0], corners[1], corners[2]))
                 taken |= 1u << child;
         }
-        void flush(std::array<std::vector<std::uint32_t>, 8>& lists) {
-            for (unsigned a = taken; a != 0; a &= a - 1) lists[__builtin_ctz(a)].push_back(index);
+        void flush(std::uint32_t** out) {
+            for (unsigned a = taken; a != 0; a &= a - 1) *out[__builtin_ctz(a)]++ = index;
             waiting = false;
         }
     };
