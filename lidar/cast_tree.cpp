@@ -31,6 +31,24 @@ const ChildRanks kRanks;
 
 constexpr std::uint32_t kNoRecord = 0xffffffffu;
 
+// v rounded up to float: the float nearest to v, or the next one above
+// when that is below v (std::nextafter's answer, without the call).
+inline float float_up(double v) {
+    float f = static_cast<float>(v);
+    if (static_cast<double>(f) < v) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        if ((bits & 0x7fffffffu) == 0)
+            bits = 1;  // from either zero to the smallest number above it
+        else if (bits >> 31)
+            --bits;  // a negative number (or -inf) towards zero
+        else
+            ++bits;
+        std::memcpy(&f, &bits, sizeof f);
+    }
+    return f;
+}
+
 // Whether some leaf under `node` lists a triangle. A subtree without one
 // cannot give a return, so the copy leaves it out: an inner node can have
 // children that are all empty leaves.
@@ -559,7 +577,13 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
     octree_build::BigVector<std::uint32_t> positionOf;
     {
         octree_build::BigVector<std::uint32_t> recordOf(triangles.size(), kNoRecord);
-        for (std::uint32_t& e : entries_) {
+        // Looked up in list order, scattered: the slot some entries ahead
+        // is fetched.
+        constexpr std::size_t ahead = 16;
+        const std::size_t count = entries_.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i + ahead < count) __builtin_prefetch(&recordOf[entries_[i + ahead]]);
+            std::uint32_t& e = entries_[i];
             std::uint32_t& r = recordOf[e];
             if (r == kNoRecord) {
                 r = static_cast<std::uint32_t>(positionOf.size());
@@ -696,7 +720,11 @@ void CastTree::fill_ceilings(std::uint32_t index, const double* center, unsigned
             }
         return;
     }
-    if (node.count == 0) return;
+    if (node.count != 0) fill_leaf_ceilings(index, center, depth, ix, iy);
+}
+
+void CastTree::fill_leaf_ceilings(std::uint32_t index, const double* center, unsigned depth, unsigned ix,
+                                  unsigned iy) {
     const LeafSlab& slab = slabs_[index];
     if (slab.lo > slab.hi) return;  // only triangles that are never inside
     const double* h = half_[depth];
@@ -720,24 +748,36 @@ void CastTree::fill_ceilings(std::uint32_t index, const double* center, unsigned
     }
     const double cellX = 2 * half_[fine][0], cellY = 2 * half_[fine][2];
     const double mx = slab.mx, my = slab.my, mz = slab.mz;
-    for (unsigned x = x0; x < x1; ++x)
-        for (unsigned y = y0; y < y1; ++y) {
-            double z = top;
-            if (useSlab) {
-                // The cell widened by a hundredth of a cell, within the leaf.
-                const double ax = std::max(minX, rootMin_[0] + (x - 0.01) * cellX);
-                const double bx = std::min(maxX, rootMin_[0] + (x + 1.01) * cellX);
-                const double ay = std::max(minY, rootMin_[2] + (y - 0.01) * cellY);
-                const double by = std::min(maxY, rootMin_[2] + (y + 1.01) * cellY);
-                const double low = (mx > 0 ? mx * ax : mx * bx) + (my > 0 ? my * ay : my * by);
-                const double bound = (slab.hi - low) / mz + 1e-9 * static_cast<double>(slab.scale);
-                if (bound < z) z = bound;
-            }
-            float f = static_cast<float>(z);
-            if (static_cast<double>(f) < z) f = std::nextafter(f, HUGE_VALF);
-            float& c = ceilings_[0][x * n + y];
-            c = std::max(c, f);
+    if (!useSlab) {
+        // The leaf's top over every cell.
+        const float f = float_up(top);
+        for (unsigned x = x0; x < x1; ++x) {
+            float* row = ceilings_[0].data() + x * n;
+            for (unsigned y = y0; y < y1; ++y) row[y] = std::max(row[y], f);
         }
+        return;
+    }
+    // The lowest of mx x + my y over the cell widened by a hundredth of a
+    // cell (within the leaf), an x part plus a y part; each part depends
+    // on one coordinate only and is worked out once per row or column.
+    double yLow[1 << fine];
+    for (unsigned y = y0; y < y1; ++y) {
+        const double ay = std::max(minY, rootMin_[2] + (y - 0.01) * cellY);
+        const double by = std::min(maxY, rootMin_[2] + (y + 1.01) * cellY);
+        yLow[y - y0] = my > 0 ? my * ay : my * by;
+    }
+    const double slack = 1e-9 * static_cast<double>(slab.scale);
+    for (unsigned x = x0; x < x1; ++x) {
+        const double ax = std::max(minX, rootMin_[0] + (x - 0.01) * cellX);
+        const double bx = std::min(maxX, rootMin_[0] + (x + 1.01) * cellX);
+        const double xLow = mx > 0 ? mx * ax : mx * bx;
+        float* row = ceilings_[0].data() + x * n;
+        for (unsigned y = y0; y < y1; ++y) {
+            const double low = xLow + yLow[y - y0];
+            const double bound = (slab.hi - low) / mz + slack;
+            row[y] = std::max(row[y], float_up(bound < top ? bound : top));
+        }
+    }
 }
 
 // For a ray going down (dz < 0) that moves along one of x and y only (the

@@ -151,6 +151,7 @@ private:
     bool scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const;
     void build_ceilings();
     void fill_ceilings(std::uint32_t index, const double* center, unsigned depth, unsigned ix, unsigned iy);
+    void fill_leaf_ceilings(std::uint32_t index, const double* center, unsigned depth, unsigned ix, unsigned iy);
     template <int fixedAxis>
     double first_reach(double fixedO, double movingO, double movingD, double idm, double oz, double idz,
                        double tExit) const;
