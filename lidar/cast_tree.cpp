@@ -31,22 +31,32 @@ const ChildRanks kRanks;
 
 constexpr std::uint32_t kNoRecord = 0xffffffffu;
 
-// v rounded up to float: the float nearest to v, or the next one above
-// when that is below v (std::nextafter's answer, without the call).
-inline float float_up(double v) {
-    float f = static_cast<float>(v);
-    if (static_cast<double>(f) < v) {
-        std::uint32_t bits;
-        std::memcpy(&bits, &f, sizeof bits);
-        if ((bits & 0x7fffffffu) == 0)
-            bits = 1;  // from either zero to the smallest number above it
-        else if (bits >> 31)
-            --bits;  // a negative number (or -inf) towards zero
-        else
-            ++bits;
-        std::memcpy(&f, &bits, sizeof f);
-    }
+// The float next to f towards +inf (up) or -inf (down), for f neither NaN
+// nor already at that infinity: std::nextafter's answer, without the call.
+inline float float_step(float f, bool up) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    if ((bits & 0x7fffffffu) == 0)
+        bits = up ? 1u : 0x80000001u;  // from either zero to the smallest number beyond it
+    else if ((bits >> 31) != 0u)
+        bits = up ? bits - 1 : bits + 1;  // a negative number: down is away from zero
+    else
+        bits = up ? bits + 1 : bits - 1;
+    std::memcpy(&f, &bits, sizeof f);
     return f;
+}
+
+// v rounded up to float: the float nearest to v, or the next one above
+// when that is below v.
+inline float float_up(double v) {
+    const float f = static_cast<float>(v);
+    return static_cast<double>(f) < v ? float_step(f, true) : f;
+}
+
+// v rounded down to float likewise.
+inline float float_down(double v) {
+    const float f = static_cast<float>(v);
+    return static_cast<double>(f) > v ? float_step(f, false) : f;
 }
 
 // Whether some leaf under `node` lists a triangle. A subtree without one
@@ -170,11 +180,8 @@ struct Builder {
             const double l0 = std::min({c[0], c[1], c[2]}), h0 = std::max({c[0], c[1], c[2]});
             const double margin = 4 * beta * (h0 - l0) + 1e-9 * (std::fabs(l0) + std::fabs(h0)) + 1e-300;
             const double l = l0 - margin, h = h0 + margin;
-            float fl = static_cast<float>(l), fh = static_cast<float>(h);
-            if (static_cast<double>(fl) > l) fl = std::nextafter(fl, -HUGE_VALF);
-            if (static_cast<double>(fh) < h) fh = std::nextafter(fh, HUGE_VALF);
-            lo = fl;
-            hi = fh;
+            lo = float_down(l);
+            hi = float_up(h);
         };
         const double cornersX[3] = {tr.a.x, tr.b.x, tr.c.x};
         bound(cornersX, bounds.xLo, bounds.xHi);
