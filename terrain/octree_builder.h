@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -179,6 +180,86 @@ inline unsigned overlap_pair(const double* c0, const double* c1, const double* h
     return static_cast<unsigned>(_mm_movemask_pd(_mm_andnot_pd(apart, _mm_cmpge_pd(dmax, _mm_setzero_pd()))));
 }
 
+// overlap_pair four at a time, one triangle and box per AVX lane (lane i:
+// box centre c[i], corners t[i][0..2]); bit i of the result is lane i's
+// answer. The same operations in the same order as overlap_pair (and
+// without fused multiply-adds: only AVX is asked for), so the same
+// answers. Call only where has_avx().
+#define POINTFALL_AVX __attribute__((target("avx"), always_inline)) inline
+namespace avx {
+POINTFALL_AVX __m256d lanes(double l0, double l1, double l2, double l3) { return _mm256_set_pd(l3, l2, l1, l0); }
+POINTFALL_AVX __m256d neg(__m256d x) { return _mm256_xor_pd(x, _mm256_set1_pd(-0.0)); }
+POINTFALL_AVX __m256d abs(__m256d x) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), x); }
+POINTFALL_AVX __m256d mul(__m256d x, __m256d y) { return _mm256_mul_pd(x, y); }
+POINTFALL_AVX __m256d add(__m256d x, __m256d y) { return _mm256_add_pd(x, y); }
+POINTFALL_AVX __m256d sub(__m256d x, __m256d y) { return _mm256_sub_pd(x, y); }
+// The lanes where the projections pa and pb of the corners lie wholly
+// beyond [-rad, rad].
+POINTFALL_AVX __m256d separated(__m256d pa, __m256d pb, __m256d rad) {
+    const __m256d mn = _mm256_min_pd(pa, pb);  // pa < pb ? pa : pb
+    const __m256d mx = _mm256_max_pd(pb, pa);  // pb > pa ? pb : pa
+    return _mm256_or_pd(_mm256_cmp_pd(mn, rad, _CMP_GT_OQ), _mm256_cmp_pd(mx, neg(rad), _CMP_LT_OQ));
+}
+// The three edge axes of one edge e, as in overlap_pair's axes().
+POINTFALL_AVX __m256d edge_axes(const __m256d* e, const __m256d* hh, const __m256d* pX, const __m256d* qX,
+                                const __m256d* pY, const __m256d* qY, const __m256d* pZ, const __m256d* qZ) {
+    const __m256d fex = abs(e[0]), fey = abs(e[1]), fez = abs(e[2]);
+    __m256d a = e[2], b = e[1];
+    __m256d apart = separated(sub(mul(a, pX[1]), mul(b, pX[2])), sub(mul(a, qX[1]), mul(b, qX[2])),
+                              add(mul(fez, hh[1]), mul(fey, hh[2])));
+    a = e[2], b = e[0];
+    apart = _mm256_or_pd(apart, separated(add(mul(neg(a), pY[0]), mul(b, pY[2])),
+                                          add(mul(neg(a), qY[0]), mul(b, qY[2])), add(mul(fez, hh[0]), mul(fex, hh[2]))));
+    a = e[1], b = e[0];
+    return _mm256_or_pd(apart, separated(sub(mul(a, pZ[0]), mul(b, pZ[1])), sub(mul(a, qZ[0]), mul(b, qZ[1])),
+                                         add(mul(fey, hh[0]), mul(fex, hh[1]))));
+}
+}  // namespace avx
+
+__attribute__((target("avx"))) inline unsigned overlap_quad(const double* const* c, const double* h,
+                                                             const double* const (*t)[3]) {
+    using namespace avx;
+    __m256d v0[3], v1[3], v2[3], hh[3];
+    for (int q = 0; q < 3; ++q) {
+        const __m256d cq = lanes(c[0][q], c[1][q], c[2][q], c[3][q]);
+        v0[q] = sub(lanes(t[0][0][q], t[1][0][q], t[2][0][q], t[3][0][q]), cq);
+        v1[q] = sub(lanes(t[0][1][q], t[1][1][q], t[2][1][q], t[3][1][q]), cq);
+        v2[q] = sub(lanes(t[0][2][q], t[1][2][q], t[2][2][q], t[3][2][q]), cq);
+        hh[q] = _mm256_set1_pd(h[q]);
+    }
+    __m256d e0[3], e1[3], e2[3];
+    for (int q = 0; q < 3; ++q) {
+        e0[q] = sub(v1[q], v0[q]);
+        e1[q] = sub(v2[q], v1[q]);
+        e2[q] = sub(v0[q], v2[q]);
+    }
+    __m256d apart = edge_axes(e0, hh, v0, v2, v0, v2, v1, v2);
+    apart = _mm256_or_pd(apart, edge_axes(e1, hh, v0, v2, v0, v2, v0, v1));
+    apart = _mm256_or_pd(apart, edge_axes(e2, hh, v0, v1, v0, v1, v1, v2));
+
+    const __m256d n[3] = {sub(mul(e0[1], e1[2]), mul(e0[2], e1[1])), sub(mul(e0[2], e1[0]), mul(e0[0], e1[2])),
+                          sub(mul(e0[0], e1[1]), mul(e0[1], e1[0]))};
+    __m256d vmin[3], vmax[3];
+    for (int q = 0; q < 3; ++q) {
+        const __m256d up = _mm256_cmp_pd(n[q], _mm256_setzero_pd(), _CMP_GT_OQ);
+        const __m256d lower = sub(neg(hh[q]), v0[q]), upper = sub(hh[q], v0[q]);
+        vmin[q] = _mm256_blendv_pd(upper, lower, up);
+        vmax[q] = _mm256_blendv_pd(lower, upper, up);
+    }
+    const __m256d dmin = add(add(mul(n[0], vmin[0]), mul(n[1], vmin[1])), mul(n[2], vmin[2]));
+    const __m256d dmax = add(add(mul(n[0], vmax[0]), mul(n[1], vmax[1])), mul(n[2], vmax[2]));
+    apart = _mm256_or_pd(apart, _mm256_cmp_pd(dmin, _mm256_setzero_pd(), _CMP_GT_OQ));
+    return static_cast<unsigned>(
+        _mm256_movemask_pd(_mm256_andnot_pd(apart, _mm256_cmp_pd(dmax, _mm256_setzero_pd(), _CMP_GE_OQ))));
+}
+#undef POINTFALL_AVX
+
+// Whether this processor (and its system) runs AVX code.
+inline bool has_avx() {
+    static const bool avx = __builtin_cpu_supports("avx");
+    return avx;
+}
+
 // A triangle's corners in node axis order (x, z, y), with their bounds and
 // its position in the triangle list. Two cache lines: what every split
 // reads (the bounds) in the first, the corners (read only when a box is
@@ -287,6 +368,31 @@ private:
     std::size_t size_ = 0, capacity_ = 0;
 };
 
+// Scratch room that keeps its size from use to use and is not
+// initialised.
+template <class T>
+class Scratch {
+public:
+    T* get(std::size_t count) {
+        if (count > capacity_) {
+            capacity_ = std::max(count, 2 * capacity_);
+            data_.reset(new T[capacity_]);
+        }
+        return data_.get();
+    }
+
+private:
+    std::unique_ptr<T[]> data_;
+    std::size_t capacity_ = 0;
+};
+
+// What split_run keeps between its passes over a run: per triangle the
+// children decided so far, and the (triangle, child) pairs still to test.
+struct RunScratch {
+    Scratch<std::uint8_t> taken;
+    Scratch<std::uint64_t> tests;  // run position * 8 + child
+};
+
 // The root box: 1.2 times the model's extent, centred on it, in node axis
 // order (x, z, y).
 inline void root_box(const Vec3& maxCorner, const Vec3& minCorner, NodeVec& center, NodeVec& halfSize) {
@@ -368,6 +474,7 @@ private:
     struct Context {
         std::vector<std::array<IndexList, 8>> childLists{kMaxOctreeDepth + 1};
         std::vector<std::uint32_t> positions;
+        RunScratch scratch;
         std::size_t spent = 0;
     };
 
@@ -497,13 +604,14 @@ private:
             // The root's list on several threads, a run each; the runs'
             // lists joined in order are the lists of one pass.
             std::vector<std::array<IndexList, 8>> runs(threads_);
+            std::vector<RunScratch> scratch(threads_);
             for_runs(n, threads_, [&](unsigned run, std::size_t begin, std::size_t end) {
-                split_run(box, overlaps.data() + begin, end - begin, runs[run]);
+                split_run(box, overlaps.data() + begin, end - begin, runs[run], scratch[run]);
             });
             for (int k = 0; k < 8; ++k)
                 for (const auto& run : runs) lists[k].append(run[k]);
         } else {
-            split_run(box, overlaps.data(), n, lists);
+            split_run(box, overlaps.data(), n, lists, ctx.scratch);
         }
         sink.split(node, center, halfSize, depth, overlaps.empty(), childCenter, lists, children);
         return true;
@@ -520,9 +628,11 @@ private:
     };
 
     // Appends the triangles of a run of the node's list to the lists of the
-    // children they overlap, in run order.
+    // children they overlap, in run order. First the children that the
+    // bounds decide, per triangle; then the overlap tests of the others,
+    // all in one loop, several at a time; then the lists.
     void split_run(const SplitBox& b, const std::uint32_t* indices, std::size_t count,
-                   std::array<IndexList, 8>& lists) const {
+                   std::array<IndexList, 8>& lists, RunScratch& scratch) const {
         // The children in a given half along axis q, as a mask of children:
         // halves[q][1 << s].
         static constexpr std::uint8_t halves[3][4] = {
@@ -538,15 +648,13 @@ private:
             shrunkV[q] = _mm_set1_pd(b.shrunk[q]);
             negShrunkV[q] = _mm_set1_pd(-b.shrunk[q]);
         }
-        // Every triangle of the run may go to every child.
-        std::uint32_t* out[8];
-        for (int k = 0; k < 8; ++k) out[k] = lists[k].room(count);
-        Pending pending;
+        std::uint8_t* const taken = scratch.taken.get(count);
+        std::uint64_t* const tests = scratch.tests.get(8 * count);
+        std::size_t testCount = 0;
         for (std::size_t i = 0; i < count; ++i) {
-            const std::uint32_t index = indices[i];
             // The record a few ahead is fetched while this one is split.
             if (i + 8 < count) __builtin_prefetch(&tris_[indices[i + 8]]);
-            const NodeTriangle& t = tris_[index];
+            const NodeTriangle& t = tris_[indices[i]];
             // The box-axis test per half, shared by the four children in it,
             // and likewise surely_overlaps (the same differences and
             // comparisons, made once per half), each as a mask of children.
@@ -566,66 +674,63 @@ private:
             }
             if (!(b.quick && t.moderate)) sure = 0;
             // The children surely overlapped are taken at once; the others
-            // are tested in full, two at a time. A triangle goes to each
-            // child's list at most once, so the order in which the children
-            // are decided does not matter to the lists.
-            const double* corners[3] = {t.corner[0], t.corner[1], t.corner[2]};
-            unsigned taken = in & sure;
-            unsigned m = in & ~sure;
-            while (m & (m - 1)) {
-                const int k0 = __builtin_ctz(m);
-                m &= m - 1;
-                const int k1 = __builtin_ctz(m);
-                m &= m - 1;
-                const unsigned both =
-                    overlap_pair(b.childCenter[k0].data(), b.childCenter[k1].data(), b.half.data(), corners, corners);
-                taken |= ((both & 1u) << k0) | ((both >> 1) << k1);
-            }
-            // A single test left over waits for the next triangle's, to be
-            // made beside it; the lists still receive the triangles in order.
-            if (m != 0) {
-                const int k = __builtin_ctz(m);
-                if (pending.waiting) {
-                    const unsigned both =
-                        overlap_pair(b.childCenter[pending.child].data(), b.childCenter[k].data(), b.half.data(),
-                                     pending.corners, corners);
-                    pending.taken |= (both & 1u) << pending.child;
-                    taken |= (both >> 1) << k;
-                    pending.flush(out);
-                } else {
-                    pending = {true, index, taken, k, {corners[0], corners[1], corners[2]}};
-                    continue;
+            // wait for their overlap test.
+            taken[i] = static_cast<std::uint8_t>(in & sure);
+            for (unsigned m = in & ~sure; m != 0; m &= m - 1)
+                tests[testCount++] = (std::uint64_t{i} << 3) | static_cast<unsigned>(__builtin_ctz(m));
+        }
+        // The tests two at a time (overlap_pair gives each lane the answer of
+        // overlap_impl<true>), the one left over alone.
+        const auto corners = [&](std::uint64_t test, const double** c) {
+            const NodeTriangle& t = tris_[indices[test >> 3]];
+            c[0] = t.corner[0];
+            c[1] = t.corner[1];
+            c[2] = t.corner[2];
+        };
+        std::size_t k = 0;
+        if (has_avx()) {
+            for (; k + 4 <= testCount; k += 4) {
+                if (k + 13 < testCount) {
+                    __builtin_prefetch(tris_[indices[tests[k + 12] >> 3]].corner);
+                    __builtin_prefetch(tris_[indices[tests[k + 13] >> 3]].corner);
                 }
-            } else if (pending.waiting) {
-                pending.resolve(b);
-                pending.flush(out);
+                const double* c[4][3];
+                const double* centres[4];
+                for (int l = 0; l < 4; ++l) {
+                    corners(tests[k + l], c[l]);
+                    centres[l] = b.childCenter[tests[k + l] & 7].data();
+                }
+                const unsigned all = overlap_quad(centres, b.half.data(), c);
+                for (int l = 0; l < 4; ++l)
+                    taken[tests[k + l] >> 3] |= static_cast<std::uint8_t>(((all >> l) & 1u) << (tests[k + l] & 7));
             }
-            for (unsigned a = taken; a != 0; a &= a - 1) *out[__builtin_ctz(a)]++ = index;
         }
-        if (pending.waiting) {
-            pending.resolve(b);
-            pending.flush(out);
+        for (; k + 2 <= testCount; k += 2) {
+            if (k + 8 < testCount) __builtin_prefetch(tris_[indices[tests[k + 8] >> 3]].corner);
+            const std::uint64_t t0 = tests[k], t1 = tests[k + 1];
+            const double* c0[3];
+            const double* c1[3];
+            corners(t0, c0);
+            corners(t1, c1);
+            const unsigned both = overlap_pair(b.childCenter[t0 & 7].data(), b.childCenter[t1 & 7].data(),
+                                               b.half.data(), c0, c1);
+            taken[t0 >> 3] |= static_cast<std::uint8_t>((both & 1u) << (t0 & 7));
+            taken[t1 >> 3] |= static_cast<std::uint8_t>((both >> 1) << (t1 & 7));
         }
-        for (int k = 0; k < 8; ++k) lists[k].commit(out[k]);
+        if (k < testCount) {
+            const std::uint64_t t0 = tests[k];
+            const double* c0[3];
+            corners(t0, c0);
+            if (overlap_impl<true>(b.childCenter[t0 & 7].data(), b.half.data(), c0[0], c0[1], c0[2]))
+                taken[t0 >> 3] |= static_cast<std::uint8_t>(1u << (t0 & 7));
+        }
+        // Every triangle of the run may go to every child.
+        std::uint32_t* out[8];
+        for (int c = 0; c < 8; ++c) out[c] = lists[c].room(count);
+        for (std::size_t i = 0; i < count; ++i)
+            for (unsigned a = taken[i]; a != 0; a &= a - 1) *out[__builtin_ctz(a)]++ = indices[i];
+        for (int c = 0; c < 8; ++c) lists[c].commit(out[c]);
     }
-
-    // A triangle whose last child test waits to be paired.
-    struct Pending {
-        bool waiting = false;
-        std::uint32_t index = 0;
-        unsigned taken = 0;  // its children decided so far
-        int child = 0;       // the child still to test
-        const double* corners[3] = {nullptr, nullptr, nullptr};
-        template <class Box>
-        void resolve(const Box& b) {
-            if (overlap_impl<true>(b.childCenter[child].data(), b.half.data(), corners[0], corners[1], corners[2]))
-                taken |= 1u << child;
-        }
-        void flush(std::uint32_t** out) {
-            for (unsigned a = taken; a != 0; a &= a - 1) *out[__builtin_ctz(a)]++ = index;
-            waiting = false;
-        }
-    };
 
     static bool overlaps_box(const NodeTriangle& t, const double* c, const double* h) {
         // The box-axis test of overlap_impl on precomputed bounds: min(v - c)
