@@ -9,8 +9,8 @@
 
 namespace octree_build {
 
-BigVector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter,
-                                        const NodeVec& rootHalf, unsigned threads) {
+NodeTriangles curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter, const NodeVec& rootHalf,
+                            unsigned threads) {
     const std::size_t n = triangles.size();
     // (curve key << 32) | position, sorted by key; equal keys keep position
     // order.
@@ -43,7 +43,7 @@ BigVector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, co
     }
     spare = BigVector<std::uint64_t>();
 
-    BigVector<NodeTriangle> out(n);
+    NodeTriangles out{BigVector<NodeBounds>(n), BigVector<NodeCorners>(n)};
     for_ranges(n, threads, [&](std::size_t begin, std::size_t end) {
         constexpr std::size_t ahead = 12;
         for (std::size_t j = begin; j < end; ++j) {
@@ -54,20 +54,22 @@ BigVector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, co
             }
             const auto position = static_cast<std::uint32_t>(order[j]);
             const Triangle& t = triangles[position];
-            NodeTriangle& nt = out[j];
-            nt.position = position;
+            NodeBounds& nb = out.bounds[j];
+            NodeCorners& nc = out.corners[j];
+            nb.position = position;
             const Vertex* corners[3] = {&t.a, &t.b, &t.c};
             for (int k = 0; k < 3; ++k) {
-                nt.corner[k][0] = corners[k]->x;
-                nt.corner[k][1] = corners[k]->z;
-                nt.corner[k][2] = corners[k]->y;
+                nc.corner[k][0] = corners[k]->x;
+                nc.corner[k][1] = corners[k]->z;
+                nc.corner[k][2] = corners[k]->y;
             }
-            nt.moderate = true;
+            bool moderateCorners = true;
             for (int q = 0; q < 3; ++q) {
-                nt.lo[q] = std::min(nt.corner[0][q], std::min(nt.corner[1][q], nt.corner[2][q]));
-                nt.hi[q] = std::max(nt.corner[0][q], std::max(nt.corner[1][q], nt.corner[2][q]));
-                for (int k = 0; k < 3; ++k) nt.moderate = nt.moderate && moderate(nt.corner[k][q]);
+                nb.lo[q] = std::min(nc.corner[0][q], std::min(nc.corner[1][q], nc.corner[2][q]));
+                nb.hi[q] = std::max(nc.corner[0][q], std::max(nc.corner[1][q], nc.corner[2][q]));
+                for (int k = 0; k < 3; ++k) moderateCorners = moderateCorners && moderate(nc.corner[k][q]);
             }
+            nb.moderate = moderateCorners ? 1u : 0u;
         }
     });
     return out;

@@ -260,15 +260,22 @@ inline bool has_avx() {
     return avx;
 }
 
-// A triangle's corners in node axis order (x, z, y), with their bounds and
-// its position in the triangle list. Two cache lines: what every split
-// reads (the bounds) in the first, the corners (read only when a box is
-// not surely overlapped) mostly in the second.
-struct alignas(64) NodeTriangle {
+// The builder's copy of a triangle, in node axis order (x, z, y), in two
+// arrays: the bounds of its corners and its position in the triangle list,
+// which every split reads, one cache line each; and the corners, read only
+// when a box is not surely overlapped. The splits of the upper levels go
+// through every triangle and, mostly, stream only the first array.
+struct alignas(64) NodeBounds {
     double lo[3], hi[3];
     std::uint32_t position;
-    bool moderate;  // every corner coordinate moderate() (see below)
+    std::uint32_t moderate;  // every corner coordinate moderate() (see below)
+};
+struct NodeCorners {
     double corner[3][3];
+};
+struct NodeTriangles {
+    BigVector<NodeBounds> bounds;
+    BigVector<NodeCorners> corners;
 };
 
 // 0, or a size from 2^-248 to 2^200. Such numbers are multiples of 2^-300,
@@ -289,7 +296,7 @@ inline bool moderate(double v) {
 // (|a| h1 + |b| h2)(1 - 2^-53)^2 (or both are 0, which is no separation);
 // on the plane test every term of the nearest corner's dot product is <= 0
 // and of the farthest one >= 0, signs that rounding keeps.
-inline bool surely_overlaps(const NodeTriangle& t, const double* c, const double* shrunk) {
+inline bool surely_overlaps(const NodeBounds& t, const double* c, const double* shrunk) {
     return t.lo[0] - c[0] >= -shrunk[0] && t.hi[0] - c[0] <= shrunk[0] &&  //
            t.lo[1] - c[1] >= -shrunk[1] && t.hi[1] - c[1] <= shrunk[1] &&  //
            t.lo[2] - c[2] >= -shrunk[2] && t.hi[2] - c[2] <= shrunk[2];
@@ -408,8 +415,8 @@ inline void root_box(const Vec3& maxCorner, const Vec3& minCorner, NodeVec& cent
 // positions in this copy while the tree is built; a leaf turns them back
 // into list positions, ascending, which gives exactly the lists of a build
 // in list order.
-BigVector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter,
-                                        const NodeVec& rootHalf, unsigned threads);
+NodeTriangles curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter, const NodeVec& rootHalf,
+                            unsigned threads);
 
 // Builds the tree of the triangles into a sink. The sink sees every node in
 // build order (depth first, children in order 0..7) and decides how to
@@ -436,6 +443,8 @@ public:
     Builder(const std::vector<Triangle>& triangles, const NodeVec& rootCenter, const NodeVec& rootHalf,
             unsigned threads)
         : tris_(curve_ordered(triangles, rootCenter, rootHalf, threads)),
+          bounds_(tris_.bounds),
+          corners_(tris_.corners),
           budget_(16 * triangles.size() + (1u << 20)),
           threads_(std::max(1u, threads)) {}
 
@@ -444,12 +453,13 @@ public:
         // On several threads, a run each; each run's finds then move up
         // behind the previous run's.
         IndexList overlaps;
-        std::uint32_t* const list = overlaps.room(tris_.size());
+        std::uint32_t* const list = overlaps.room(bounds_.size());
         std::vector<std::size_t> first(threads_, 0), found(threads_, 0);
-        for_runs(tris_.size(), threads_, [&](unsigned run, std::size_t begin, std::size_t end) {
+        for_runs(bounds_.size(), threads_, [&](unsigned run, std::size_t begin, std::size_t end) {
             std::size_t n = begin;
             for (std::size_t i = begin; i < end; ++i)
-                if (overlaps_box(tris_[i], center.data(), halfSize.data())) list[n++] = static_cast<std::uint32_t>(i);
+                if (overlaps_box(bounds_[i], corners_[i], center.data(), halfSize.data()))
+                    list[n++] = static_cast<std::uint32_t>(i);
             first[run] = begin;
             found[run] = n - begin;
         });
@@ -462,7 +472,7 @@ public:
         Context main;
         if (threads > 1 && build_root_in_parallel(main, sink, center, halfSize, overlaps, threads)) return;
         main.spent = 0;
-        build(main, sink, sink.top(), center, halfSize, overlaps, tris_.size(), 0);
+        build(main, sink, sink.top(), center, halfSize, overlaps, bounds_.size(), 0);
     }
 
 private:
@@ -492,7 +502,7 @@ private:
                                 const IndexList& overlaps, unsigned threads) {
         Handle children[8];
         NodeVec childCenter[8];
-        if (!split_lists(main, sink, sink.top(), center, halfSize, overlaps, tris_.size(), 0, children, childCenter))
+        if (!split_lists(main, sink, sink.top(), center, halfSize, overlaps, bounds_.size(), 0, children, childCenter))
             return true;  // a leaf root: that is the whole tree
         std::array<Context, 8> contexts;
         std::array<Sink, 8> parts;
@@ -569,7 +579,7 @@ private:
         if (stays_leaf(ctx, halfSize, candidateCount, depth)) {
             ctx.spent += 1 + overlaps.size();
             ctx.positions.resize(overlaps.size());
-            for (std::size_t i = 0; i < overlaps.size(); ++i) ctx.positions[i] = tris_[overlaps[i]].position;
+            for (std::size_t i = 0; i < overlaps.size(); ++i) ctx.positions[i] = bounds_[overlaps[i]].position;
             std::sort(ctx.positions.begin(), ctx.positions.end());
             sink.leaf(node, center, halfSize, depth, ctx.positions.data(), ctx.positions.size());
             return false;
@@ -653,8 +663,8 @@ private:
         std::size_t testCount = 0;
         for (std::size_t i = 0; i < count; ++i) {
             // The record a few ahead is fetched while this one is split.
-            if (i + 8 < count) __builtin_prefetch(&tris_[indices[i + 8]]);
-            const NodeTriangle& t = tris_[indices[i]];
+            if (i + 8 < count) __builtin_prefetch(&bounds_[indices[i + 8]]);
+            const NodeBounds& t = bounds_[indices[i]];
             // The box-axis test per half, shared by the four children in it,
             // and likewise surely_overlaps (the same differences and
             // comparisons, made once per half), each as a mask of children.
@@ -682,7 +692,7 @@ private:
         // The tests two at a time (overlap_pair gives each lane the answer of
         // overlap_impl<true>), the one left over alone.
         const auto corners = [&](std::uint64_t test, const double** c) {
-            const NodeTriangle& t = tris_[indices[test >> 3]];
+            const NodeCorners& t = corners_[indices[test >> 3]];
             c[0] = t.corner[0];
             c[1] = t.corner[1];
             c[2] = t.corner[2];
@@ -691,8 +701,8 @@ private:
         if (has_avx()) {
             for (; k + 4 <= testCount; k += 4) {
                 if (k + 13 < testCount) {
-                    __builtin_prefetch(tris_[indices[tests[k + 12] >> 3]].corner);
-                    __builtin_prefetch(tris_[indices[tests[k + 13] >> 3]].corner);
+                    __builtin_prefetch(&corners_[indices[tests[k + 12] >> 3]]);
+                    __builtin_prefetch(&corners_[indices[tests[k + 13] >> 3]]);
                 }
                 const double* c[4][3];
                 const double* centres[4];
@@ -706,7 +716,7 @@ private:
             }
         }
         for (; k + 2 <= testCount; k += 2) {
-            if (k + 8 < testCount) __builtin_prefetch(tris_[indices[tests[k + 8] >> 3]].corner);
+            if (k + 8 < testCount) __builtin_prefetch(&corners_[indices[tests[k + 8] >> 3]]);
             const std::uint64_t t0 = tests[k], t1 = tests[k + 1];
             const double* c0[3];
             const double* c1[3];
@@ -732,22 +742,24 @@ private:
         for (int c = 0; c < 8; ++c) lists[c].commit(out[c]);
     }
 
-    static bool overlaps_box(const NodeTriangle& t, const double* c, const double* h) {
+    static bool overlaps_box(const NodeBounds& t, const NodeCorners& k, const double* c, const double* h) {
         // The box-axis test of overlap_impl on precomputed bounds: min(v - c)
         // equals min(v) - c exactly, as subtracting a constant keeps the order.
         for (int q = 0; q < 3; ++q) {
             if (t.lo[q] - c[q] > h[q] || t.hi[q] - c[q] < -h[q]) return false;
         }
-        bool quick = t.moderate;
+        bool quick = t.moderate != 0;
         double shrunk[3];
         for (int q = 0; q < 3; ++q) {
             quick = quick && moderate(h[q]) && moderate(c[q]);
             shrunk[q] = h[q] * (1.0 - 0x1p-20);
         }
-        return (quick && surely_overlaps(t, c, shrunk)) || overlap_impl<true>(c, h, t.corner[0], t.corner[1], t.corner[2]);
+        return (quick && surely_overlaps(t, c, shrunk)) || overlap_impl<true>(c, h, k.corner[0], k.corner[1], k.corner[2]);
     }
 
-    BigVector<NodeTriangle> tris_;
+    NodeTriangles tris_;
+    const BigVector<NodeBounds>& bounds_;
+    const BigVector<NodeCorners>& corners_;
     std::size_t budget_;
     unsigned threads_;  // nodes plus leaf entries the tree may take
 };
