@@ -205,16 +205,28 @@ struct Builder {
     // long way along the projected-out axis). Triangles never inside are
     // left out; a leaf with a badly shaped or steep triangle gets no slab.
     // triangleOf(r) gives record r's triangle (corners and normal),
-    // betaOf(r) its beta_of over the leaves that list it.
+    // slabBetaOf(r) its slab_beta (below).
     CastTree::LeafSlab leaf_slab(const CastTree::Node& node, const double* center, unsigned depth) const {
         const auto triangleOf = [this](std::uint32_t r) -> const Triangle& { return triangles[positionOf[r]]; };
-        const auto betaOf = [this](std::uint32_t r) { return beta_of(records[r], reach[r]); };
-        return leaf_slab(triangleOf, betaOf, entries, records, half, node, center, depth);
+        const auto slabBetaOf = [this](std::uint32_t r) {
+            return slab_beta(triangles[positionOf[r]], records[r], beta_of(records[r], reach[r]));
+        };
+        return leaf_slab(triangleOf, slabBetaOf, entries, half, node, center, depth);
     }
-    template <class TriangleOf, class BetaOf>
-    static CastTree::LeafSlab leaf_slab(const TriangleOf& triangleOf, const BetaOf& betaOf,
-                                        const std::vector<std::uint32_t>& entries,
-                                        const std::vector<CastTree::Record>& records, const double (*half)[3],
+
+    // What a leaf's slab takes of a record: -1 for a triangle never inside
+    // (left out), +inf for one that leaves its leaves without a slab (too
+    // badly shaped, or steep for its projection), else its beta_of.
+    template <class Tri>
+    static double slab_beta(const Tri& tr, const CastTree::Record& e, double beta) {
+        if (e.projection == CastTree::NeverInside) return -1;
+        const double n = std::sqrt(tr.normal.x * tr.normal.x + tr.normal.y * tr.normal.y + tr.normal.z * tr.normal.z);
+        const double across = std::fabs(e.projection == CastTree::ProjectXY ? tr.normal.z : tr.normal.y);
+        return beta < 1e-4 && across >= 0.1 * n ? beta : HUGE_VAL;
+    }
+    template <class TriangleOf, class SlabBetaOf>
+    static CastTree::LeafSlab leaf_slab(const TriangleOf& triangleOf, const SlabBetaOf& slabBetaOf,
+                                        const std::vector<std::uint32_t>& entries, const double (*half)[3],
                                         const CastTree::Node& node, const double* center, unsigned depth) {
         CastTree::LeafSlab slab{0, 0, 1, 0, -HUGE_VAL, HUGE_VAL};
         double sx = 0, sy = 0, sz = 0;
@@ -233,14 +245,10 @@ struct Builder {
         double scale = 0;
         for (int q = 0; q < 3; ++q) scale += std::fabs(center[q]) + half[depth][q];
         for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
-            const CastTree::Record& e = records[entries[i]];
-            if (e.projection == CastTree::NeverInside) continue;
+            const double beta = slabBetaOf(entries[i]);
+            if (beta < 0) continue;
+            if (!(beta < 1e-4)) return slab;
             const auto& tr = triangleOf(entries[i]);
-            const double beta = betaOf(entries[i]);
-            const double n = std::sqrt(tr.normal.x * tr.normal.x + tr.normal.y * tr.normal.y +
-                                       tr.normal.z * tr.normal.z);
-            const double across = std::fabs(e.projection == CastTree::ProjectXY ? tr.normal.z : tr.normal.y);
-            if (!(beta < 1e-4) || !(across >= 0.1 * n)) return slab;
             double cornerLo = HUGE_VAL, cornerHi = -HUGE_VAL;
             for (const Vertex* v : {&tr.a, &tr.b, &tr.c}) {
                 const double p = static_cast<double>(mx) * v->x + static_cast<double>(my) * v->y +
@@ -636,11 +644,13 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
         }
     }
 
-    // Each record's bounds; its reach gives way to its beta_of.
+    // Each record's bounds; its reach gives way to its slab_beta.
     std::vector<Builder::Bounds> bounds(records_.size());
     octree_build::for_ranges(records_.size(), threads, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t r = begin; r < end; ++r)
-            reach[r] = Builder::set_bounds(Builder::corners_of(records_[r], corners[r]), records_[r], bounds[r], reach[r]);
+        for (std::size_t r = begin; r < end; ++r) {
+            const Builder::TriangleCorners tr = Builder::corners_of(records_[r], corners[r]);
+            reach[r] = Builder::slab_beta(tr, records_[r], Builder::set_bounds(tr, records_[r], bounds[r], reach[r]));
+        }
     });
     for (std::size_t r = 0; r < records_.size(); ++r) {
         if (records_[r].projection == NeverInside) continue;
@@ -659,15 +669,15 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
     octree_build::advise_huge_pages(slabs_.data(), slabs_.capacity() * sizeof(LeafSlab));
     slabs_.resize(nodes_.size());
     const auto triangleOf = [&](std::uint32_t r) { return Builder::corners_of(records_[r], corners[r]); };
-    const auto betaOf = [&](std::uint32_t r) { return reach[r]; };
+    const auto slabBetaOf = [&](std::uint32_t r) { return reach[r]; };
     if (!(nodes_[0].count & kInnerNode))  // a root leaf has a slab even without triangles
-        slabs_[0] = Builder::leaf_slab(triangleOf, betaOf, entries_, records_, half_, nodes_[0], rootCenter_, 0);
+        slabs_[0] = Builder::leaf_slab(triangleOf, slabBetaOf, entries_, half_, nodes_[0], rootCenter_, 0);
     octree_build::for_ranges(leaves.size(), threads, [&](std::size_t begin, std::size_t end) {
         for (std::size_t l = begin; l < end; ++l) {
             const FlatLeaf& leaf = leaves[l];
             const Node& node = nodes_[leaf.node];
             slabs_[leaf.node] =
-                Builder::leaf_slab(triangleOf, betaOf, entries_, records_, half_, node, leaf.center, leaf.depth);
+                Builder::leaf_slab(triangleOf, slabBetaOf, entries_, half_, node, leaf.center, leaf.depth);
             Builder::entry_cells(node, leaf.center, leaf.depth, half_, entries_, bounds, cellScale_, cells_);
         }
     });
