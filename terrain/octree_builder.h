@@ -375,6 +375,35 @@ private:
     std::size_t size_ = 0, capacity_ = 0;
 };
 
+// Sorts a list of distinct numbers (a leaf's list positions: a triangle is
+// listed once per node). A short list, as most leaves have, is sorted by
+// rank, each number's rank being how many are smaller: comparisons without
+// branches, four at a time (`spare` holds the result on the way).
+inline void sort_distinct(std::vector<std::uint32_t>& v, std::vector<std::uint32_t>& spare) {
+    const std::size_t n = v.size();
+    if (n > 32) {
+        std::sort(v.begin(), v.end());
+        return;
+    }
+    // Padded to whole vectors with the largest number, which no rank counts
+    // (the comparison is strict), on a scale shifted for signed comparison.
+    alignas(16) std::int32_t keys[32];
+    const std::size_t padded = (n + 3) & ~std::size_t{3};
+    for (std::size_t i = 0; i < n; ++i) keys[i] = static_cast<std::int32_t>(v[i] ^ 0x80000000u);
+    for (std::size_t i = n; i < padded; ++i) keys[i] = 0x7fffffff;
+    spare.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const __m128i key = _mm_set1_epi32(keys[i]);
+        __m128i below = _mm_setzero_si128();
+        for (std::size_t j = 0; j < padded; j += 4)
+            below = _mm_sub_epi32(below, _mm_cmplt_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(keys + j)), key));
+        below = _mm_add_epi32(below, _mm_shuffle_epi32(below, 0x4e));
+        below = _mm_add_epi32(below, _mm_shuffle_epi32(below, 0xb1));
+        spare[static_cast<std::size_t>(_mm_cvtsi128_si32(below))] = v[i];
+    }
+    v.swap(spare);
+}
+
 // Scratch room that keeps its size from use to use and is not
 // initialised.
 template <class T>
@@ -483,7 +512,7 @@ private:
     // far.
     struct Context {
         std::vector<std::array<IndexList, 8>> childLists{kMaxOctreeDepth + 1};
-        std::vector<std::uint32_t> positions;
+        std::vector<std::uint32_t> positions, sorted;
         RunScratch scratch;
         std::size_t spent = 0;
     };
@@ -580,7 +609,7 @@ private:
             ctx.spent += 1 + overlaps.size();
             ctx.positions.resize(overlaps.size());
             for (std::size_t i = 0; i < overlaps.size(); ++i) ctx.positions[i] = bounds_[overlaps[i]].position;
-            std::sort(ctx.positions.begin(), ctx.positions.end());
+            sort_distinct(ctx.positions, ctx.sorted);
             sink.leaf(node, center, halfSize, depth, ctx.positions.data(), ctx.positions.size());
             return false;
         }
