@@ -422,11 +422,28 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// The children in each mask of children, in order (padded with 0), and
+// their number.
+struct MaskChildren {
+    alignas(16) std::uint32_t child[256][8];
+    std::uint8_t count[256];
+    MaskChildren() {
+        for (unsigned m = 0; m < 256; ++m) {
+            unsigned n = 0;
+            for (unsigned k = 0; k < 8; ++k) child[m][k] = 0;
+            for (unsigned k = 0; k < 8; ++k)
+                if ((m >> k) & 1) child[m][n++] = k;
+            count[m] = static_cast<std::uint8_t>(n);
+        }
+    }
+};
+inline const MaskChildren kMaskChildren;
+
 // What split_run keeps between its passes over a run: per triangle the
 // children decided so far, and the (triangle, child) pairs still to test.
 struct RunScratch {
     Scratch<std::uint8_t> taken;
-    Scratch<std::uint64_t> tests;  // run position * 8 + child
+    Scratch<std::uint32_t> tests;  // run position * 8 + child
 };
 
 // The root box: 1.2 times the model's extent, centred on it, in node axis
@@ -672,6 +689,15 @@ private:
     // all in one loop, several at a time; then the lists.
     void split_run(const SplitBox& b, const std::uint32_t* indices, std::size_t count,
                    std::array<IndexList, 8>& lists, RunScratch& scratch) const {
+        // A test holds its triangle's place in the run times 8 plus its child
+        // in 31 bits (a signed lane of a vector below): a longer
+        // run is split in parts, one after the other.
+        constexpr std::size_t kLongest = std::size_t{1} << 28;
+        if (count > kLongest) {
+            for (std::size_t begin = 0; begin < count; begin += kLongest)
+                split_run(b, indices + begin, std::min(kLongest, count - begin), lists, scratch);
+            return;
+        }
         // The children in a given half along axis q, as a mask of children:
         // halves[q][1 << s].
         static constexpr std::uint8_t halves[3][4] = {
@@ -688,7 +714,7 @@ private:
             negShrunkV[q] = _mm_set1_pd(-b.shrunk[q]);
         }
         std::uint8_t* const taken = scratch.taken.get(count);
-        std::uint64_t* const tests = scratch.tests.get(8 * count);
+        std::uint32_t* const tests = scratch.tests.get(8 * count + 8);
         std::size_t testCount = 0;
         for (std::size_t i = 0; i < count; ++i) {
             // The record a few ahead is fetched while this one is split.
@@ -715,12 +741,18 @@ private:
             // The children surely overlapped are taken at once; the others
             // wait for their overlap test.
             taken[i] = static_cast<std::uint8_t>(in & sure);
-            for (unsigned m = in & ~sure; m != 0; m &= m - 1)
-                tests[testCount++] = (std::uint64_t{i} << 3) | static_cast<unsigned>(__builtin_ctz(m));
+            // Written for all eight children, counted for those in m: no
+            // branch per child.
+            const unsigned m = in & ~sure;
+            const __m128i place = _mm_set1_epi32(static_cast<int>(i << 3));
+            const auto* children = reinterpret_cast<const __m128i*>(kMaskChildren.child[m]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(tests + testCount), _mm_or_si128(place, children[0]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(tests + testCount + 4), _mm_or_si128(place, children[1]));
+            testCount += kMaskChildren.count[m];
         }
         // The tests two at a time (overlap_pair gives each lane the answer of
         // overlap_impl<true>), the one left over alone.
-        const auto corners = [&](std::uint64_t test, const double** c) {
+        const auto corners = [&](std::uint32_t test, const double** c) {
             const NodeCorners& t = corners_[indices[test >> 3]];
             c[0] = t.corner[0];
             c[1] = t.corner[1];
@@ -746,7 +778,7 @@ private:
         }
         for (; k + 2 <= testCount; k += 2) {
             if (k + 8 < testCount) __builtin_prefetch(&corners_[indices[tests[k + 8] >> 3]]);
-            const std::uint64_t t0 = tests[k], t1 = tests[k + 1];
+            const std::uint32_t t0 = tests[k], t1 = tests[k + 1];
             const double* c0[3];
             const double* c1[3];
             corners(t0, c0);
@@ -757,7 +789,7 @@ private:
             taken[t1 >> 3] |= static_cast<std::uint8_t>((both >> 1) << (t1 & 7));
         }
         if (k < testCount) {
-            const std::uint64_t t0 = tests[k];
+            const std::uint32_t t0 = tests[k];
             const double* c0[3];
             corners(t0, c0);
             if (overlap_impl<true>(b.childCenter[t0 & 7].data(), b.half.data(), c0[0], c0[1], c0[2]))
