@@ -314,7 +314,7 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
         ->type_name("SIZE")
         ->group(run);
     app.add_option("--chunk-pulses", raw.chunkPulses,
-                   "Pulses per chunk of a streamed run (default 262144); a flight line is never shared")
+                   "Pulses per chunk of a streamed run (default 262144; 32768 on one thread); a flight line is never shared")
         ->type_name("N")
         ->group(run);
 
@@ -479,6 +479,7 @@ std::optional<BatchOptions> parse_batch_options(const std::vector<std::string>& 
         if (given("--chunk-pulses")) {
             options.chunkPulses = parse_count(raw.chunkPulses, "--chunk-pulses", std::uint64_t(1) << 32);
             if (options.chunkPulses == 0) throw OptionError("--chunk-pulses: a chunk needs at least one pulse.");
+            options.chunkPulsesGiven = true;
         }
 
         for (const auto& [name, file] : {std::pair<const char*, const std::string*>{"--mesh", &raw.mesh},

@@ -76,12 +76,19 @@ struct BatchOptions {
     bool stream = false;
     std::optional<std::uint64_t> memoryBudget;
     std::uint64_t chunkPulses = std::uint64_t(1) << 18;
+    bool chunkPulsesGiven = false;  // else a run on one thread takes kOneThreadChunkPulses
 
     BatchOptions();
 };
 
 // A value on the command line that cannot be used; the message names the
 // option and the value.
+// The chunk of a streamed run on one thread when --chunk-pulses is not
+// given: a few megabytes of records, which each pass over the chunk finds in
+// the cache the pass before left them in. With more threads the bigger
+// chunk spreads the start of every parallel pass over more pulses.
+constexpr std::uint64_t kOneThreadChunkPulses = std::uint64_t(1) << 15;
+
 class OptionError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

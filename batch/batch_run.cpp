@@ -435,6 +435,8 @@ struct Run {
         SurveyRun plan(data, settings);
         if (decideStreaming(plan)) {
             chunkPulses = options.chunkPulses;
+            if (!options.chunkPulsesGiven && writer_threads(options.threads) == 1)
+                chunkPulses = std::min(chunkPulses, kOneThreadChunkPulses);
             plan.stream(chunkPulses);
         } else {
             try {

@@ -238,39 +238,44 @@ struct DeviateRun {
             *out++ = second;
             ++k, ++m;
         }
-        // The whole pairs in two passes: the logarithms first (calls that
-        // do not wait for each other), then the rest. The coordinates are
-        // looked up (the same doubles as the method's expressions).
+        // The whole pairs in blocks, in two passes: every s and its
+        // logarithm first (library_logs, the library's doubles), then the
+        // rest. The coordinates are looked up (the same doubles as the
+        // method's expressions).
         const double* const coordinate = polar_coordinates().of;
         const std::size_t whole = (end - k) / 2;
         const std::uint32_t* p = pairs + m / 2;
-        for (std::size_t j = 0; j < whole; ++j) {
-            const double u = coordinate[p[j] & 0xffffu];
-            const double v = coordinate[p[j] >> 16];
-            const double s = u * u + v * v;
-            out[2 * j] = s;
-            out[2 * j + 1] = std::log(s);
-        }
-        // Two pairs at a time: the same divisions and square roots (both
-        // correctly rounded, packed or not), side by side.
-        std::size_t j = 0;
-        const __m128d minusTwo = _mm_set1_pd(-2.0);
-        for (; j + 2 <= whole; j += 2) {
-            const __m128d one = _mm_loadu_pd(out + 2 * j), next = _mm_loadu_pd(out + 2 * j + 2);
-            const __m128d s = _mm_unpacklo_pd(one, next), logS = _mm_unpackhi_pd(one, next);
-            const __m128d f = _mm_sqrt_pd(_mm_div_pd(_mm_mul_pd(minusTwo, logS), s));
-            const __m128d u = _mm_set_pd(coordinate[p[j + 1] & 0xffffu], coordinate[p[j] & 0xffffu]);
-            const __m128d v = _mm_set_pd(coordinate[p[j + 1] >> 16], coordinate[p[j] >> 16]);
-            const __m128d uf = _mm_mul_pd(u, f), vf = _mm_mul_pd(v, f);
-            _mm_storeu_pd(out + 2 * j, _mm_unpacklo_pd(uf, vf));
-            _mm_storeu_pd(out + 2 * j + 2, _mm_unpackhi_pd(uf, vf));
-        }
-        for (; j < whole; ++j) {
-            const double u = coordinate[p[j] & 0xffffu];
-            const double v = coordinate[p[j] >> 16];
-            const double f = std::sqrt(-2.0 * out[2 * j + 1] / out[2 * j]);
-            out[2 * j] = u * f;
-            out[2 * j + 1] = v * f;
+        constexpr std::size_t kBlock = 256;
+        double uBlock[kBlock], vBlock[kBlock], sBlock[kBlock], logBlock[kBlock];
+        for (std::size_t block = 0; block < whole; block += kBlock) {
+            const std::size_t n = std::min(kBlock, whole - block);
+            const std::uint32_t* const q = p + block;
+            double* const o = out + 2 * block;
+            for (std::size_t j = 0; j < n; ++j) {
+                const double u = coordinate[q[j] & 0xffffu];
+                const double v = coordinate[q[j] >> 16];
+                uBlock[j] = u;
+                vBlock[j] = v;
+                sBlock[j] = u * u + v * v;
+            }
+            library_logs(sBlock, n, logBlock);
+            // Two pairs at a time: the same divisions and square roots
+            // (both correctly rounded, packed or not), side by side.
+            std::size_t j = 0;
+            const __m128d minusTwo = _mm_set1_pd(-2.0);
+            for (; j + 2 <= n; j += 2) {
+                const __m128d s = _mm_loadu_pd(sBlock + j), logS = _mm_loadu_pd(logBlock + j);
+                const __m128d f = _mm_sqrt_pd(_mm_div_pd(_mm_mul_pd(minusTwo, logS), s));
+                const __m128d uf = _mm_mul_pd(_mm_loadu_pd(uBlock + j), f);
+                const __m128d vf = _mm_mul_pd(_mm_loadu_pd(vBlock + j), f);
+                _mm_storeu_pd(o + 2 * j, _mm_unpacklo_pd(uf, vf));
+                _mm_storeu_pd(o + 2 * j + 2, _mm_unpackhi_pd(uf, vf));
+            }
+            for (; j < n; ++j) {
+                const double f = std::sqrt(-2.0 * logBlock[j] / sBlock[j]);
+                o[2 * j] = uBlock[j] * f;
+                o[2 * j + 1] = vBlock[j] * f;
+            }
         }
         out += 2 * whole;
         k += 2 * whole;

@@ -19,3 +19,34 @@
 // lies closer to the midway point, or the angle is larger, zero or not a
 // number: those are asked of the library.
 void library_sines_cosines(const double* angles, std::size_t count, double* sines, double* cosines);
+
+// The natural logarithms of a run of values, each exactly the double
+// std::log gives for it; returns how many of them were asked of the library.
+//
+// The polar method of the random error takes the logarithm of every
+// accepted pair's s = u^2 + v^2 in (0, 1], and the library's logarithm was
+// the largest library cost left in the error stage. A short table and
+// series give log x to about 0.0032 units in the last place, together
+// with how far the value lies from the double it rounds to. The C
+// library's log stays within about 0.52 units of the true value (it is
+// correctly rounded but for some values near a tie), so wherever the true
+// value lies within 0.45 units of that double, the library returns that
+// double too: any other double is more than 0.55 units away. About one
+// value in nine lies closer to the midway point, or is not a positive
+// normal number, or its logarithm rounds to a power of two: those are
+// asked of the library. Without AVX-512 every value is asked of it.
+std::size_t library_logs(const double* values, std::size_t count, double* logs);
+
+namespace library_math_detail {
+// The method eight values at a time with AVX-512 (library_logs' way where
+// the processor has it; elsewhere library_logs calls the library for every
+// value), and one value at a time anywhere (slower than the library: the
+// reference for the tests and the bench tool). Both give the library's
+// doubles.
+bool logs_avx512_available();
+std::size_t library_logs_avx512(const double* values, std::size_t count, double* logs);
+std::size_t library_logs_portable(const double* values, std::size_t count, double* logs);
+// The table's and series' log x as d + *rest (d the double library_logs
+// gives when it is sure), for a positive normal x.
+double log_and_rest(double x, double* rest);
+}  // namespace library_math_detail

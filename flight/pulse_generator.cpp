@@ -4,6 +4,7 @@
 
 #include "app/angles.h"
 #include "app/failure.h"
+#include "app/library_trig.h"
 #include "app/simulation_data.h"
 
 #include <algorithm>
@@ -322,7 +323,7 @@ std::ptrdiff_t DirectionPlan::sweepIndex(double phi) const {
 void DirectionPlan::directions(Cursor& c, std::size_t count, LaserLine* out) const {
     double phi = c.phi;
     double t = c.t;
-    double ts[kAngleBlock], ca[kAngleBlock], sa[kAngleBlock];
+    double ts[kAngleBlock], alphas[kAngleBlock], ca[kAngleBlock], sa[kAngleBlock];
     // Where the sweep angle stands in its period (-1: before its first
     // jump back, or no table): from there on the angle, its sine and its
     // cosine are the tabled ones, as the same additions and the same calls
@@ -358,11 +359,8 @@ void DirectionPlan::directions(Cursor& c, std::size_t count, LaserLine* out) con
                 ts[k] = t;
                 t = t + dt_;
             }
-            for (std::size_t k = 0; k < n; ++k) {
-                const double alpha = w_ * ts[k];
-                ca[k] = std::cos(alpha);
-                sa[k] = std::sin(alpha);
-            }
+            for (std::size_t k = 0; k < n; ++k) alphas[k] = w_ * ts[k];
+            library_sin_cos(alphas, n, sa, ca);
             const double a = a_, b = b_;
             // Two pulses at a time: the same products, sums, square root
             // and quotients (each correctly rounded, packed or not).

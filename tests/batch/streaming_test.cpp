@@ -139,6 +139,28 @@ TEST(StreamedRun, StreamsOnItsOwnAboveTheMemoryBudget) {
     }
 }
 
+// Without --chunk-pulses a run on one thread takes smaller chunks than one
+// on more threads; the bytes are the same.
+TEST(StreamedRun, OneThreadTakesSmallerChunksUnlessToldOtherwise) {
+    TempDir dir;
+    const Names survey = {"--sample-triangles", "2000", "--prf", "1", "--stream", "--trajectory"};
+    auto streamed = [&](const char* threads, const std::string& file, Names extra) {
+        Names args = survey;
+        args.push_back(dir.file(file));
+        args.insert(args.end(), {"--threads", threads});
+        args.insert(args.end(), extra.begin(), extra.end());
+        return run(args);
+    };
+    const Outcome one = streamed("1", "one.txt", {});
+    const Outcome two = streamed("2", "two.txt", {});
+    const Outcome told = streamed("1", "told.txt", {"--chunk-pulses", "262144"});
+    EXPECT_NE(one.out.find("Streamed:               in chunks of at most 32768 pulses"), std::string::npos) << one.out;
+    EXPECT_NE(two.out.find("Streamed:               in chunks of at most 262144 pulses"), std::string::npos) << two.out;
+    EXPECT_NE(told.out.find("Streamed:               in chunks of at most 262144 pulses"), std::string::npos) << told.out;
+    EXPECT_TRUE(read_file(dir.file("one.txt")) == read_file(dir.file("two.txt")));
+    EXPECT_TRUE(read_file(dir.file("one.txt")) == read_file(dir.file("told.txt")));
+}
+
 // A signal in the middle of a streamed run: the program stops between two
 // chunks, removes what it had started and leaves no file under a final
 // name, with status 128 + the signal.
