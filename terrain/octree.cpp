@@ -15,15 +15,21 @@ NodeTriangles curve_ordered(const std::vector<Triangle>& triangles, const NodeVe
     // (curve key << 32) | position, sorted by key; equal keys keep position
     // order.
     BigVector<std::uint64_t> order(n), spare(n);
+    // The cell of the corners' sum, three times the centre, on a grid of
+    // 1024 cells per axis over the root box (products rather than
+    // quotients: only the memory order depends on the key).
+    double low[3], scale[3];
+    for (int q = 0; q < 3; ++q) {
+        low[q] = 3 * (rootCenter[q] - rootHalf[q]);
+        scale[q] = rootHalf[q] > 0.0 ? 1024.0 / (6 * rootHalf[q]) : 0.0;
+    }
     for_ranges(n, threads, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             const Triangle& t = triangles[i];
-            const double centre[3] = {(t.a.x + t.b.x + t.c.x) / 3, (t.a.z + t.b.z + t.c.z) / 3,
-                                      (t.a.y + t.b.y + t.c.y) / 3};
+            const double sum[3] = {t.a.x + t.b.x + t.c.x, t.a.z + t.b.z + t.c.z, t.a.y + t.b.y + t.c.y};
             std::uint32_t key = 0;
             for (int q = 0; q < 3; ++q) {
-                double cell = 0.0;
-                if (rootHalf[q] > 0.0) cell = (centre[q] - (rootCenter[q] - rootHalf[q])) / (2 * rootHalf[q]) * 1024.0;
+                const double cell = (sum[q] - low[q]) * scale[q];
                 // Only the memory order depends on the key, so anything odd
                 // (a coordinate overflowing to infinity) simply goes to cell 0.
                 const auto bits =
@@ -34,9 +40,13 @@ NodeTriangles curve_ordered(const std::vector<Triangle>& triangles, const NodeVe
         }
     });
     // Radix sort of the 30-bit keys, ten bits a pass; each pass is stable.
-    for (int shift = 32; shift < 62; shift += 10) {
-        std::vector<std::size_t> start(1025, 0);
-        for (const std::uint64_t v : order) ++start[((v >> shift) & 1023) + 1];
+    // The three passes' counts are taken in one go.
+    std::vector<std::size_t> starts(3 * 1025, 0);
+    for (const std::uint64_t v : order)
+        for (int pass = 0; pass < 3; ++pass) ++starts[pass * 1025 + ((v >> (32 + 10 * pass)) & 1023) + 1];
+    for (int pass = 0; pass < 3; ++pass) {
+        std::size_t* start = starts.data() + pass * 1025;
+        const int shift = 32 + 10 * pass;
         for (int b = 0; b < 1024; ++b) start[b + 1] += start[b];
         for (const std::uint64_t v : order) spare[start[(v >> shift) & 1023]++] = v;
         order.swap(spare);
