@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -301,14 +302,11 @@ struct Builder {
                             const std::vector<std::uint32_t>& entries, const std::vector<Bounds>& bounds,
                             const double (*scale)[2], std::vector<CastTree::EntryCells>& cells) {
         const double minX = center[0] - half[depth][0], minY = center[2] - half[depth][2];
-        for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
-            const Bounds& b = bounds[entries[i]];
-            CastTree::EntryCells& c = cells[i];
-            c.xLo = static_cast<std::uint8_t>(CastTree::lower_cell(b.xLo, minX, scale[depth][0]));
-            c.yLo = static_cast<std::uint8_t>(CastTree::lower_cell(b.yLo, minY, scale[depth][1]));
-            c.xHiFlipped = static_cast<std::uint8_t>(255 - CastTree::upper_cell(b.xHi, minX, scale[depth][0]));
-            c.yHiFlipped = static_cast<std::uint8_t>(255 - CastTree::upper_cell(b.yHi, minY, scale[depth][1]));
-        }
+        static_assert(sizeof(Bounds) == 4 * sizeof(float) && offsetof(Bounds, xLo) == 0 && offsetof(Bounds, xHi) == 4 &&
+                          offsetof(Bounds, yLo) == 8 && offsetof(Bounds, yHi) == 12,
+                      "Bounds is read as CastTree::entry_cells' four floats");
+        for (std::uint32_t i = node.index; i < node.index + node.count; ++i)
+            cells[i] = CastTree::entry_cells(&bounds[entries[i]].xLo, minX, minY, scale[depth][0], scale[depth][1]);
     }
 
     // Fills nodes[index] from `node`, whose centre the parent worked out;
