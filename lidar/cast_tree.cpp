@@ -561,6 +561,12 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
     threads = std::max(1u, std::min(threads, 8u));
 
     FlatSink sink = FlatSink::whole();
+    // Room for what a terrain model usually takes (a few entries, and a
+    // fraction of a node and a leaf, per triangle), so that the arrays
+    // seldom move as they grow; the room not used is never written.
+    sink.nodes.reserve(triangles.size() / 2 + 64);
+    sink.entries.reserve(4 * triangles.size() + 1024);
+    sink.leaves.reserve(triangles.size() / 2 + 64);
     {
         octree_build::Builder<FlatSink> builder(triangles, center, halfSize, threads);
         builder.build_root(sink, center, halfSize, threads);
