@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -648,21 +649,31 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
         }
     }
 
-    // Each record's bounds; its reach gives way to its slab_beta.
+    // Each record's bounds; its reach gives way to its slab_beta. The union
+    // of the bounds is taken per run and the runs' unions joined in order:
+    // std::min and std::max keep the first of equal values (and ignore a
+    // NaN after a number), so that is the union taken in record order.
     std::vector<Builder::Bounds> bounds(records_.size());
-    octree_build::for_ranges(records_.size(), threads, [&](std::size_t begin, std::size_t end) {
+    const unsigned runs = threads <= 1 || records_.size() < 4096 ? 1u : threads;
+    std::vector<std::array<double, 4>> reaches(runs, {HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL});
+    octree_build::for_runs(records_.size(), runs, [&](unsigned run, std::size_t begin, std::size_t end) {
+        std::array<double, 4>& u = reaches[run];
         for (std::size_t r = begin; r < end; ++r) {
             const Builder::TriangleCorners tr = Builder::corners_of(records_[r], corners[r]);
             reach[r] = Builder::slab_beta(tr, records_[r], Builder::set_bounds(tr, records_[r], bounds[r], reach[r]));
+            if (records_[r].projection == NeverInside) continue;
+            const Builder::Bounds& k = bounds[r];
+            u[0] = std::min(u[0], static_cast<double>(k.xLo));
+            u[1] = std::min(u[1], static_cast<double>(k.yLo));
+            u[2] = std::max(u[2], static_cast<double>(k.xHi));
+            u[3] = std::max(u[3], static_cast<double>(k.yHi));
         }
     });
-    for (std::size_t r = 0; r < records_.size(); ++r) {
-        if (records_[r].projection == NeverInside) continue;
-        const Builder::Bounds& k = bounds[r];
-        reachLo_[0] = std::min(reachLo_[0], static_cast<double>(k.xLo));
-        reachHi_[0] = std::max(reachHi_[0], static_cast<double>(k.xHi));
-        reachLo_[1] = std::min(reachLo_[1], static_cast<double>(k.yLo));
-        reachHi_[1] = std::max(reachHi_[1], static_cast<double>(k.yHi));
+    for (const std::array<double, 4>& u : reaches) {
+        reachLo_[0] = std::min(reachLo_[0], u[0]);
+        reachLo_[1] = std::min(reachLo_[1], u[1]);
+        reachHi_[0] = std::max(reachHi_[0], u[2]);
+        reachHi_[1] = std::max(reachHi_[1], u[3]);
     }
 
     // Padding up to a whole block of sixteen: never read as an entry.
