@@ -690,8 +690,8 @@ private:
     void split_run(const SplitBox& b, const std::uint32_t* indices, std::size_t count,
                    std::array<IndexList, 8>& lists, RunScratch& scratch) const {
         // A test holds its triangle's place in the run times 8 plus its child
-        // in 31 bits (a signed lane of a vector below): a longer
-        // run is split in parts, one after the other.
+        // in 31 bits (a signed lane of a vector below): a longer run is split
+        // in parts, one after the other.
         constexpr std::size_t kLongest = std::size_t{1} << 28;
         if (count > kLongest) {
             for (std::size_t begin = 0; begin < count; begin += kLongest)
@@ -750,8 +750,9 @@ private:
             _mm_storeu_si128(reinterpret_cast<__m128i*>(tests + testCount + 4), _mm_or_si128(place, children[1]));
             testCount += kMaskChildren.count[m];
         }
-        // The tests two at a time (overlap_pair gives each lane the answer of
-        // overlap_impl<true>), the one left over alone.
+        // The tests four at a time where the processor has AVX (overlap_quad),
+        // then two at a time (overlap_pair), the one left over alone: each
+        // lane gives the answer of overlap_impl<true>.
         const auto corners = [&](std::uint32_t test, const double** c) {
             const NodeCorners& t = corners_[indices[test >> 3]];
             c[0] = t.corner[0];
