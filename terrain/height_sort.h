@@ -104,25 +104,6 @@ inline void move_median_to_first(Key* result, Key* a, Key* b, Key* c) {
     }
 }
 
-// The library's introsort loop: ranges of more than 16 keys are
-// partitioned, the right part first, until the depth limit, where a heap
-// sort (the library's own, through std::partial_sort) takes the range.
-template <Key* (*Partition)(Key*, Key*, const Key*)>
-void introsort_loop(Key* first, Key* last, std::ptrdiff_t depthLimit) {
-    while (last - first > 16) {
-        if (depthLimit == 0) {
-            std::partial_sort(first, last, last, before);
-            return;
-        }
-        --depthLimit;
-        Key* const mid = first + (last - first) / 2;
-        move_median_to_first(first, first + 1, mid, last - 1);
-        Key* const cut = Partition(first + 1, last, first);
-        introsort_loop<Partition>(cut, last, depthLimit);
-        last = cut;
-    }
-}
-
 // The library's final insertion sort, which moves a key before the ones it
 // is before, one at a time (and so keeps the order of equal keys).
 inline void insertion_sort(Key* first, Key* last) {
@@ -136,6 +117,33 @@ inline void insertion_sort(Key* first, Key* last) {
         }
         *hole = value;
     }
+}
+
+// The library's introsort loop: ranges of more than 16 keys are
+// partitioned, the right part first, until the depth limit, where a heap
+// sort (the library's own, through std::partial_sort) takes the range.
+// The library then runs one insertion sort over the whole list. A key
+// never moves past a partition's cut in it (every key left of a cut is
+// before or equal to every key right of it, and an insertion sort moves a
+// key only past keys it is before), and the heap-sorted ranges are sorted
+// already: so each range left of at most 16 keys is insertion-sorted here,
+// while it is at hand, with the same result (sortRest false: left as the
+// library's loop leaves it, for comparison).
+template <Key* (*Partition)(Key*, Key*, const Key*), bool sortRest = true>
+void introsort_loop(Key* first, Key* last, std::ptrdiff_t depthLimit) {
+    while (last - first > 16) {
+        if (depthLimit == 0) {
+            std::partial_sort(first, last, last, before);
+            return;
+        }
+        --depthLimit;
+        Key* const mid = first + (last - first) / 2;
+        move_median_to_first(first, first + 1, mid, last - 1);
+        Key* const cut = Partition(first + 1, last, first);
+        introsort_loop<Partition, sortRest>(cut, last, depthLimit);
+        last = cut;
+    }
+    if (sortRest) insertion_sort(first, last);
 }
 
 // 2 floor(log2(n)), the library's depth limit.
@@ -156,7 +164,6 @@ void sort(Key* first, Key* last) {
             return;
         }
     introsort_loop<Partition>(first, last, depth_limit(last - first));
-    insertion_sort(first, last);
 }
 
 }  // namespace height_sort
