@@ -1,5 +1,6 @@
 #include "lidar/cast_tree.h"
 
+#include "lidar/float_rounding.h"
 #include "lidar/ray_cast.h"
 #include "terrain/octree_builder.h"
 
@@ -33,33 +34,8 @@ const ChildRanks kRanks;
 
 constexpr std::uint32_t kNoRecord = 0xffffffffu;
 
-// The float next to f towards +inf (up) or -inf (down), for f neither NaN
-// nor already at that infinity: std::nextafter's answer, without the call.
-inline float float_step(float f, bool up) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    if ((bits & 0x7fffffffu) == 0)
-        bits = up ? 1u : 0x80000001u;  // from either zero to the smallest number beyond it
-    else if ((bits >> 31) != 0u)
-        bits = up ? bits - 1 : bits + 1;  // a negative number: down is away from zero
-    else
-        bits = up ? bits + 1 : bits - 1;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
-// v rounded up to float: the float nearest to v, or the next one above
-// when that is below v.
-inline float float_up(double v) {
-    const float f = static_cast<float>(v);
-    return static_cast<double>(f) < v ? float_step(f, true) : f;
-}
-
-// v rounded down to float likewise.
-inline float float_down(double v) {
-    const float f = static_cast<float>(v);
-    return static_cast<double>(f) > v ? float_step(f, false) : f;
-}
+using float_rounding::float_down;
+using float_rounding::float_up;
 
 // Whether some leaf under `node` lists a triangle. A subtree without one
 // cannot give a return, so the copy leaves it out: an inner node can have
