@@ -1,12 +1,15 @@
 #include "lidar/cast_tree.h"
 
+#include "lidar/float_rounding.h"
 #include "lidar/ray_cast.h"
 #include "terrain/octree_builder.h"
 
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -30,6 +33,9 @@ struct ChildRanks {
 const ChildRanks kRanks;
 
 constexpr std::uint32_t kNoRecord = 0xffffffffu;
+
+using float_rounding::float_down;
+using float_rounding::float_up;
 
 // Whether some leaf under `node` lists a triangle. A subtree without one
 // cannot give a return, so the copy leaves it out: an inner node can have
@@ -152,11 +158,8 @@ struct Builder {
             const double l0 = std::min({c[0], c[1], c[2]}), h0 = std::max({c[0], c[1], c[2]});
             const double margin = 4 * beta * (h0 - l0) + 1e-9 * (std::fabs(l0) + std::fabs(h0)) + 1e-300;
             const double l = l0 - margin, h = h0 + margin;
-            float fl = static_cast<float>(l), fh = static_cast<float>(h);
-            if (static_cast<double>(fl) > l) fl = std::nextafter(fl, -HUGE_VALF);
-            if (static_cast<double>(fh) < h) fh = std::nextafter(fh, HUGE_VALF);
-            lo = fl;
-            hi = fh;
+            lo = float_down(l);
+            hi = float_up(h);
         };
         const double cornersX[3] = {tr.a.x, tr.b.x, tr.c.x};
         bound(cornersX, bounds.xLo, bounds.xHi);
@@ -180,16 +183,28 @@ struct Builder {
     // long way along the projected-out axis). Triangles never inside are
     // left out; a leaf with a badly shaped or steep triangle gets no slab.
     // triangleOf(r) gives record r's triangle (corners and normal),
-    // betaOf(r) its beta_of over the leaves that list it.
+    // slabBetaOf(r) its slab_beta (below).
     CastTree::LeafSlab leaf_slab(const CastTree::Node& node, const double* center, unsigned depth) const {
         const auto triangleOf = [this](std::uint32_t r) -> const Triangle& { return triangles[positionOf[r]]; };
-        const auto betaOf = [this](std::uint32_t r) { return beta_of(records[r], reach[r]); };
-        return leaf_slab(triangleOf, betaOf, entries, records, half, node, center, depth);
+        const auto slabBetaOf = [this](std::uint32_t r) {
+            return slab_beta(triangles[positionOf[r]], records[r], beta_of(records[r], reach[r]));
+        };
+        return leaf_slab(triangleOf, slabBetaOf, entries, half, node, center, depth);
     }
-    template <class TriangleOf, class BetaOf>
-    static CastTree::LeafSlab leaf_slab(const TriangleOf& triangleOf, const BetaOf& betaOf,
-                                        const std::vector<std::uint32_t>& entries,
-                                        const std::vector<CastTree::Record>& records, const double (*half)[3],
+
+    // What a leaf's slab takes of a record: -1 for a triangle never inside
+    // (left out), +inf for one that leaves its leaves without a slab (too
+    // badly shaped, or steep for its projection), else its beta_of.
+    template <class Tri>
+    static double slab_beta(const Tri& tr, const CastTree::Record& e, double beta) {
+        if (e.projection == CastTree::NeverInside) return -1;
+        const double n = std::sqrt(tr.normal.x * tr.normal.x + tr.normal.y * tr.normal.y + tr.normal.z * tr.normal.z);
+        const double across = std::fabs(e.projection == CastTree::ProjectXY ? tr.normal.z : tr.normal.y);
+        return beta < 1e-4 && across >= 0.1 * n ? beta : HUGE_VAL;
+    }
+    template <class TriangleOf, class SlabBetaOf>
+    static CastTree::LeafSlab leaf_slab(const TriangleOf& triangleOf, const SlabBetaOf& slabBetaOf,
+                                        const std::vector<std::uint32_t>& entries, const double (*half)[3],
                                         const CastTree::Node& node, const double* center, unsigned depth) {
         CastTree::LeafSlab slab{0, 0, 1, 0, -HUGE_VAL, HUGE_VAL};
         double sx = 0, sy = 0, sz = 0;
@@ -208,14 +223,10 @@ struct Builder {
         double scale = 0;
         for (int q = 0; q < 3; ++q) scale += std::fabs(center[q]) + half[depth][q];
         for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
-            const CastTree::Record& e = records[entries[i]];
-            if (e.projection == CastTree::NeverInside) continue;
+            const double beta = slabBetaOf(entries[i]);
+            if (beta < 0) continue;
+            if (!(beta < 1e-4)) return slab;
             const auto& tr = triangleOf(entries[i]);
-            const double beta = betaOf(entries[i]);
-            const double n = std::sqrt(tr.normal.x * tr.normal.x + tr.normal.y * tr.normal.y +
-                                       tr.normal.z * tr.normal.z);
-            const double across = std::fabs(e.projection == CastTree::ProjectXY ? tr.normal.z : tr.normal.y);
-            if (!(beta < 1e-4) || !(across >= 0.1 * n)) return slab;
             double cornerLo = HUGE_VAL, cornerHi = -HUGE_VAL;
             for (const Vertex* v : {&tr.a, &tr.b, &tr.c}) {
                 const double p = static_cast<double>(mx) * v->x + static_cast<double>(my) * v->y +
@@ -268,14 +279,11 @@ struct Builder {
                             const std::vector<std::uint32_t>& entries, const std::vector<Bounds>& bounds,
                             const double (*scale)[2], std::vector<CastTree::EntryCells>& cells) {
         const double minX = center[0] - half[depth][0], minY = center[2] - half[depth][2];
-        for (std::uint32_t i = node.index; i < node.index + node.count; ++i) {
-            const Bounds& b = bounds[entries[i]];
-            CastTree::EntryCells& c = cells[i];
-            c.xLo = static_cast<std::uint8_t>(CastTree::lower_cell(b.xLo, minX, scale[depth][0]));
-            c.yLo = static_cast<std::uint8_t>(CastTree::lower_cell(b.yLo, minY, scale[depth][1]));
-            c.xHiFlipped = static_cast<std::uint8_t>(255 - CastTree::upper_cell(b.xHi, minX, scale[depth][0]));
-            c.yHiFlipped = static_cast<std::uint8_t>(255 - CastTree::upper_cell(b.yHi, minY, scale[depth][1]));
-        }
+        static_assert(sizeof(Bounds) == 4 * sizeof(float) && offsetof(Bounds, xLo) == 0 && offsetof(Bounds, xHi) == 4 &&
+                          offsetof(Bounds, yLo) == 8 && offsetof(Bounds, yHi) == 12,
+                      "Bounds is read as CastTree::entry_cells' four floats");
+        for (std::uint32_t i = node.index; i < node.index + node.count; ++i)
+            cells[i] = CastTree::entry_cells(&bounds[entries[i]].xLo, minX, minY, scale[depth][0], scale[depth][1]);
     }
 
     // Fills nodes[index] from `node`, whose centre the parent worked out;
@@ -449,7 +457,7 @@ public:
     }
 
     void split(Handle node, const NodeVec&, const NodeVec&, int, bool ownListEmpty, const NodeVec*,
-               const std::array<std::vector<std::uint32_t>, 8>& lists, Handle* children) {
+               const std::array<octree_build::IndexList, 8>& lists, Handle* children) {
         for (int k = 0; k < 8; ++k) children[k] = -1;
         if (node < 0) return;
         unsigned mask = 0;
@@ -530,6 +538,12 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
     threads = std::max(1u, std::min(threads, 8u));
 
     FlatSink sink = FlatSink::whole();
+    // Room for what a terrain model usually takes (a few entries, and a
+    // fraction of a node and a leaf, per triangle), so that the arrays
+    // seldom move as they grow; the room not used is never written.
+    sink.nodes.reserve(triangles.size() / 2 + 64);
+    sink.entries.reserve(4 * triangles.size() + 1024);
+    sink.leaves.reserve(triangles.size() / 2 + 64);
     {
         octree_build::Builder<FlatSink> builder(triangles, center, halfSize, threads);
         builder.build_root(sink, center, halfSize, threads);
@@ -559,7 +573,13 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
     octree_build::BigVector<std::uint32_t> positionOf;
     {
         octree_build::BigVector<std::uint32_t> recordOf(triangles.size(), kNoRecord);
-        for (std::uint32_t& e : entries_) {
+        // Looked up in list order, scattered: the slot some entries ahead
+        // is fetched.
+        constexpr std::size_t ahead = 16;
+        const std::size_t count = entries_.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i + ahead < count) __builtin_prefetch(&recordOf[entries_[i + ahead]]);
+            std::uint32_t& e = entries_[i];
             std::uint32_t& r = recordOf[e];
             if (r == kNoRecord) {
                 r = static_cast<std::uint32_t>(positionOf.size());
@@ -605,19 +625,31 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
         }
     }
 
-    // Each record's bounds; its reach gives way to its beta_of.
+    // Each record's bounds; its reach gives way to its slab_beta. The union
+    // of the bounds is taken per run and the runs' unions joined in order:
+    // std::min and std::max keep the first of equal values (and ignore a
+    // NaN after a number), so that is the union taken in record order.
     std::vector<Builder::Bounds> bounds(records_.size());
-    octree_build::for_ranges(records_.size(), threads, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t r = begin; r < end; ++r)
-            reach[r] = Builder::set_bounds(Builder::corners_of(records_[r], corners[r]), records_[r], bounds[r], reach[r]);
+    const unsigned runs = threads <= 1 || records_.size() < 4096 ? 1u : threads;
+    std::vector<std::array<double, 4>> reaches(runs, {HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL});
+    octree_build::for_runs(records_.size(), runs, [&](unsigned run, std::size_t begin, std::size_t end) {
+        std::array<double, 4>& u = reaches[run];
+        for (std::size_t r = begin; r < end; ++r) {
+            const Builder::TriangleCorners tr = Builder::corners_of(records_[r], corners[r]);
+            reach[r] = Builder::slab_beta(tr, records_[r], Builder::set_bounds(tr, records_[r], bounds[r], reach[r]));
+            if (records_[r].projection == NeverInside) continue;
+            const Builder::Bounds& k = bounds[r];
+            u[0] = std::min(u[0], static_cast<double>(k.xLo));
+            u[1] = std::min(u[1], static_cast<double>(k.yLo));
+            u[2] = std::max(u[2], static_cast<double>(k.xHi));
+            u[3] = std::max(u[3], static_cast<double>(k.yHi));
+        }
     });
-    for (std::size_t r = 0; r < records_.size(); ++r) {
-        if (records_[r].projection == NeverInside) continue;
-        const Builder::Bounds& k = bounds[r];
-        reachLo_[0] = std::min(reachLo_[0], static_cast<double>(k.xLo));
-        reachHi_[0] = std::max(reachHi_[0], static_cast<double>(k.xHi));
-        reachLo_[1] = std::min(reachLo_[1], static_cast<double>(k.yLo));
-        reachHi_[1] = std::max(reachHi_[1], static_cast<double>(k.yHi));
+    for (const std::array<double, 4>& u : reaches) {
+        reachLo_[0] = std::min(reachLo_[0], u[0]);
+        reachLo_[1] = std::min(reachLo_[1], u[1]);
+        reachHi_[0] = std::max(reachHi_[0], u[2]);
+        reachHi_[1] = std::max(reachHi_[1], u[3]);
     }
 
     // Padding up to a whole block of sixteen: never read as an entry.
@@ -628,15 +660,15 @@ CastTree::CastTree(const std::vector<Triangle>& triangles, const Vec3& maxCorner
     octree_build::advise_huge_pages(slabs_.data(), slabs_.capacity() * sizeof(LeafSlab));
     slabs_.resize(nodes_.size());
     const auto triangleOf = [&](std::uint32_t r) { return Builder::corners_of(records_[r], corners[r]); };
-    const auto betaOf = [&](std::uint32_t r) { return reach[r]; };
+    const auto slabBetaOf = [&](std::uint32_t r) { return reach[r]; };
     if (!(nodes_[0].count & kInnerNode))  // a root leaf has a slab even without triangles
-        slabs_[0] = Builder::leaf_slab(triangleOf, betaOf, entries_, records_, half_, nodes_[0], rootCenter_, 0);
+        slabs_[0] = Builder::leaf_slab(triangleOf, slabBetaOf, entries_, half_, nodes_[0], rootCenter_, 0);
     octree_build::for_ranges(leaves.size(), threads, [&](std::size_t begin, std::size_t end) {
         for (std::size_t l = begin; l < end; ++l) {
             const FlatLeaf& leaf = leaves[l];
             const Node& node = nodes_[leaf.node];
             slabs_[leaf.node] =
-                Builder::leaf_slab(triangleOf, betaOf, entries_, records_, half_, node, leaf.center, leaf.depth);
+                Builder::leaf_slab(triangleOf, slabBetaOf, entries_, half_, node, leaf.center, leaf.depth);
             Builder::entry_cells(node, leaf.center, leaf.depth, half_, entries_, bounds, cellScale_, cells_);
         }
     });
@@ -696,7 +728,11 @@ void CastTree::fill_ceilings(std::uint32_t index, const double* center, unsigned
             }
         return;
     }
-    if (node.count == 0) return;
+    if (node.count != 0) fill_leaf_ceilings(index, center, depth, ix, iy);
+}
+
+void CastTree::fill_leaf_ceilings(std::uint32_t index, const double* center, unsigned depth, unsigned ix,
+                                  unsigned iy) {
     const LeafSlab& slab = slabs_[index];
     if (slab.lo > slab.hi) return;  // only triangles that are never inside
     const double* h = half_[depth];
@@ -720,24 +756,36 @@ void CastTree::fill_ceilings(std::uint32_t index, const double* center, unsigned
     }
     const double cellX = 2 * half_[fine][0], cellY = 2 * half_[fine][2];
     const double mx = slab.mx, my = slab.my, mz = slab.mz;
-    for (unsigned x = x0; x < x1; ++x)
-        for (unsigned y = y0; y < y1; ++y) {
-            double z = top;
-            if (useSlab) {
-                // The cell widened by a hundredth of a cell, within the leaf.
-                const double ax = std::max(minX, rootMin_[0] + (x - 0.01) * cellX);
-                const double bx = std::min(maxX, rootMin_[0] + (x + 1.01) * cellX);
-                const double ay = std::max(minY, rootMin_[2] + (y - 0.01) * cellY);
-                const double by = std::min(maxY, rootMin_[2] + (y + 1.01) * cellY);
-                const double low = (mx > 0 ? mx * ax : mx * bx) + (my > 0 ? my * ay : my * by);
-                const double bound = (slab.hi - low) / mz + 1e-9 * static_cast<double>(slab.scale);
-                if (bound < z) z = bound;
-            }
-            float f = static_cast<float>(z);
-            if (static_cast<double>(f) < z) f = std::nextafter(f, HUGE_VALF);
-            float& c = ceilings_[0][x * n + y];
-            c = std::max(c, f);
+    if (!useSlab) {
+        // The leaf's top over every cell.
+        const float f = float_up(top);
+        for (unsigned x = x0; x < x1; ++x) {
+            float* row = ceilings_[0].data() + x * n;
+            for (unsigned y = y0; y < y1; ++y) row[y] = std::max(row[y], f);
         }
+        return;
+    }
+    // The lowest of mx x + my y over the cell widened by a hundredth of a
+    // cell (within the leaf), an x part plus a y part; each part depends
+    // on one coordinate only and is worked out once per row or column.
+    double yLow[1 << fine];
+    for (unsigned y = y0; y < y1; ++y) {
+        const double ay = std::max(minY, rootMin_[2] + (y - 0.01) * cellY);
+        const double by = std::min(maxY, rootMin_[2] + (y + 1.01) * cellY);
+        yLow[y - y0] = my > 0 ? my * ay : my * by;
+    }
+    const double slack = 1e-9 * static_cast<double>(slab.scale);
+    for (unsigned x = x0; x < x1; ++x) {
+        const double ax = std::max(minX, rootMin_[0] + (x - 0.01) * cellX);
+        const double bx = std::min(maxX, rootMin_[0] + (x + 1.01) * cellX);
+        const double xLow = mx > 0 ? mx * ax : mx * bx;
+        float* row = ceilings_[0].data() + x * n;
+        for (unsigned y = y0; y < y1; ++y) {
+            const double low = xLow + yLow[y - y0];
+            const double bound = (slab.hi - low) / mz + slack;
+            row[y] = std::max(row[y], float_up(bound < top ? bound : top));
+        }
+    }
 }
 
 // For a ray going down (dz < 0) that moves along one of x and y only (the
@@ -853,6 +901,48 @@ bool CastTree::identical(const CastTree& other) const {
            std::memcmp(&coordScale_, &other.coordScale_, sizeof coordScale_) == 0 &&
            std::memcmp(ceilingScale_, other.ceilingScale_, sizeof ceilingScale_) == 0 &&
            std::memcmp(ceilingCell_, other.ceilingCell_, sizeof ceilingCell_) == 0;
+}
+
+std::uint64_t CastTree::digest() const {
+    // FNV-1a over the bytes, eight at a time (the arrays' records have no
+    // padding), then the tail byte by byte; each array's size goes first.
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    const auto bytes = [&h](const void* data, std::size_t size) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        std::size_t i = 0;
+        for (; i + 8 <= size; i += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            h = (h ^ w) * 0x100000001b3ull;
+        }
+        for (; i < size; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
+    };
+    const auto array = [&bytes](const auto& v) {
+        const std::uint64_t n = v.size();
+        bytes(&n, sizeof n);
+        if (!v.empty()) bytes(v.data(), v.size() * sizeof(v[0]));
+    };
+    array(nodes_);
+    array(entries_);
+    array(cells_);
+    array(slabs_);
+    array(records_);
+    const std::uint64_t leaves = leafCount_;
+    bytes(&leaves, sizeof leaves);
+    bytes(rootCenter_, sizeof rootCenter_);
+    bytes(rootMin_, sizeof rootMin_);
+    bytes(rootMax_, sizeof rootMax_);
+    bytes(reachLo_, sizeof reachLo_);
+    bytes(reachHi_, sizeof reachHi_);
+    bytes(half_, sizeof half_);
+    bytes(cellScale_, sizeof cellScale_);
+    array(ceilings_[0]);
+    array(ceilings_[1]);
+    bytes(&ceilingTop_, sizeof ceilingTop_);
+    bytes(&coordScale_, sizeof coordScale_);
+    bytes(ceilingScale_, sizeof ceilingScale_);
+    bytes(ceilingCell_, sizeof ceilingCell_);
+    return h;
 }
 
 std::size_t CastTree::memory_bytes() const {

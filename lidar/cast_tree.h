@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <emmintrin.h>
 #include <vector>
 
 // A flattened, read-only copy of the scene octree laid out for the cast.
@@ -56,6 +58,9 @@ public:
 
     // Whether both hold the same arrays and numbers, bit for bit.
     bool identical(const CastTree& other) const;
+    // A 64-bit hash of everything identical() compares: equal trees give
+    // equal digests, on any machine with the same number formats.
+    std::uint64_t digest() const;
 
     // Casts one laser. On a return writes hitPoint, range and hitFaceIndex
     // and returns true; otherwise leaves the laser unchanged.
@@ -82,6 +87,16 @@ public:
         if (!(f < 255)) return 255;
         return f < 0 ? 0u : static_cast<unsigned>(f);
     }
+    // Where a hit of an entry's triangle can lie in its leaf (see
+    // EntryCells): lower_cell of the lower bounds and upper_cell of the upper
+    // ones, for x and y at once, one per vector lane, without branches.
+    // bounds: x lower, x upper, y lower, y upper. lower_cell's cell is
+    // trunc(min(max(f, 0), 255)) and upper_cell's trunc(max(min(f, 255), 0)):
+    // maxpd and minpd give their second operand for a NaN, so NaN gives the
+    // first cell and the last as lower_cell and upper_cell do.
+    struct EntryCells;
+    static EntryCells entry_cells(const float* bounds, double minX, double minY, double scaleX, double scaleY);
+
     // Bytes held by the copy.
     std::size_t memory_bytes() const;
 
@@ -135,6 +150,7 @@ public:
     struct EntryCells {
         std::uint8_t xLo, yLo, xHiFlipped, yHiFlipped;
     };
+    static_assert(sizeof(EntryCells) == 4, "EntryCells is written as four bytes");
 
 private:
     struct Ray;
@@ -148,6 +164,7 @@ private:
     bool scan_leaf(const Node& node, double cx, double cz, double cy, unsigned depth, Ray& ray) const;
     void build_ceilings();
     void fill_ceilings(std::uint32_t index, const double* center, unsigned depth, unsigned ix, unsigned iy);
+    void fill_leaf_ceilings(std::uint32_t index, const double* center, unsigned depth, unsigned ix, unsigned iy);
     template <int fixedAxis>
     double first_reach(double fixedO, double movingO, double movingD, double idm, double oz, double idz,
                        double tExit) const;
@@ -192,3 +209,23 @@ private:
     float ceilingTop_ = -HUGE_VALF;  // the highest ceiling
     double coordScale_ = 0;          // bounds |x| + |y| + |z| over the root box
 };
+
+inline CastTree::EntryCells CastTree::entry_cells(const float* bounds, double minX, double minY, double scaleX,
+                                                  double scaleY) {
+    const __m128d lo = _mm_set_pd(minY, minX), cellsPerMetre = _mm_set_pd(scaleY, scaleX);
+    const __m128d zero = _mm_setzero_pd(), last = _mm_set1_pd(255.0);
+    // x lower, x upper, y lower, y upper as x lower, y lower, x upper, y upper.
+    const __m128 b = _mm_loadu_ps(bounds);
+    const __m128 lowHigh = _mm_shuffle_ps(b, b, _MM_SHUFFLE(3, 1, 2, 0));
+    const __m128d fLow = _mm_mul_pd(_mm_sub_pd(_mm_cvtps_pd(lowHigh), lo), cellsPerMetre);
+    const __m128d fHigh = _mm_mul_pd(_mm_sub_pd(_mm_cvtps_pd(_mm_movehl_ps(lowHigh, lowHigh)), lo), cellsPerMetre);
+    const __m128i low = _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(fLow, zero), last));
+    const __m128i high = _mm_cvttpd_epi32(_mm_max_pd(_mm_min_pd(fHigh, last), zero));
+    // xLo, yLo, 255 - xHi, 255 - yHi, packed to bytes in that order.
+    const __m128i all = _mm_unpacklo_epi64(low, _mm_sub_epi32(_mm_set1_epi32(255), high));
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(all, all), _mm_setzero_si128());
+    const auto packed = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
+    EntryCells cells;
+    std::memcpy(&cells, &packed, sizeof cells);
+    return cells;
+}

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <utility>
 #include <vector>
 
 #ifdef __linux__
@@ -59,6 +60,17 @@ struct BigAllocator {
         }
 #endif
         ::operator delete(p, std::align_val_t(alignof(T)));
+    }
+    // An element made without a value is left as it comes (default
+    // initialised): every big array is written in full before it is read,
+    // and clearing it first would only write it twice.
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
     }
     template <class U>
     bool operator==(const BigAllocator<U>&) const { return true; }

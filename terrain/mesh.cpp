@@ -1,5 +1,6 @@
 #include "terrain/mesh.h"
 
+#include "terrain/height_sort.h"
 #include "terrain/huge_pages.h"
 
 #include <algorithm>
@@ -7,14 +8,13 @@
 
 namespace {
 
-using SortKey = std::pair<double, std::uint32_t>;  // (topZ, position)
+using SortKey = height_sort::Key;  // (topZ, position)
 
 // Greatest topZ first. The order of equal heights is whatever this one
 // sort makes of the keys in position order: every caller sorts these very
-// keys with it, so that they all give the same order.
-void sort_keys(std::vector<SortKey>& keys) {
-    std::sort(keys.begin(), keys.end(), [](const SortKey& l, const SortKey& r) { return l.first > r.first; });
-}
+// keys with it, so that they all give the same order (the library's
+// std::sort order, see terrain/height_sort.h).
+void sort_keys(std::vector<SortKey>& keys) { height_sort::sort(keys.data(), keys.data() + keys.size()); }
 
 std::array<std::uint32_t, 3> corner_indices(const Face& f) {
     for (const std::int32_t v : f.v) {

@@ -9,21 +9,27 @@
 
 namespace octree_build {
 
-BigVector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter,
-                                        const NodeVec& rootHalf, unsigned threads) {
+NodeTriangles curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter, const NodeVec& rootHalf,
+                            unsigned threads) {
     const std::size_t n = triangles.size();
     // (curve key << 32) | position, sorted by key; equal keys keep position
     // order.
     BigVector<std::uint64_t> order(n), spare(n);
+    // The cell of the corners' sum, three times the centre, on a grid of
+    // 1024 cells per axis over the root box (products rather than
+    // quotients: only the memory order depends on the key).
+    double low[3], scale[3];
+    for (int q = 0; q < 3; ++q) {
+        low[q] = 3 * (rootCenter[q] - rootHalf[q]);
+        scale[q] = rootHalf[q] > 0.0 ? 1024.0 / (6 * rootHalf[q]) : 0.0;
+    }
     for_ranges(n, threads, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             const Triangle& t = triangles[i];
-            const double centre[3] = {(t.a.x + t.b.x + t.c.x) / 3, (t.a.z + t.b.z + t.c.z) / 3,
-                                      (t.a.y + t.b.y + t.c.y) / 3};
+            const double sum[3] = {t.a.x + t.b.x + t.c.x, t.a.z + t.b.z + t.c.z, t.a.y + t.b.y + t.c.y};
             std::uint32_t key = 0;
             for (int q = 0; q < 3; ++q) {
-                double cell = 0.0;
-                if (rootHalf[q] > 0.0) cell = (centre[q] - (rootCenter[q] - rootHalf[q])) / (2 * rootHalf[q]) * 1024.0;
+                const double cell = (sum[q] - low[q]) * scale[q];
                 // Only the memory order depends on the key, so anything odd
                 // (a coordinate overflowing to infinity) simply goes to cell 0.
                 const auto bits =
@@ -34,16 +40,20 @@ BigVector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, co
         }
     });
     // Radix sort of the 30-bit keys, ten bits a pass; each pass is stable.
-    for (int shift = 32; shift < 62; shift += 10) {
-        std::vector<std::size_t> start(1025, 0);
-        for (const std::uint64_t v : order) ++start[((v >> shift) & 1023) + 1];
+    // The three passes' counts are taken in one go.
+    std::vector<std::size_t> starts(3 * 1025, 0);
+    for (const std::uint64_t v : order)
+        for (int pass = 0; pass < 3; ++pass) ++starts[pass * 1025 + ((v >> (32 + 10 * pass)) & 1023) + 1];
+    for (int pass = 0; pass < 3; ++pass) {
+        std::size_t* start = starts.data() + pass * 1025;
+        const int shift = 32 + 10 * pass;
         for (int b = 0; b < 1024; ++b) start[b + 1] += start[b];
         for (const std::uint64_t v : order) spare[start[(v >> shift) & 1023]++] = v;
         order.swap(spare);
     }
     spare = BigVector<std::uint64_t>();
 
-    BigVector<NodeTriangle> out(n);
+    NodeTriangles out{BigVector<NodeBounds>(n), BigVector<NodeCorners>(n)};
     for_ranges(n, threads, [&](std::size_t begin, std::size_t end) {
         constexpr std::size_t ahead = 12;
         for (std::size_t j = begin; j < end; ++j) {
@@ -54,20 +64,22 @@ BigVector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, co
             }
             const auto position = static_cast<std::uint32_t>(order[j]);
             const Triangle& t = triangles[position];
-            NodeTriangle& nt = out[j];
-            nt.position = position;
+            NodeBounds& nb = out.bounds[j];
+            NodeCorners& nc = out.corners[j];
+            nb.position = position;
             const Vertex* corners[3] = {&t.a, &t.b, &t.c};
             for (int k = 0; k < 3; ++k) {
-                nt.corner[k][0] = corners[k]->x;
-                nt.corner[k][1] = corners[k]->z;
-                nt.corner[k][2] = corners[k]->y;
+                nc.corner[k][0] = corners[k]->x;
+                nc.corner[k][1] = corners[k]->z;
+                nc.corner[k][2] = corners[k]->y;
             }
-            nt.moderate = true;
+            bool moderateCorners = true;
             for (int q = 0; q < 3; ++q) {
-                nt.lo[q] = std::min(nt.corner[0][q], std::min(nt.corner[1][q], nt.corner[2][q]));
-                nt.hi[q] = std::max(nt.corner[0][q], std::max(nt.corner[1][q], nt.corner[2][q]));
-                for (int k = 0; k < 3; ++k) nt.moderate = nt.moderate && moderate(nt.corner[k][q]);
+                nb.lo[q] = std::min(nc.corner[0][q], std::min(nc.corner[1][q], nc.corner[2][q]));
+                nb.hi[q] = std::max(nc.corner[0][q], std::max(nc.corner[1][q], nc.corner[2][q]));
+                for (int k = 0; k < 3; ++k) moderateCorners = moderateCorners && moderate(nc.corner[k][q]);
             }
+            nb.moderate = moderateCorners ? 1u : 0u;
         }
     });
     return out;
@@ -93,7 +105,7 @@ public:
         node->triangleIndices.assign(positions, positions + count);
     }
     void split(OctreeNode* node, const NodeVec& center, const NodeVec& halfSize, int, bool, const NodeVec* childCenters,
-               const std::array<std::vector<std::uint32_t>, 8>&, OctreeNode** children) {
+               const std::array<octree_build::IndexList, 8>&, OctreeNode** children) {
         set_box(*node, center, halfSize);
         node->isLeaf = 0;
         node->triangleIndices.clear();

@@ -14,6 +14,8 @@
 #include <cmath>
 #include <cstdint>
 #include <emmintrin.h>
+#include <immintrin.h>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -178,15 +180,102 @@ inline unsigned overlap_pair(const double* c0, const double* c1, const double* h
     return static_cast<unsigned>(_mm_movemask_pd(_mm_andnot_pd(apart, _mm_cmpge_pd(dmax, _mm_setzero_pd()))));
 }
 
-// A triangle's corners in node axis order (x, z, y), with their bounds and
-// its position in the triangle list. Two cache lines: what every split
-// reads (the bounds) in the first, the corners (read only when a box is
-// not surely overlapped) mostly in the second.
-struct alignas(64) NodeTriangle {
+// overlap_pair four at a time, one triangle and box per AVX lane (lane i:
+// box centre c[i], corners t[i][0..2]); bit i of the result is lane i's
+// answer. The same operations in the same order as overlap_pair (and
+// without fused multiply-adds: only AVX is asked for), so the same
+// answers. Call only where has_avx().
+#define POINTFALL_AVX __attribute__((target("avx"), always_inline)) inline
+namespace avx {
+POINTFALL_AVX __m256d lanes(double l0, double l1, double l2, double l3) { return _mm256_set_pd(l3, l2, l1, l0); }
+POINTFALL_AVX __m256d neg(__m256d x) { return _mm256_xor_pd(x, _mm256_set1_pd(-0.0)); }
+POINTFALL_AVX __m256d abs(__m256d x) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), x); }
+POINTFALL_AVX __m256d mul(__m256d x, __m256d y) { return _mm256_mul_pd(x, y); }
+POINTFALL_AVX __m256d add(__m256d x, __m256d y) { return _mm256_add_pd(x, y); }
+POINTFALL_AVX __m256d sub(__m256d x, __m256d y) { return _mm256_sub_pd(x, y); }
+// The lanes where the projections pa and pb of the corners lie wholly
+// beyond [-rad, rad].
+POINTFALL_AVX __m256d separated(__m256d pa, __m256d pb, __m256d rad) {
+    const __m256d mn = _mm256_min_pd(pa, pb);  // pa < pb ? pa : pb
+    const __m256d mx = _mm256_max_pd(pb, pa);  // pb > pa ? pb : pa
+    return _mm256_or_pd(_mm256_cmp_pd(mn, rad, _CMP_GT_OQ), _mm256_cmp_pd(mx, neg(rad), _CMP_LT_OQ));
+}
+// The three edge axes of one edge e, as in overlap_pair's axes().
+POINTFALL_AVX __m256d edge_axes(const __m256d* e, const __m256d* hh, const __m256d* pX, const __m256d* qX,
+                                const __m256d* pY, const __m256d* qY, const __m256d* pZ, const __m256d* qZ) {
+    const __m256d fex = abs(e[0]), fey = abs(e[1]), fez = abs(e[2]);
+    __m256d a = e[2], b = e[1];
+    __m256d apart = separated(sub(mul(a, pX[1]), mul(b, pX[2])), sub(mul(a, qX[1]), mul(b, qX[2])),
+                              add(mul(fez, hh[1]), mul(fey, hh[2])));
+    a = e[2], b = e[0];
+    apart = _mm256_or_pd(apart, separated(add(mul(neg(a), pY[0]), mul(b, pY[2])),
+                                          add(mul(neg(a), qY[0]), mul(b, qY[2])), add(mul(fez, hh[0]), mul(fex, hh[2]))));
+    a = e[1], b = e[0];
+    return _mm256_or_pd(apart, separated(sub(mul(a, pZ[0]), mul(b, pZ[1])), sub(mul(a, qZ[0]), mul(b, qZ[1])),
+                                         add(mul(fey, hh[0]), mul(fex, hh[1]))));
+}
+}  // namespace avx
+
+__attribute__((target("avx"))) inline unsigned overlap_quad(const double* const* c, const double* h,
+                                                             const double* const (*t)[3]) {
+    using namespace avx;
+    __m256d v0[3], v1[3], v2[3], hh[3];
+    for (int q = 0; q < 3; ++q) {
+        const __m256d cq = lanes(c[0][q], c[1][q], c[2][q], c[3][q]);
+        v0[q] = sub(lanes(t[0][0][q], t[1][0][q], t[2][0][q], t[3][0][q]), cq);
+        v1[q] = sub(lanes(t[0][1][q], t[1][1][q], t[2][1][q], t[3][1][q]), cq);
+        v2[q] = sub(lanes(t[0][2][q], t[1][2][q], t[2][2][q], t[3][2][q]), cq);
+        hh[q] = _mm256_set1_pd(h[q]);
+    }
+    __m256d e0[3], e1[3], e2[3];
+    for (int q = 0; q < 3; ++q) {
+        e0[q] = sub(v1[q], v0[q]);
+        e1[q] = sub(v2[q], v1[q]);
+        e2[q] = sub(v0[q], v2[q]);
+    }
+    __m256d apart = edge_axes(e0, hh, v0, v2, v0, v2, v1, v2);
+    apart = _mm256_or_pd(apart, edge_axes(e1, hh, v0, v2, v0, v2, v0, v1));
+    apart = _mm256_or_pd(apart, edge_axes(e2, hh, v0, v1, v0, v1, v1, v2));
+
+    const __m256d n[3] = {sub(mul(e0[1], e1[2]), mul(e0[2], e1[1])), sub(mul(e0[2], e1[0]), mul(e0[0], e1[2])),
+                          sub(mul(e0[0], e1[1]), mul(e0[1], e1[0]))};
+    __m256d vmin[3], vmax[3];
+    for (int q = 0; q < 3; ++q) {
+        const __m256d up = _mm256_cmp_pd(n[q], _mm256_setzero_pd(), _CMP_GT_OQ);
+        const __m256d lower = sub(neg(hh[q]), v0[q]), upper = sub(hh[q], v0[q]);
+        vmin[q] = _mm256_blendv_pd(upper, lower, up);
+        vmax[q] = _mm256_blendv_pd(lower, upper, up);
+    }
+    const __m256d dmin = add(add(mul(n[0], vmin[0]), mul(n[1], vmin[1])), mul(n[2], vmin[2]));
+    const __m256d dmax = add(add(mul(n[0], vmax[0]), mul(n[1], vmax[1])), mul(n[2], vmax[2]));
+    apart = _mm256_or_pd(apart, _mm256_cmp_pd(dmin, _mm256_setzero_pd(), _CMP_GT_OQ));
+    return static_cast<unsigned>(
+        _mm256_movemask_pd(_mm256_andnot_pd(apart, _mm256_cmp_pd(dmax, _mm256_setzero_pd(), _CMP_GE_OQ))));
+}
+#undef POINTFALL_AVX
+
+// Whether this processor (and its system) runs AVX code.
+inline bool has_avx() {
+    static const bool avx = __builtin_cpu_supports("avx");
+    return avx;
+}
+
+// The builder's copy of a triangle, in node axis order (x, z, y), in two
+// arrays: the bounds of its corners and its position in the triangle list,
+// which every split reads, one cache line each; and the corners, read only
+// when a box is not surely overlapped. The splits of the upper levels go
+// through every triangle and, mostly, stream only the first array.
+struct alignas(64) NodeBounds {
     double lo[3], hi[3];
     std::uint32_t position;
-    bool moderate;  // every corner coordinate moderate() (see below)
+    std::uint32_t moderate;  // every corner coordinate moderate() (see below)
+};
+struct NodeCorners {
     double corner[3][3];
+};
+struct NodeTriangles {
+    BigVector<NodeBounds> bounds;
+    BigVector<NodeCorners> corners;
 };
 
 // 0, or a size from 2^-248 to 2^200. Such numbers are multiples of 2^-300,
@@ -207,7 +296,7 @@ inline bool moderate(double v) {
 // (|a| h1 + |b| h2)(1 - 2^-53)^2 (or both are 0, which is no separation);
 // on the plane test every term of the nearest corner's dot product is <= 0
 // and of the farthest one >= 0, signs that rounding keeps.
-inline bool surely_overlaps(const NodeTriangle& t, const double* c, const double* shrunk) {
+inline bool surely_overlaps(const NodeBounds& t, const double* c, const double* shrunk) {
     return t.lo[0] - c[0] >= -shrunk[0] && t.hi[0] - c[0] <= shrunk[0] &&  //
            t.lo[1] - c[1] >= -shrunk[1] && t.hi[1] - c[1] <= shrunk[1] &&  //
            t.lo[2] - c[2] >= -shrunk[2] && t.hi[2] - c[2] <= shrunk[2];
@@ -249,6 +338,114 @@ inline void for_ranges(std::size_t n, unsigned threads, const F& f) {
     for_runs(n, threads, [&f](unsigned, std::size_t begin, std::size_t end) { f(begin, end); });
 }
 
+// A node's list of triangles (positions in the builder's copy). Room for
+// a whole run is made first and the entries are then written through a
+// pointer, so the loop that fills the lists never checks their capacity;
+// the room is not initialised (a list is reused by every node of its
+// depth, and only what is written is read).
+class IndexList {
+public:
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const std::uint32_t* data() const { return data_.get(); }
+    std::uint32_t operator[](std::size_t i) const { return data_[i]; }
+    const std::uint32_t* begin() const { return data_.get(); }
+    const std::uint32_t* end() const { return data_.get() + size_; }
+    void clear() { size_ = 0; }
+    // Where the next `count` entries go.
+    std::uint32_t* room(std::size_t count) {
+        if (size_ + count > capacity_) {
+            const std::size_t capacity = std::max(size_ + count, 2 * capacity_);
+            std::unique_ptr<std::uint32_t[]> grown(new std::uint32_t[capacity]);
+            std::copy(data_.get(), data_.get() + size_, grown.get());
+            data_ = std::move(grown);
+            capacity_ = capacity;
+        }
+        return data_.get() + size_;
+    }
+    // The entries written from room() up to `end` are now part of the list.
+    void commit(const std::uint32_t* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
+    void append(const IndexList& other) {
+        std::uint32_t* out = room(other.size_);
+        commit(std::copy(other.begin(), other.end(), out));
+    }
+
+private:
+    std::unique_ptr<std::uint32_t[]> data_;
+    std::size_t size_ = 0, capacity_ = 0;
+};
+
+// Sorts a list of distinct numbers (a leaf's list positions: a triangle is
+// listed once per node). A short list, as most leaves have, is sorted by
+// rank, each number's rank being how many are smaller: comparisons without
+// branches, four at a time (`spare` holds the result on the way).
+inline void sort_distinct(std::vector<std::uint32_t>& v, std::vector<std::uint32_t>& spare) {
+    const std::size_t n = v.size();
+    if (n > 32) {
+        std::sort(v.begin(), v.end());
+        return;
+    }
+    // Padded to whole vectors with the largest number, which no rank counts
+    // (the comparison is strict), on a scale shifted for signed comparison.
+    alignas(16) std::int32_t keys[32];
+    const std::size_t padded = (n + 3) & ~std::size_t{3};
+    for (std::size_t i = 0; i < n; ++i) keys[i] = static_cast<std::int32_t>(v[i] ^ 0x80000000u);
+    for (std::size_t i = n; i < padded; ++i) keys[i] = 0x7fffffff;
+    spare.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const __m128i key = _mm_set1_epi32(keys[i]);
+        __m128i below = _mm_setzero_si128();
+        for (std::size_t j = 0; j < padded; j += 4)
+            below = _mm_sub_epi32(below, _mm_cmplt_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(keys + j)), key));
+        below = _mm_add_epi32(below, _mm_shuffle_epi32(below, 0x4e));
+        below = _mm_add_epi32(below, _mm_shuffle_epi32(below, 0xb1));
+        spare[static_cast<std::size_t>(_mm_cvtsi128_si32(below))] = v[i];
+    }
+    v.swap(spare);
+}
+
+// Scratch room that keeps its size from use to use and is not
+// initialised.
+template <class T>
+class Scratch {
+public:
+    T* get(std::size_t count) {
+        if (count > capacity_) {
+            capacity_ = std::max(count, 2 * capacity_);
+            data_.reset(new T[capacity_]);
+        }
+        return data_.get();
+    }
+
+private:
+    std::unique_ptr<T[]> data_;
+    std::size_t capacity_ = 0;
+};
+
+// The children in each mask of children, in order (padded with 0), and
+// their number.
+struct MaskChildren {
+    alignas(16) std::uint32_t child[256][8];
+    std::uint8_t count[256];
+    MaskChildren() {
+        for (unsigned m = 0; m < 256; ++m) {
+            unsigned n = 0;
+            for (unsigned k = 0; k < 8; ++k) child[m][k] = 0;
+            for (unsigned k = 0; k < 8; ++k)
+                if ((m >> k) & 1) child[m][n++] = k;
+            count[m] = static_cast<std::uint8_t>(n);
+        }
+    }
+};
+inline const MaskChildren kMaskChildren;
+
+// What split_run keeps between its passes over a run: per triangle the
+// children decided so far, and the (triangle, child) pairs still to test.
+struct RunScratch {
+    Scratch<std::uint8_t> taken;
+    Scratch<std::uint32_t> tests;  // run position * 8 + child
+};
+
 // The root box: 1.2 times the model's extent, centred on it, in node axis
 // order (x, z, y).
 inline void root_box(const Vec3& maxCorner, const Vec3& minCorner, NodeVec& center, NodeVec& halfSize) {
@@ -264,8 +461,8 @@ inline void root_box(const Vec3& maxCorner, const Vec3& minCorner, NodeVec& cent
 // positions in this copy while the tree is built; a leaf turns them back
 // into list positions, ascending, which gives exactly the lists of a build
 // in list order.
-BigVector<NodeTriangle> curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter,
-                                        const NodeVec& rootHalf, unsigned threads);
+NodeTriangles curve_ordered(const std::vector<Triangle>& triangles, const NodeVec& rootCenter, const NodeVec& rootHalf,
+                            unsigned threads);
 
 // Builds the tree of the triangles into a sink. The sink sees every node in
 // build order (depth first, children in order 0..7) and decides how to
@@ -292,6 +489,8 @@ public:
     Builder(const std::vector<Triangle>& triangles, const NodeVec& rootCenter, const NodeVec& rootHalf,
             unsigned threads)
         : tris_(curve_ordered(triangles, rootCenter, rootHalf, threads)),
+          bounds_(tris_.bounds),
+          corners_(tris_.corners),
           budget_(16 * triangles.size() + (1u << 20)),
           threads_(std::max(1u, threads)) {}
 
@@ -299,25 +498,27 @@ public:
         // The root's candidates are all triangles.
         // On several threads, a run each; each run's finds then move up
         // behind the previous run's.
-        std::vector<std::uint32_t> overlaps(tris_.size());
+        IndexList overlaps;
+        std::uint32_t* const list = overlaps.room(bounds_.size());
         std::vector<std::size_t> first(threads_, 0), found(threads_, 0);
-        for_runs(tris_.size(), threads_, [&](unsigned run, std::size_t begin, std::size_t end) {
+        for_runs(bounds_.size(), threads_, [&](unsigned run, std::size_t begin, std::size_t end) {
             std::size_t n = begin;
             for (std::size_t i = begin; i < end; ++i)
-                if (overlaps_box(tris_[i], center.data(), halfSize.data())) overlaps[n++] = static_cast<std::uint32_t>(i);
+                if (overlaps_box(bounds_[i], corners_[i], center.data(), halfSize.data()))
+                    list[n++] = static_cast<std::uint32_t>(i);
             first[run] = begin;
             found[run] = n - begin;
         });
         std::size_t total = 0;
         for (unsigned r = 0; r < threads_; ++r) {
-            std::copy(overlaps.begin() + first[r], overlaps.begin() + first[r] + found[r], overlaps.begin() + total);
+            std::copy(list + first[r], list + first[r] + found[r], list + total);
             total += found[r];
         }
-        overlaps.resize(total);
+        overlaps.commit(list + total);
         Context main;
         if (threads > 1 && build_root_in_parallel(main, sink, center, halfSize, overlaps, threads)) return;
         main.spent = 0;
-        build(main, sink, sink.top(), center, halfSize, overlaps, tris_.size(), 0);
+        build(main, sink, sink.top(), center, halfSize, overlaps, bounds_.size(), 0);
     }
 
 private:
@@ -327,8 +528,9 @@ private:
     // per depth, a leaf's positions, and the nodes plus leaf entries made so
     // far.
     struct Context {
-        std::vector<std::array<std::vector<std::uint32_t>, 8>> childLists{kMaxOctreeDepth + 1};
-        std::vector<std::uint32_t> positions;
+        std::vector<std::array<IndexList, 8>> childLists{kMaxOctreeDepth + 1};
+        std::vector<std::uint32_t> positions, sorted;
+        RunScratch scratch;
         std::size_t spent = 0;
     };
 
@@ -343,10 +545,10 @@ private:
     // so this costs at most a few times a normal build. True when the tree
     // is built (also when the root is a leaf).
     bool build_root_in_parallel(Context& main, Sink& sink, const NodeVec& center, const NodeVec& halfSize,
-                                const std::vector<std::uint32_t>& overlaps, unsigned threads) {
+                                const IndexList& overlaps, unsigned threads) {
         Handle children[8];
         NodeVec childCenter[8];
-        if (!split_lists(main, sink, sink.top(), center, halfSize, overlaps, tris_.size(), 0, children, childCenter))
+        if (!split_lists(main, sink, sink.top(), center, halfSize, overlaps, bounds_.size(), 0, children, childCenter))
             return true;  // a leaf root: that is the whole tree
         std::array<Context, 8> contexts;
         std::array<Sink, 8> parts;
@@ -377,7 +579,7 @@ private:
     // Builds the node whose overlap list (its candidates that overlap its
     // box, in candidate order) is already known.
     void build(Context& ctx, Sink& sink, Handle node, const NodeVec& center, const NodeVec& halfSize,
-               const std::vector<std::uint32_t>& overlaps, std::size_t candidateCount, int depth) {
+               const IndexList& overlaps, std::size_t candidateCount, int depth) {
         if (overlaps.empty() && sink.ignores(node)) {
             // Nothing of it is stored: only its share of the budget counts,
             // a leaf, or a split node over eight leaves (their candidate
@@ -389,7 +591,7 @@ private:
         NodeVec childCenter[8];
         if (!split_lists(ctx, sink, node, center, halfSize, overlaps, candidateCount, depth, children, childCenter))
             return;
-        std::array<std::vector<std::uint32_t>, 8>& lists = ctx.childLists[depth + 1];
+        std::array<IndexList, 8>& lists = ctx.childLists[depth + 1];
         const NodeVec half = childHalf(halfSize);
         for (int k = 0; k < 8; ++k)
             build(ctx, sink, children[k], childCenter[k], half, lists[k], overlaps.size(), depth + 1);
@@ -407,7 +609,7 @@ private:
     // once rather than eight times. The result is the same as testing child
     // by child.
     bool split_lists(Context& ctx, Sink& sink, Handle node, const NodeVec& center, const NodeVec& halfSize,
-                     const std::vector<std::uint32_t>& overlaps, std::size_t candidateCount, int depth,
+                     const IndexList& overlaps, std::size_t candidateCount, int depth,
                      Handle* children, NodeVec* childCenter) {
         // Split on the size of the candidate list, not of the node's own
         // list. A node at the depth bound stays a leaf (more than 100
@@ -423,8 +625,8 @@ private:
         if (stays_leaf(ctx, halfSize, candidateCount, depth)) {
             ctx.spent += 1 + overlaps.size();
             ctx.positions.resize(overlaps.size());
-            for (std::size_t i = 0; i < overlaps.size(); ++i) ctx.positions[i] = tris_[overlaps[i]].position;
-            std::sort(ctx.positions.begin(), ctx.positions.end());
+            for (std::size_t i = 0; i < overlaps.size(); ++i) ctx.positions[i] = bounds_[overlaps[i]].position;
+            sort_distinct(ctx.positions, ctx.sorted);
             sink.leaf(node, center, halfSize, depth, ctx.positions.data(), ctx.positions.size());
             return false;
         }
@@ -450,21 +652,22 @@ private:
         // The children's lists live in buffers of their depth, reused by every
         // node there; this node's own list (a buffer one level up) stays
         // intact while the children below are built.
-        std::array<std::vector<std::uint32_t>, 8>& lists = ctx.childLists[depth + 1];
+        std::array<IndexList, 8>& lists = ctx.childLists[depth + 1];
         for (auto& list : lists) list.clear();
         const SplitBox box{half, side, childCenter, shrunk, quick};
         const std::size_t n = overlaps.size();
         if (depth == 0 && threads_ > 1 && n >= 65536) {
             // The root's list on several threads, a run each; the runs'
             // lists joined in order are the lists of one pass.
-            std::vector<std::array<std::vector<std::uint32_t>, 8>> runs(threads_);
+            std::vector<std::array<IndexList, 8>> runs(threads_);
+            std::vector<RunScratch> scratch(threads_);
             for_runs(n, threads_, [&](unsigned run, std::size_t begin, std::size_t end) {
-                split_run(box, overlaps.data() + begin, end - begin, runs[run]);
+                split_run(box, overlaps.data() + begin, end - begin, runs[run], scratch[run]);
             });
             for (int k = 0; k < 8; ++k)
-                for (const auto& run : runs) lists[k].insert(lists[k].end(), run[k].begin(), run[k].end());
+                for (const auto& run : runs) lists[k].append(run[k]);
         } else {
-            split_run(box, overlaps.data(), n, lists);
+            split_run(box, overlaps.data(), n, lists, ctx.scratch);
         }
         sink.split(node, center, halfSize, depth, overlaps.empty(), childCenter, lists, children);
         return true;
@@ -481,9 +684,20 @@ private:
     };
 
     // Appends the triangles of a run of the node's list to the lists of the
-    // children they overlap, in run order.
+    // children they overlap, in run order. First the children that the
+    // bounds decide, per triangle; then the overlap tests of the others,
+    // all in one loop, several at a time; then the lists.
     void split_run(const SplitBox& b, const std::uint32_t* indices, std::size_t count,
-                   std::array<std::vector<std::uint32_t>, 8>& lists) const {
+                   std::array<IndexList, 8>& lists, RunScratch& scratch) const {
+        // A test holds its triangle's place in the run times 8 plus its child
+        // in 31 bits (a signed lane of a vector below): a longer run is split
+        // in parts, one after the other.
+        constexpr std::size_t kLongest = std::size_t{1} << 28;
+        if (count > kLongest) {
+            for (std::size_t begin = 0; begin < count; begin += kLongest)
+                split_run(b, indices + begin, std::min(kLongest, count - begin), lists, scratch);
+            return;
+        }
         // The children in a given half along axis q, as a mask of children:
         // halves[q][1 << s].
         static constexpr std::uint8_t halves[3][4] = {
@@ -499,12 +713,13 @@ private:
             shrunkV[q] = _mm_set1_pd(b.shrunk[q]);
             negShrunkV[q] = _mm_set1_pd(-b.shrunk[q]);
         }
-        Pending pending;
+        std::uint8_t* const taken = scratch.taken.get(count);
+        std::uint32_t* const tests = scratch.tests.get(8 * count + 8);
+        std::size_t testCount = 0;
         for (std::size_t i = 0; i < count; ++i) {
-            const std::uint32_t index = indices[i];
             // The record a few ahead is fetched while this one is split.
-            if (i + 8 < count) __builtin_prefetch(&tris_[indices[i + 8]]);
-            const NodeTriangle& t = tris_[index];
+            if (i + 8 < count) __builtin_prefetch(&bounds_[indices[i + 8]]);
+            const NodeBounds& t = bounds_[indices[i]];
             // The box-axis test per half, shared by the four children in it,
             // and likewise surely_overlaps (the same differences and
             // comparisons, made once per half), each as a mask of children.
@@ -524,82 +739,89 @@ private:
             }
             if (!(b.quick && t.moderate)) sure = 0;
             // The children surely overlapped are taken at once; the others
-            // are tested in full, two at a time. A triangle goes to each
-            // child's list at most once, so the order in which the children
-            // are decided does not matter to the lists.
-            const double* corners[3] = {t.corner[0], t.corner[1], t.corner[2]};
-            unsigned taken = in & sure;
-            unsigned m = in & ~sure;
-            while (m & (m - 1)) {
-                const int k0 = __builtin_ctz(m);
-                m &= m - 1;
-                const int k1 = __builtin_ctz(m);
-                m &= m - 1;
-                const unsigned both =
-                    overlap_pair(b.childCenter[k0].data(), b.childCenter[k1].data(), b.half.data(), corners, corners);
-                taken |= ((both & 1u) << k0) | ((both >> 1) << k1);
-            }
-            // A single test left over waits for the next triangle's, to be
-            // made beside it; the lists still receive the triangles in order.
-            if (m != 0) {
-                const int k = __builtin_ctz(m);
-                if (pending.waiting) {
-                    const unsigned both =
-                        overlap_pair(b.childCenter[pending.child].data(), b.childCenter[k].data(), b.half.data(),
-                                     pending.corners, corners);
-                    pending.taken |= (both & 1u) << pending.child;
-                    taken |= (both >> 1) << k;
-                    pending.flush(lists);
-                } else {
-                    pending = {true, index, taken, k, {corners[0], corners[1], corners[2]}};
-                    continue;
+            // wait for their overlap test.
+            taken[i] = static_cast<std::uint8_t>(in & sure);
+            // Written for all eight children, counted for those in m: no
+            // branch per child.
+            const unsigned m = in & ~sure;
+            const __m128i place = _mm_set1_epi32(static_cast<int>(i << 3));
+            const auto* children = reinterpret_cast<const __m128i*>(kMaskChildren.child[m]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(tests + testCount), _mm_or_si128(place, children[0]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(tests + testCount + 4), _mm_or_si128(place, children[1]));
+            testCount += kMaskChildren.count[m];
+        }
+        // The tests four at a time where the processor has AVX (overlap_quad),
+        // then two at a time (overlap_pair), the one left over alone: each
+        // lane gives the answer of overlap_impl<true>.
+        const auto corners = [&](std::uint32_t test, const double** c) {
+            const NodeCorners& t = corners_[indices[test >> 3]];
+            c[0] = t.corner[0];
+            c[1] = t.corner[1];
+            c[2] = t.corner[2];
+        };
+        std::size_t k = 0;
+        if (has_avx()) {
+            for (; k + 4 <= testCount; k += 4) {
+                if (k + 13 < testCount) {
+                    __builtin_prefetch(&corners_[indices[tests[k + 12] >> 3]]);
+                    __builtin_prefetch(&corners_[indices[tests[k + 13] >> 3]]);
                 }
-            } else if (pending.waiting) {
-                pending.resolve(b);
-                pending.flush(lists);
+                const double* c[4][3];
+                const double* centres[4];
+                for (int l = 0; l < 4; ++l) {
+                    corners(tests[k + l], c[l]);
+                    centres[l] = b.childCenter[tests[k + l] & 7].data();
+                }
+                const unsigned all = overlap_quad(centres, b.half.data(), c);
+                for (int l = 0; l < 4; ++l)
+                    taken[tests[k + l] >> 3] |= static_cast<std::uint8_t>(((all >> l) & 1u) << (tests[k + l] & 7));
             }
-            for (unsigned a = taken; a != 0; a &= a - 1) lists[__builtin_ctz(a)].push_back(index);
         }
-        if (pending.waiting) {
-            pending.resolve(b);
-            pending.flush(lists);
+        for (; k + 2 <= testCount; k += 2) {
+            if (k + 8 < testCount) __builtin_prefetch(&corners_[indices[tests[k + 8] >> 3]]);
+            const std::uint32_t t0 = tests[k], t1 = tests[k + 1];
+            const double* c0[3];
+            const double* c1[3];
+            corners(t0, c0);
+            corners(t1, c1);
+            const unsigned both = overlap_pair(b.childCenter[t0 & 7].data(), b.childCenter[t1 & 7].data(),
+                                               b.half.data(), c0, c1);
+            taken[t0 >> 3] |= static_cast<std::uint8_t>((both & 1u) << (t0 & 7));
+            taken[t1 >> 3] |= static_cast<std::uint8_t>((both >> 1) << (t1 & 7));
         }
+        if (k < testCount) {
+            const std::uint32_t t0 = tests[k];
+            const double* c0[3];
+            corners(t0, c0);
+            if (overlap_impl<true>(b.childCenter[t0 & 7].data(), b.half.data(), c0[0], c0[1], c0[2]))
+                taken[t0 >> 3] |= static_cast<std::uint8_t>(1u << (t0 & 7));
+        }
+        // Every triangle of the run may go to every child.
+        std::uint32_t* out[8];
+        for (int c = 0; c < 8; ++c) out[c] = lists[c].room(count);
+        for (std::size_t i = 0; i < count; ++i)
+            for (unsigned a = taken[i]; a != 0; a &= a - 1) *out[__builtin_ctz(a)]++ = indices[i];
+        for (int c = 0; c < 8; ++c) lists[c].commit(out[c]);
     }
 
-    // A triangle whose last child test waits to be paired.
-    struct Pending {
-        bool waiting = false;
-        std::uint32_t index = 0;
-        unsigned taken = 0;  // its children decided so far
-        int child = 0;       // the child still to test
-        const double* corners[3] = {nullptr, nullptr, nullptr};
-        template <class Box>
-        void resolve(const Box& b) {
-            if (overlap_impl<true>(b.childCenter[child].data(), b.half.data(), corners[0], corners[1], corners[2]))
-                taken |= 1u << child;
-        }
-        void flush(std::array<std::vector<std::uint32_t>, 8>& lists) {
-            for (unsigned a = taken; a != 0; a &= a - 1) lists[__builtin_ctz(a)].push_back(index);
-            waiting = false;
-        }
-    };
-
-    static bool overlaps_box(const NodeTriangle& t, const double* c, const double* h) {
+    static bool overlaps_box(const NodeBounds& t, const NodeCorners& k, const double* c, const double* h) {
         // The box-axis test of overlap_impl on precomputed bounds: min(v - c)
         // equals min(v) - c exactly, as subtracting a constant keeps the order.
         for (int q = 0; q < 3; ++q) {
             if (t.lo[q] - c[q] > h[q] || t.hi[q] - c[q] < -h[q]) return false;
         }
-        bool quick = t.moderate;
+        bool quick = t.moderate != 0;
         double shrunk[3];
         for (int q = 0; q < 3; ++q) {
             quick = quick && moderate(h[q]) && moderate(c[q]);
             shrunk[q] = h[q] * (1.0 - 0x1p-20);
         }
-        return (quick && surely_overlaps(t, c, shrunk)) || overlap_impl<true>(c, h, t.corner[0], t.corner[1], t.corner[2]);
+        return (quick && surely_overlaps(t, c, shrunk)) || overlap_impl<true>(c, h, k.corner[0], k.corner[1], k.corner[2]);
     }
 
-    BigVector<NodeTriangle> tris_;
+    NodeTriangles tris_;
+    const BigVector<NodeBounds>& bounds_;
+    const BigVector<NodeCorners>& corners_;
     std::size_t budget_;
     unsigned threads_;  // nodes plus leaf entries the tree may take
 };

@@ -102,3 +102,31 @@ TEST(CastTreeBuild, StraightFromTheTrianglesEqualsTheCopyOfTheOctree) {
 }
 
 }  // namespace
+
+// An entry's four cells, worked out for x and y at once, are the cells of
+// lower_cell and upper_cell, also for bounds outside the leaf, infinite or
+// NaN, on the cells' edges, and for grids of no or infinite scale.
+TEST(CastTreeBuild, EntryCellsAreTheCellsOfEachBound) {
+    const float inf = HUGE_VALF, nan = std::nanf("");
+    const float values[] = {-inf, -1e30f, -3.5f, -0.0f, 0.0f, 0.25f, 1.0f, 7.99f, 8.0f, 8.01f, 63.75f, 64.0f, 200.0f,
+                            inf, nan};
+    struct Grid {
+        double minX, minY, scaleX, scaleY;
+    };
+    const Grid grids[] = {{0.0, 0.0, 4.0, 4.0}, {-3.5, 1.0, 1e-3, 255.0 / 64.0}, {1.0, -1e30, HUGE_VAL, 0.0}};
+    int checked = 0;
+    for (const Grid& g : grids)
+        for (const float xLo : values)
+            for (const float xHi : values)
+                for (const float yLo : {values[0], values[3], values[7], values[13], values[14]})
+                    for (const float yHi : {values[1], values[4], values[9], values[12], values[14]}) {
+                        const float bounds[4] = {xLo, xHi, yLo, yHi};
+                        const CastTree::EntryCells c = CastTree::entry_cells(bounds, g.minX, g.minY, g.scaleX, g.scaleY);
+                        ASSERT_EQ(c.xLo, CastTree::lower_cell(xLo, g.minX, g.scaleX)) << xLo;
+                        ASSERT_EQ(c.yLo, CastTree::lower_cell(yLo, g.minY, g.scaleY)) << yLo;
+                        ASSERT_EQ(c.xHiFlipped, 255 - CastTree::upper_cell(xHi, g.minX, g.scaleX)) << xHi;
+                        ASSERT_EQ(c.yHiFlipped, 255 - CastTree::upper_cell(yHi, g.minY, g.scaleY)) << yHi;
+                        ++checked;
+                    }
+    EXPECT_EQ(checked, 3 * 15 * 15 * 5 * 5);
+}

@@ -217,3 +217,75 @@ TEST(TriBoxOverlap, TwoBoxesAtOnceGiveTheVerdictsOfOneAtATime) {
     EXPECT_GT(overlapping, agreed / 10);
     EXPECT_LT(overlapping, agreed * 9 / 10);
 }
+
+// The same for the four-lane form (where the processor has it): four boxes
+// of the same size, each with its own triangle, some of them shared.
+TEST(TriBoxOverlap, FourBoxesAtOnceGiveTheVerdictsOfOneAtATime) {
+    if (!octree_build::has_avx()) GTEST_SKIP() << "no AVX on this processor";
+    std::mt19937 random(17);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    std::uniform_int_distribution<int> pick(0, 9);
+    const double odd[] = {1.0, -1.0, 0.0, 1e-310, std::numeric_limits<double>::infinity(),
+                          std::numeric_limits<double>::quiet_NaN(), 0.5, 1e300, 0.1, -0.75};
+    auto coordinate = [&](double c, double h) {
+        switch (pick(random)) {
+        case 0: return c + h;
+        case 1: return c - h;
+        case 2: return odd[pick(random)];
+        case 3: return c + h * (1 - 0x1p-40);
+        default: return c + 2.5 * h * unit(random);
+        }
+    };
+    int agreed = 0, overlapping = 0;
+    for (int i = 0; i < 100000; ++i) {
+        const double half[3] = {i % 7 == 0 ? 0.0 : 0.5 + std::fabs(unit(random)), 1.0, i % 11 == 0 ? 0.0 : 0.25};
+        double c[4][3], v[4][3][3];
+        for (int lane = 0; lane < 4; ++lane) {
+            for (int q = 0; q < 3; ++q) c[lane][q] = (pick(random) < 3 ? 0.0 : unit(random)) + (q == 1 ? 0.5 : 0.0);
+            for (auto& corner : v[lane])
+                for (int q = 0; q < 3; ++q) corner[q] = coordinate(c[lane][q], half[q]);
+        }
+        const double* centres[4] = {c[0], c[1], c[2], c[3]};
+        const double* t[4][3];
+        for (int lane = 0; lane < 4; ++lane) {
+            const int own = (i >> lane) & 1 ? lane : 0;  // now and then lane 0's triangle
+            t[lane][0] = v[own][0];
+            t[lane][1] = v[own][1];
+            t[lane][2] = v[own][2];
+        }
+        const unsigned four = octree_build::overlap_quad(centres, half, t);
+        for (int lane = 0; lane < 4; ++lane) {
+            const bool one = octree_build::overlap_impl<true>(c[lane], half, t[lane][0], t[lane][1], t[lane][2]);
+            ASSERT_EQ(((four >> lane) & 1u) != 0, one) << "case " << i << " lane " << lane;
+            overlapping += one;
+            ++agreed;
+        }
+    }
+    EXPECT_GT(overlapping, agreed / 10);
+    EXPECT_LT(overlapping, agreed * 9 / 10);
+}
+
+// A leaf's list comes out ascending whatever its length and order, with
+// numbers from the whole unsigned range (the short lists are sorted by
+// comparing with a sign flip).
+TEST(OctreeLeafSort, SortsDistinctNumbersOfEveryShortLengthAndLongerOnes) {
+    std::mt19937 random(5);
+    std::uniform_int_distribution<std::uint32_t> any(0, 0xffffffffu);
+    std::vector<std::uint32_t> spare;
+    for (std::size_t n : {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 100}) {
+        for (int round = 0; round < 20; ++round) {
+            std::vector<std::uint32_t> v;
+            while (v.size() < n) {
+                // Small numbers, numbers around 2^31 and the extremes.
+                const std::uint32_t kinds[] = {any(random) % 64, 0x80000000u + any(random) % 8 - 4, 0u, 0xffffffffu,
+                                               any(random)};
+                const std::uint32_t x = kinds[any(random) % 5];
+                if (std::find(v.begin(), v.end(), x) == v.end()) v.push_back(x);
+            }
+            std::vector<std::uint32_t> expected = v;
+            std::sort(expected.begin(), expected.end());
+            octree_build::sort_distinct(v, spare);
+            ASSERT_EQ(v, expected) << "length " << n << " round " << round;
+        }
+    }
+}
