@@ -7,9 +7,9 @@
 // machine whose host takes back the free memory of the guest, a huge page
 // made of such memory costs the host a fault per small page: on the
 // development machine 4.5 ms per 2 MiB, against 0.8 ms for the same memory
-// in small pages and 0.2 ms for a huge page freed a moment before. So the
-// first whole huge page of every big array is backed on its own and timed,
-// and the rest of the array asks for huge pages only if that was quick.
+// in small pages and 0.2 ms for a huge page freed a moment before. So a big
+// array's huge pages are backed one by one as it is allocated, and timed;
+// after the first slow one, the rest of the array keeps small pages.
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -22,10 +22,10 @@
 
 namespace octree_build {
 
-// The hint for an array of at least kLargeArray bytes before it is first
-// written (the part of it that covers whole pages): the first whole huge
-// page of the range is backed and timed, and the rest asks for huge pages
-// only if that was quick. Its contents are not read or changed. BigAllocator
+// The hint for an array of at least kLargeArray bytes that will be written
+// in full before it is read, given before it is first written: its whole
+// huge pages are backed one by one, and timed, until one is slow; the rest
+// keeps small pages. Its contents are not read or changed. BigAllocator
 // gives it to the blocks it maps; an array allocated elsewhere can ask too.
 void advise_huge_pages(const void* p, std::size_t bytes);
 constexpr std::size_t kLargeArray = std::size_t{4} << 20;
