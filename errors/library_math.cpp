@@ -74,7 +74,9 @@ unsigned near_pair(const double* x, double* sines, double* cosines) {
 
 }  // namespace
 
-void library_sines_cosines(const double* angles, std::size_t count, double* sines, double* cosines) {
+namespace library_math_detail {
+
+void library_sines_cosines_portable(const double* angles, std::size_t count, double* sines, double* cosines) {
     // Angles per pass: the series for all of them, noting (without a
     // branch) those the library must answer, then the library's answers
     // for those. Where either value is asked, both come from one call of
@@ -110,6 +112,8 @@ void library_sines_cosines(const double* angles, std::size_t count, double* sine
         }
     }
 }
+
+}  // namespace library_math_detail
 
 // The logarithms.
 //
@@ -365,9 +369,85 @@ POINTFALL_AVX512 std::size_t library_logs_avx512(const double* values, std::size
     return total;
 }
 
+namespace {
+
+// Eight angles as near_pair does them, lane by lane the same operations.
+// Returns the lanes whose sine and cosine are both sure.
+POINTFALL_AVX512 inline __mmask8 near8(__m512d v, __m512d* sines, __m512d* cosines) {
+    const __m512d magnitude = _mm512_castsi512_pd(_mm512_set1_epi64(0x7fffffffffffffffll));
+    const __m512d exponent = _mm512_castsi512_pd(_mm512_set1_epi64(0x7ff0000000000000ll));
+    const __m512i fraction = _mm512_set1_epi64(0x000fffffffffffffll);
+    const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1.0);
+
+    const __m512d v2 = _mm512_mul_pd(v, v);
+    const __m512d sinRest = _mm512_mul_pd(
+        _mm512_mul_pd(v, v2),
+        _mm512_add_pd(_mm512_set1_pd(-1.0 / 6),
+                      _mm512_mul_pd(v2, _mm512_sub_pd(_mm512_set1_pd(1.0 / 120),
+                                                      _mm512_mul_pd(v2, _mm512_set1_pd(1.0 / 5040))))));
+    const __m512d sinNear = _mm512_add_pd(v, sinRest);
+    const __m512d sinOff = _mm512_sub_pd(sinRest, _mm512_sub_pd(sinNear, v));
+    const __m512d cosRest = _mm512_mul_pd(
+        v2, _mm512_add_pd(_mm512_set1_pd(-0.5),
+                          _mm512_mul_pd(v2, _mm512_sub_pd(_mm512_set1_pd(1.0 / 24),
+                                                          _mm512_mul_pd(v2, _mm512_set1_pd(1.0 / 720))))));
+    const __m512d cosNear = _mm512_add_pd(one, cosRest);
+    const __m512d cosOff = _mm512_sub_pd(cosRest, _mm512_sub_pd(cosNear, one));
+
+    const __mmask8 small = _mm512_cmp_pd_mask(_mm512_and_pd(v, magnitude), _mm512_set1_pd(0x1p-7), _CMP_LE_OQ) &
+                           _mm512_cmp_pd_mask(v, zero, _CMP_NEQ_UQ);
+    const __m512d sineUnit = _mm512_mul_pd(_mm512_and_pd(sinNear, exponent), _mm512_set1_pd(0x1p-52));
+    const __mmask8 powerOfTwo = _mm512_testn_epi64_mask(_mm512_castpd_si512(sinNear), fraction);
+    const __mmask8 sineSure =
+        small & (_mm512_cmp_pd_mask(sinOff, zero, _CMP_EQ_OQ) |
+                 static_cast<__mmask8>(~powerOfTwo & _mm512_cmp_pd_mask(_mm512_and_pd(sinOff, magnitude),
+                                                                        _mm512_mul_pd(sineUnit, _mm512_set1_pd(0.45)),
+                                                                        _CMP_LE_OQ)));
+    const __mmask8 cosineSure =
+        small & _mm512_cmp_pd_mask(_mm512_and_pd(cosOff, magnitude), _mm512_set1_pd(0.45 * 0x1p-53), _CMP_LE_OQ);
+    *sines = sinNear;
+    *cosines = cosNear;
+    return static_cast<__mmask8>(sineSure & cosineSure);
+}
+
+}  // namespace
+
+POINTFALL_AVX512 void library_sines_cosines_avx512(const double* angles, std::size_t count, double* sines,
+                                                   double* cosines) {
+    constexpr std::size_t kPass = 64;
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    alignas(32) std::uint32_t asked[kPass + 8];
+    for (std::size_t begin = 0; begin < count; begin += kPass) {
+        const std::size_t n = count - begin < kPass ? count - begin : kPass;
+        const double* const x = angles + begin;
+        double* const s = sines + begin;
+        double* const c = cosines + begin;
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < n; i += 8) {
+            const __mmask8 lanesLeft = static_cast<__mmask8>(n - i >= 8 ? 0xffu : (1u << (n - i)) - 1u);
+            __m512d sine, cosine;
+            const __mmask8 ask =
+                static_cast<__mmask8>(~near8(_mm512_maskz_loadu_pd(lanesLeft, x + i), &sine, &cosine) & lanesLeft);
+            _mm512_mask_storeu_pd(s + i, lanesLeft, sine);
+            _mm512_mask_storeu_pd(c + i, lanesLeft, cosine);
+            const __m256i at = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(i)), lanes);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(asked + k), _mm256_maskz_compress_epi32(ask, at));
+            k += static_cast<unsigned>(__builtin_popcount(ask));
+        }
+        for (std::size_t j = 0; j < k; ++j) {
+            const double angle = x[asked[j]];
+            s[asked[j]] = std::sin(angle);
+            c[asked[j]] = std::cos(angle);
+        }
+    }
+}
+
 #else
 
 bool logs_avx512_available() { return false; }
+void library_sines_cosines_avx512(const double* angles, std::size_t count, double* sines, double* cosines) {
+    library_sines_cosines_portable(angles, count, sines, cosines);
+}
 std::size_t library_logs_avx512(const double* values, std::size_t count, double* logs) {
     return library_logs_portable(values, count, logs);
 }
@@ -398,4 +478,20 @@ LogsFunction choose_logs_function() {
 std::size_t library_logs(const double* values, std::size_t count, double* logs) {
     static const LogsFunction function = choose_logs_function();
     return function(values, count, logs);
+}
+
+namespace {
+
+using SinesCosinesFunction = void (*)(const double*, std::size_t, double*, double*);
+
+SinesCosinesFunction choose_sines_cosines_function() {
+    return library_math_detail::logs_avx512_available() ? library_math_detail::library_sines_cosines_avx512
+                                                        : library_math_detail::library_sines_cosines_portable;
+}
+
+}  // namespace
+
+void library_sines_cosines(const double* angles, std::size_t count, double* sines, double* cosines) {
+    static const SinesCosinesFunction function = choose_sines_cosines_function();
+    function(angles, count, sines, cosines);
 }

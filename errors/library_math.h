@@ -17,7 +17,8 @@
 // lies within 0.45 units of that double, the library returns that double
 // too: any other double is at least 0.55 units away. About one value in ten
 // lies closer to the midway point, or the angle is larger, zero or not a
-// number: those are asked of the library.
+// number: those are asked of the library. With AVX-512 the series takes
+// eight angles at a time, elsewhere two.
 void library_sines_cosines(const double* angles, std::size_t count, double* sines, double* cosines);
 
 // The natural logarithms of a run of values, each exactly the double
@@ -49,4 +50,8 @@ std::size_t library_logs_portable(const double* values, std::size_t count, doubl
 // The table's and series' log x as d + *rest (d the double library_logs
 // gives when it is sure), for a positive normal x.
 double log_and_rest(double x, double* rest);
+// library_sines_cosines eight angles at a time with AVX-512 (where
+// logs_avx512_available) and two at a time anywhere: the same values.
+void library_sines_cosines_avx512(const double* angles, std::size_t count, double* sines, double* cosines);
+void library_sines_cosines_portable(const double* angles, std::size_t count, double* sines, double* cosines);
 }  // namespace library_math_detail

@@ -19,21 +19,38 @@ std::uint64_t bits(double v) {
     return b;
 }
 
+using SinesCosinesFunction = void (*)(const double*, std::size_t, double*, double*);
+
+struct SinesCosinesWay {
+    const char* name;
+    SinesCosinesFunction sinesCosines;
+};
+
+std::vector<SinesCosinesWay> sines_cosines_ways() {
+    std::vector<SinesCosinesWay> ways = {{"library_sines_cosines", library_sines_cosines},
+                                         {"portable", library_math_detail::library_sines_cosines_portable}};
+    if (library_math_detail::logs_avx512_available())
+        ways.push_back({"avx512", library_math_detail::library_sines_cosines_avx512});
+    return ways;
+}
+
 // Counts the angles whose sine or cosine differs from the library's in any
-// bit, and reports the first few.
+// bit, for every way the processor offers, and reports the first few.
 int differences(const std::vector<double>& angles) {
-    std::vector<double> sines(angles.size(), -7.0), cosines(angles.size(), -7.0);
-    library_sines_cosines(angles.data(), angles.size(), sines.data(), cosines.data());
     int wrong = 0;
-    for (std::size_t i = 0; i < angles.size(); ++i) {
-        const double x = angles[i];
-        const double s = std::sin(x), c = std::cos(x);
-        const bool sameSine = bits(sines[i]) == bits(s) || (std::isnan(s) && std::isnan(sines[i]));
-        const bool sameCosine = bits(cosines[i]) == bits(c) || (std::isnan(c) && std::isnan(cosines[i]));
-        if (!sameSine || !sameCosine) {
-            if (++wrong <= 5) {
-                ADD_FAILURE() << std::hexfloat << "angle " << x << ": sine " << sines[i] << " (library " << s
-                              << "), cosine " << cosines[i] << " (library " << c << ")";
+    for (const SinesCosinesWay& way : sines_cosines_ways()) {
+        std::vector<double> sines(angles.size(), -7.0), cosines(angles.size(), -7.0);
+        way.sinesCosines(angles.data(), angles.size(), sines.data(), cosines.data());
+        for (std::size_t i = 0; i < angles.size(); ++i) {
+            const double x = angles[i];
+            const double s = std::sin(x), c = std::cos(x);
+            const bool sameSine = bits(sines[i]) == bits(s) || (std::isnan(s) && std::isnan(sines[i]));
+            const bool sameCosine = bits(cosines[i]) == bits(c) || (std::isnan(c) && std::isnan(cosines[i]));
+            if (!sameSine || !sameCosine) {
+                if (++wrong <= 5) {
+                    ADD_FAILURE() << way.name << std::hexfloat << ": angle " << x << ": sine " << sines[i]
+                                  << " (library " << s << "), cosine " << cosines[i] << " (library " << c << ")";
+                }
             }
         }
     }
@@ -78,11 +95,13 @@ TEST(LibrarySinesCosines, EdgesSignsAndAnglesTheLibraryMustAnswer) {
     }
     EXPECT_EQ(differences(angles), 0);
     // The sign of a zero survives.
-    double s, c;
-    const double minusZero = -0.0;
-    library_sines_cosines(&minusZero, 1, &s, &c);
-    EXPECT_TRUE(std::signbit(s));
-    EXPECT_EQ(c, 1.0);
+    for (const SinesCosinesWay& way : sines_cosines_ways()) {
+        double s, c;
+        const double minusZero = -0.0;
+        way.sinesCosines(&minusZero, 1, &s, &c);
+        EXPECT_TRUE(std::signbit(s)) << way.name;
+        EXPECT_EQ(c, 1.0) << way.name;
+    }
 }
 
 TEST(LibrarySinesCosines, EveryRunLengthFillsExactlyItsValues) {
@@ -90,19 +109,20 @@ TEST(LibrarySinesCosines, EveryRunLengthFillsExactlyItsValues) {
     // and nothing beyond the run.
     std::mt19937_64 random(7);
     std::normal_distribution<double> normal(0.0, 1e-4);
-    for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{63}, std::size_t{64},
-                                    std::size_t{65}, std::size_t{129}}) {
-        std::vector<double> angles(count + 1);
-        for (double& a : angles) a = normal(random);
-        std::vector<double> sines(count + 1, -7.0), cosines(count + 1, -7.0);
-        library_sines_cosines(angles.data(), count, sines.data(), cosines.data());
-        for (std::size_t i = 0; i < count; ++i) {
-            EXPECT_EQ(bits(sines[i]), bits(std::sin(angles[i]))) << count << " at " << i;
-            EXPECT_EQ(bits(cosines[i]), bits(std::cos(angles[i]))) << count << " at " << i;
+    const std::vector<std::size_t> counts = {0, 1, 2, 7, 9, 63, 64, 65, 129};
+    for (const SinesCosinesWay& way : sines_cosines_ways())
+        for (const std::size_t count : counts) {
+            std::vector<double> angles(count + 1);
+            for (double& a : angles) a = normal(random);
+            std::vector<double> sines(count + 1, -7.0), cosines(count + 1, -7.0);
+            way.sinesCosines(angles.data(), count, sines.data(), cosines.data());
+            for (std::size_t i = 0; i < count; ++i) {
+                EXPECT_EQ(bits(sines[i]), bits(std::sin(angles[i]))) << way.name << ", " << count << " at " << i;
+                EXPECT_EQ(bits(cosines[i]), bits(std::cos(angles[i]))) << way.name << ", " << count << " at " << i;
+            }
+            EXPECT_EQ(sines[count], -7.0) << way.name << ", " << count;
+            EXPECT_EQ(cosines[count], -7.0) << way.name << ", " << count;
         }
-        EXPECT_EQ(sines[count], -7.0) << count;
-        EXPECT_EQ(cosines[count], -7.0) << count;
-    }
 }
 
 }  // namespace
