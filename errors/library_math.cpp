@@ -372,8 +372,9 @@ POINTFALL_AVX512 std::size_t library_logs_avx512(const double* values, std::size
 namespace {
 
 // Eight angles as near_pair does them, lane by lane the same operations.
-// Returns the lanes whose sine and cosine are both sure.
-POINTFALL_AVX512 inline __mmask8 near8(__m512d v, __m512d* sines, __m512d* cosines) {
+// Returns the lanes whose sine is sure (low byte) and those whose cosine is
+// (high byte).
+POINTFALL_AVX512 inline unsigned near8(__m512d v, __m512d* sines, __m512d* cosines) {
     const __m512d magnitude = _mm512_castsi512_pd(_mm512_set1_epi64(0x7fffffffffffffffll));
     const __m512d exponent = _mm512_castsi512_pd(_mm512_set1_epi64(0x7ff0000000000000ll));
     const __m512i fraction = _mm512_set1_epi64(0x000fffffffffffffll);
@@ -398,47 +399,52 @@ POINTFALL_AVX512 inline __mmask8 near8(__m512d v, __m512d* sines, __m512d* cosin
                            _mm512_cmp_pd_mask(v, zero, _CMP_NEQ_UQ);
     const __m512d sineUnit = _mm512_mul_pd(_mm512_and_pd(sinNear, exponent), _mm512_set1_pd(0x1p-52));
     const __mmask8 powerOfTwo = _mm512_testn_epi64_mask(_mm512_castpd_si512(sinNear), fraction);
-    const __mmask8 sineSure =
+    const unsigned sineSure =
         small & (_mm512_cmp_pd_mask(sinOff, zero, _CMP_EQ_OQ) |
                  static_cast<__mmask8>(~powerOfTwo & _mm512_cmp_pd_mask(_mm512_and_pd(sinOff, magnitude),
                                                                         _mm512_mul_pd(sineUnit, _mm512_set1_pd(0.45)),
                                                                         _CMP_LE_OQ)));
-    const __mmask8 cosineSure =
+    const unsigned cosineSure =
         small & _mm512_cmp_pd_mask(_mm512_and_pd(cosOff, magnitude), _mm512_set1_pd(0.45 * 0x1p-53), _CMP_LE_OQ);
     *sines = sinNear;
     *cosines = cosNear;
-    return static_cast<__mmask8>(sineSure & cosineSure);
+    return sineSure | cosineSure << 8;
 }
 
 }  // namespace
 
 POINTFALL_AVX512 void library_sines_cosines_avx512(const double* angles, std::size_t count, double* sines,
                                                    double* cosines) {
+    // The sines and the cosines the library must give are asked of it
+    // apart (its sin and cos give the values its sincos gives): mostly
+    // only one of the two is in doubt.
     constexpr std::size_t kPass = 64;
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    alignas(32) std::uint32_t asked[kPass + 8];
+    alignas(32) std::uint32_t sineAsked[kPass + 8], cosineAsked[kPass + 8];
     for (std::size_t begin = 0; begin < count; begin += kPass) {
         const std::size_t n = count - begin < kPass ? count - begin : kPass;
         const double* const x = angles + begin;
         double* const s = sines + begin;
         double* const c = cosines + begin;
-        std::size_t k = 0;
+        std::size_t ks = 0, kc = 0;
         for (std::size_t i = 0; i < n; i += 8) {
-            const __mmask8 lanesLeft = static_cast<__mmask8>(n - i >= 8 ? 0xffu : (1u << (n - i)) - 1u);
+            const unsigned lanesLeft = n - i >= 8 ? 0xffu : (1u << (n - i)) - 1u;
             __m512d sine, cosine;
-            const __mmask8 ask =
-                static_cast<__mmask8>(~near8(_mm512_maskz_loadu_pd(lanesLeft, x + i), &sine, &cosine) & lanesLeft);
-            _mm512_mask_storeu_pd(s + i, lanesLeft, sine);
-            _mm512_mask_storeu_pd(c + i, lanesLeft, cosine);
+            const unsigned sure =
+                near8(_mm512_maskz_loadu_pd(static_cast<__mmask8>(lanesLeft), x + i), &sine, &cosine);
+            _mm512_mask_storeu_pd(s + i, static_cast<__mmask8>(lanesLeft), sine);
+            _mm512_mask_storeu_pd(c + i, static_cast<__mmask8>(lanesLeft), cosine);
+            const auto sineAsk = static_cast<__mmask8>(~sure & lanesLeft);
+            const auto cosineAsk = static_cast<__mmask8>(~(sure >> 8) & lanesLeft);
             const __m256i at = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(i)), lanes);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(asked + k), _mm256_maskz_compress_epi32(ask, at));
-            k += static_cast<unsigned>(__builtin_popcount(ask));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(sineAsked + ks), _mm256_maskz_compress_epi32(sineAsk, at));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(cosineAsked + kc),
+                                _mm256_maskz_compress_epi32(cosineAsk, at));
+            ks += static_cast<unsigned>(__builtin_popcount(sineAsk));
+            kc += static_cast<unsigned>(__builtin_popcount(cosineAsk));
         }
-        for (std::size_t j = 0; j < k; ++j) {
-            const double angle = x[asked[j]];
-            s[asked[j]] = std::sin(angle);
-            c[asked[j]] = std::cos(angle);
-        }
+        for (std::size_t j = 0; j < ks; ++j) s[sineAsked[j]] = std::sin(x[sineAsked[j]]);
+        for (std::size_t j = 0; j < kc; ++j) c[cosineAsked[j]] = std::cos(x[cosineAsked[j]]);
     }
 }
 
