@@ -472,11 +472,14 @@ void perturb(LaserLine* lasers, std::size_t count, const double* z, const System
         LaserLine* const run = lasers + block;
         // normal_deviate(0, sigma) is 0.0 + sigma * z.
         for (std::size_t i = 0; i < n; ++i) {
-            angle[0][i] = deg_to_rad(0.0 + s[3] * z[7 * i + 3]);
-            angle[1][i] = deg_to_rad(0.0 + s[4] * z[7 * i + 4]);
-            angle[2][i] = deg_to_rad(0.0 + s[5] * z[7 * i + 5]);
+            angle[0][i] = 0.0 + s[3] * z[7 * i + 3];
+            angle[1][i] = 0.0 + s[4] * z[7 * i + 4];
+            angle[2][i] = 0.0 + s[5] * z[7 * i + 5];
         }
-        for (int a = 0; a < 3; ++a) library_sines_cosines(angle[a], n, sine[a], cosine[a]);
+        for (int a = 0; a < 3; ++a) {
+            degrees_to_radians(angle[a], n, angle[a]);
+            library_sines_cosines(angle[a], n, sine[a], cosine[a]);
+        }
         // Two lasers at a time, one in each lane: the same products and
         // sums in the same order as the loop below (which takes the last
         // laser of an odd block).

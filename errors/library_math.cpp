@@ -1,5 +1,7 @@
 #include "errors/library_math.h"
 
+#include "app/angles.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -75,6 +77,10 @@ unsigned near_pair(const double* x, double* sines, double* cosines) {
 }  // namespace
 
 namespace library_math_detail {
+
+void degrees_to_radians_portable(const double* degrees, std::size_t count, double* radians) {
+    for (std::size_t i = 0; i < count; ++i) radians[i] = deg_to_rad(degrees[i]);
+}
 
 void library_sines_cosines_portable(const double* angles, std::size_t count, double* sines, double* cosines) {
     // Angles per pass: the series for all of them, noting (without a
@@ -448,9 +454,45 @@ POINTFALL_AVX512 void library_sines_cosines_avx512(const double* angles, std::si
     }
 }
 
+// a / 180 with a multiplication by the nearest double to 1/180 and one
+// correction step: r = a - 180 q is exact (an FMA; q is within a few units
+// of a / 180, so r is a multiple of q's unit and small), and q + r / 180
+// with the same multiplication lands on the nearest double to a / 180
+// (Markstein's step). Each result is checked: it is the quotient
+// correctly rounded when |a / 180 - q| <= half a unit of q, that is
+// |r| <= 90 units (a quotient never lies on a tie), with q not a power of
+// two (where the unit below is half the one above). The lanes that fail
+// the check, and a zero, tiny, huge or not-a-number a, take the division.
+POINTFALL_AVX512 void degrees_to_radians_avx512(const double* degrees, std::size_t count, double* radians) {
+    const __m512d pi = _mm512_set1_pd(kPi), b = _mm512_set1_pd(180.0), y = _mm512_set1_pd(1.0 / 180.0);
+    const __m512d magnitude = _mm512_castsi512_pd(_mm512_set1_epi64(0x7fffffffffffffffll));
+    const __m512d exponent = _mm512_castsi512_pd(_mm512_set1_epi64(0x7ff0000000000000ll));
+    const __m512i fraction = _mm512_set1_epi64(0x000fffffffffffffll);
+    for (std::size_t i = 0; i < count; i += 8) {
+        const auto lanes = static_cast<__mmask8>(count - i >= 8 ? 0xffu : (1u << (count - i)) - 1u);
+        const __m512d a = _mm512_mul_pd(_mm512_maskz_loadu_pd(lanes, degrees + i), pi);
+        __m512d q = _mm512_mul_pd(a, y);
+        q = _mm512_fmadd_pd(_mm512_fnmadd_pd(q, b, a), y, q);
+        const __m512d r = _mm512_fnmadd_pd(q, b, a);
+        const __m512d unit = _mm512_mul_pd(_mm512_and_pd(q, exponent), _mm512_set1_pd(0x1p-52));
+        const __m512d size = _mm512_and_pd(a, magnitude);
+        const __mmask8 sure =
+            _mm512_cmp_pd_mask(_mm512_and_pd(r, magnitude), _mm512_mul_pd(unit, _mm512_set1_pd(90.0)), _CMP_LE_OQ) &
+            _mm512_test_epi64_mask(_mm512_castpd_si512(q), fraction) &
+            _mm512_cmp_pd_mask(size, _mm512_set1_pd(0x1p-900), _CMP_GE_OQ) &
+            _mm512_cmp_pd_mask(size, _mm512_set1_pd(0x1p1000), _CMP_LE_OQ);
+        const auto divide = static_cast<__mmask8>(~sure & lanes);
+        if (divide) q = _mm512_mask_div_pd(q, divide, a, b);
+        _mm512_mask_storeu_pd(radians + i, lanes, q);
+    }
+}
+
 #else
 
 bool logs_avx512_available() { return false; }
+void degrees_to_radians_avx512(const double* degrees, std::size_t count, double* radians) {
+    degrees_to_radians_portable(degrees, count, radians);
+}
 void library_sines_cosines_avx512(const double* angles, std::size_t count, double* sines, double* cosines) {
     library_sines_cosines_portable(angles, count, sines, cosines);
 }
@@ -500,4 +542,11 @@ SinesCosinesFunction choose_sines_cosines_function() {
 void library_sines_cosines(const double* angles, std::size_t count, double* sines, double* cosines) {
     static const SinesCosinesFunction function = choose_sines_cosines_function();
     function(angles, count, sines, cosines);
+}
+
+void degrees_to_radians(const double* degrees, std::size_t count, double* radians) {
+    static const auto function = library_math_detail::logs_avx512_available()
+                                     ? library_math_detail::degrees_to_radians_avx512
+                                     : library_math_detail::degrees_to_radians_portable;
+    function(degrees, count, radians);
 }

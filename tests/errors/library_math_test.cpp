@@ -2,6 +2,8 @@
 // the C library's, bit for bit, whether the series or the library gave it.
 #include "errors/library_math.h"
 
+#include "app/angles.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -284,6 +286,60 @@ TEST(LibraryLogs, TheTableAndSeriesStayWithinTheirBound) {
         worst = std::max(worst, static_cast<double>(std::fabs(error) / unit));
     }
     EXPECT_LT(worst, 0.0045);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DegreesToRadians, EveryWayGivesDegToRadsDoubles) {
+    // The attitude error's angles at every size, whole and short-fraction
+    // degrees, the edges where the check sends a value to the division
+    // (zeros, tiny, subnormal, huge, infinite, not a number) and random bit
+    // patterns, through every way the processor offers, in place and not.
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<double> degrees = {0.0, -0.0, 180.0, -180.0, 90.0, 360.0, 1.0, 1e-300, -1e-300, 0x1p-900,
+                                   std::nextafter(0x1p-900, 0.0), 0x1p1000, std::nextafter(0x1p1000, inf),
+                                   std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::min(),
+                                   std::numeric_limits<double>::max(), inf, -inf,
+                                   std::numeric_limits<double>::quiet_NaN()};
+    std::mt19937_64 random(180);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    for (const double scale : {1e-6, 5e-3, 0.05, 1.0, 30.0, 1e5})
+        for (int i = 0; i < 200000; ++i) degrees.push_back(scale * normal(random));
+    for (int i = -3600; i <= 3600; ++i) degrees.push_back(0.125 * i);
+    for (int i = 0; i < 200000; ++i) {
+        const std::uint64_t b = random();
+        double v;
+        std::memcpy(&v, &b, sizeof v);
+        degrees.push_back(v);
+    }
+    using Function = void (*)(const double*, std::size_t, double*);
+    std::vector<std::pair<const char*, Function>> ways = {{"degrees_to_radians", degrees_to_radians},
+                                                          {"portable", library_math_detail::degrees_to_radians_portable}};
+    if (library_math_detail::logs_avx512_available())
+        ways.push_back({"avx512", library_math_detail::degrees_to_radians_avx512});
+    for (const auto& way : ways) {
+        // Every run length up to two vectors and beyond, then all at once.
+        for (std::size_t count = 0; count <= 19; ++count) {
+            std::vector<double> radians(count + 1, -7.0);
+            way.second(degrees.data() + 3, count, radians.data());
+            for (std::size_t i = 0; i < count; ++i)
+                ASSERT_EQ(bits(radians[i]), bits(deg_to_rad(degrees[3 + i]))) << way.first << ", " << count;
+            ASSERT_EQ(radians[count], -7.0) << way.first << ", " << count;
+        }
+        std::vector<double> radians = degrees;
+        way.second(radians.data(), radians.size(), radians.data());
+        int wrong = 0;
+        for (std::size_t i = 0; i < degrees.size(); ++i) {
+            const double expected = deg_to_rad(degrees[i]);
+            const bool same = bits(radians[i]) == bits(expected) || (std::isnan(expected) && std::isnan(radians[i]));
+            if (!same && ++wrong <= 5)
+                ADD_FAILURE() << way.first << std::hexfloat << ": " << degrees[i] << " degrees gave " << radians[i]
+                              << ", deg_to_rad " << expected;
+        }
+        EXPECT_EQ(wrong, 0) << way.first;
+    }
 }
 
 }  // namespace
