@@ -14,6 +14,15 @@
 
 #include <emmintrin.h>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// The intrinsics' headers start vectors from an undefined value, which
+// GCC 12 reports as (possibly) uninitialised.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#include <immintrin.h>
+#define POINTFALL_DRAWS_AVX512 1
+#endif
+
 namespace {
 // The second deviate of the last polar draw, waiting for the next call.
 double g_cached_deviate = 0.0;
@@ -137,9 +146,99 @@ const PolarTable& polar_table() {
     return table;
 }
 
+// The accepted interval is symmetric about the middle, r2 in [low,
+// 32768 - low), and low is the same for r1 and 32767 - r1: the verdict
+// then needs only the lows of the first half. With r folded onto the
+// first half (32767 - r is r with its fifteen bits flipped), a pair is
+// accepted when fold(r2) >= low[fold(r1)]. The symmetry is checked
+// against the full table when the table is made; without it (it holds
+// for the method's doubles) the full table is used.
+struct FoldedPolarTable {
+    std::uint16_t low[16384 + 2];  // two beyond: the gathers read four bytes at each entry
+    bool valid = false;
+
+    static std::uint32_t fold(std::uint32_t r) { return r ^ ((0u - (r >> 14)) & 0x7fffu); }
+    bool accepts(std::uint32_t r1, std::uint32_t r2) const { return fold(r2) >= low[fold(r1)]; }
+};
+
+FoldedPolarTable build_folded_polar_table() {
+    const PolarTable& t = polar_table();
+    FoldedPolarTable f{};
+    bool symmetric = true;
+    for (int r1 = 0; r1 < 32768; ++r1) {
+        symmetric = symmetric && t.low[r1] <= 16384 && t.width[r1] == 32768 - 2 * t.low[r1] &&
+                    t.low[r1] == t.low[32767 - r1];
+        if (r1 < 16384) f.low[r1] = t.low[r1];
+    }
+    f.valid = symmetric;
+    return f;
+}
+
+const FoldedPolarTable& folded_polar_table() {
+    static const FoldedPolarTable table = build_folded_polar_table();
+    return table;
+}
+
+#if POINTFALL_DRAWS_AVX512
+
+bool draws_avx512_available() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f");
+}
+
+// The tries sixteen at a time, one per lane, while sixteen more accepted
+// pairs are wanted: each lane's two states jump 32 steps per group (the
+// affine map composed), the verdicts are the folded table's (gathered),
+// and the accepted pairs are packed in order. Advances the state `x` past
+// the groups and returns the pairs stored.
+__attribute__((target("avx512f"))) std::size_t draw_pairs_avx512(std::uint32_t& x, std::uint32_t* out,
+                                                                  std::size_t wanted, const FoldedPolarTable& table) {
+    alignas(64) std::uint32_t firstA[16], firstC[16], secondA[16], secondC[16];
+    for (std::uint32_t k = 0; k < 16; ++k) {
+        firstC[k] = CExampleGenerator::jump(0u, 2 * k + 1);
+        firstA[k] = CExampleGenerator::jump(1u, 2 * k + 1) - firstC[k];
+        secondC[k] = CExampleGenerator::jump(0u, 2 * k + 2);
+        secondA[k] = CExampleGenerator::jump(1u, 2 * k + 2) - secondC[k];
+    }
+    const std::uint32_t c32 = CExampleGenerator::jump(0u, 32);
+    const std::uint32_t a32 = CExampleGenerator::jump(1u, 32) - c32;
+    const __m512i start = _mm512_set1_epi32(static_cast<int>(x));
+    __m512i first = _mm512_add_epi32(_mm512_mullo_epi32(start, _mm512_load_si512(firstA)), _mm512_load_si512(firstC));
+    __m512i second =
+        _mm512_add_epi32(_mm512_mullo_epi32(start, _mm512_load_si512(secondA)), _mm512_load_si512(secondC));
+    const __m512i jumpA = _mm512_set1_epi32(static_cast<int>(a32)), jumpC = _mm512_set1_epi32(static_cast<int>(c32));
+    const __m512i draw = _mm512_set1_epi32(0x7fff);
+    std::size_t j = 0;
+    while (j + 16 <= wanted) {
+        const __m512i r1 = _mm512_and_si512(_mm512_srli_epi32(first, 16), draw);
+        const __m512i r2 = _mm512_and_si512(_mm512_srli_epi32(second, 16), draw);
+        const __m512i pair = _mm512_or_si512(r1, _mm512_slli_epi32(r2, 16));
+        // fold(r) = min(r, 32767 - r).
+        const __m512i fold1 = _mm512_min_epu32(r1, _mm512_sub_epi32(draw, r1));
+        const __m512i fold2 = _mm512_min_epu32(r2, _mm512_sub_epi32(draw, r2));
+        const __m512i low = _mm512_and_si512(_mm512_i32gather_epi32(fold1, table.low, 2), _mm512_set1_epi32(0xffff));
+        const __mmask16 accepted = _mm512_cmpge_epu32_mask(fold2, low);
+        _mm512_storeu_si512(out + j, _mm512_maskz_compress_epi32(accepted, pair));
+        j += static_cast<unsigned>(__builtin_popcount(accepted));
+        first = _mm512_add_epi32(_mm512_mullo_epi32(first, jumpA), jumpC);
+        second = _mm512_add_epi32(_mm512_mullo_epi32(second, jumpA), jumpC);
+        x = x * a32 + c32;
+    }
+    return j;
+}
+
+#else
+
+bool draws_avx512_available() { return false; }
+std::size_t draw_pairs_avx512(std::uint32_t&, std::uint32_t*, std::size_t, const FoldedPolarTable&) { return 0; }
+
+#endif
+
 }  // namespace
 
 bool polar_pair_accepted(int r1, int r2) {
+    const FoldedPolarTable& folded = folded_polar_table();
+    if (folded.valid) return folded.accepts(static_cast<std::uint32_t>(r1), static_cast<std::uint32_t>(r2));
     const PolarTable& t = polar_table();
     return static_cast<unsigned>(r2 - t.low[r1]) < t.width[r1];
 }
@@ -308,13 +407,28 @@ DeviateRun draw_deviates(CExampleGenerator& generator, std::size_t count, std::v
     const std::uint32_t a2 = CExampleGenerator::jump(1u, 2) - c2;
     std::uint32_t x = generator.state();
     std::uint32_t* out = pairs.data();
-    for (std::size_t j = 0; j < wanted;) {
-        const std::uint32_t first = CExampleGenerator::step(x);
-        x = x * a2 + c2;
-        const auto r1 = static_cast<std::uint32_t>(CExampleGenerator::draw_of(first));
-        const auto r2 = static_cast<std::uint32_t>(CExampleGenerator::draw_of(x));
-        out[j] = r1 | r2 << 16;
-        j += static_cast<std::uint32_t>(r2 - t.low[r1]) < t.width[r1];
+    const FoldedPolarTable& folded = folded_polar_table();
+    if (folded.valid) {
+        // The folded table (a quarter of the size, in the nearest cache).
+        static const bool wide = draws_avx512_available();
+        std::size_t j = wide ? draw_pairs_avx512(x, out, wanted, folded) : 0;
+        while (j < wanted) {
+            const std::uint32_t first = CExampleGenerator::step(x);
+            x = x * a2 + c2;
+            const auto r1 = static_cast<std::uint32_t>(CExampleGenerator::draw_of(first));
+            const auto r2 = static_cast<std::uint32_t>(CExampleGenerator::draw_of(x));
+            out[j] = r1 | r2 << 16;
+            j += folded.accepts(r1, r2);
+        }
+    } else {
+        for (std::size_t j = 0; j < wanted;) {
+            const std::uint32_t first = CExampleGenerator::step(x);
+            x = x * a2 + c2;
+            const auto r1 = static_cast<std::uint32_t>(CExampleGenerator::draw_of(first));
+            const auto r2 = static_cast<std::uint32_t>(CExampleGenerator::draw_of(x));
+            out[j] = r1 | r2 << 16;
+            j += static_cast<std::uint32_t>(r2 - t.low[r1]) < t.width[r1];
+        }
     }
     generator.seed(x);
     if (count % 2 == 1) {
@@ -358,11 +472,14 @@ void perturb(LaserLine* lasers, std::size_t count, const double* z, const System
         LaserLine* const run = lasers + block;
         // normal_deviate(0, sigma) is 0.0 + sigma * z.
         for (std::size_t i = 0; i < n; ++i) {
-            angle[0][i] = deg_to_rad(0.0 + s[3] * z[7 * i + 3]);
-            angle[1][i] = deg_to_rad(0.0 + s[4] * z[7 * i + 4]);
-            angle[2][i] = deg_to_rad(0.0 + s[5] * z[7 * i + 5]);
+            angle[0][i] = 0.0 + s[3] * z[7 * i + 3];
+            angle[1][i] = 0.0 + s[4] * z[7 * i + 4];
+            angle[2][i] = 0.0 + s[5] * z[7 * i + 5];
         }
-        for (int a = 0; a < 3; ++a) library_sines_cosines(angle[a], n, sine[a], cosine[a]);
+        for (int a = 0; a < 3; ++a) {
+            degrees_to_radians(angle[a], n, angle[a]);
+            library_sines_cosines(angle[a], n, sine[a], cosine[a]);
+        }
         // Two lasers at a time, one in each lane: the same products and
         // sums in the same order as the loop below (which takes the last
         // laser of an odd block).

@@ -37,8 +37,8 @@ void restore_normal_deviate_state(const NormalDeviateState& state);
 // root are taken once, for a second deviate left in the cache. The pairs
 // the method accepts are looked up in a table made on first use.
 NormalDeviateState skip_normal_deviates(NormalDeviateState from, std::uint64_t count);
-// The polar method's verdict on the draws r1, r2 (0..32767) as the skip
-// looks it up; the same as normal_deviate's for every pair.
+// The polar method's verdict on the draws r1, r2 (0..32767) as the bulk
+// draws look it up; the same as normal_deviate's for every pair.
 bool polar_pair_accepted(int r1, int r2);
 // Deviates one laser draws in the error step with these settings (7 for
 // random error, 3 for overall error, none for systematic error only).

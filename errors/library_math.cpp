@@ -1,5 +1,7 @@
 #include "errors/library_math.h"
 
+#include "app/angles.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -74,7 +76,13 @@ unsigned near_pair(const double* x, double* sines, double* cosines) {
 
 }  // namespace
 
-void library_sines_cosines(const double* angles, std::size_t count, double* sines, double* cosines) {
+namespace library_math_detail {
+
+void degrees_to_radians_portable(const double* degrees, std::size_t count, double* radians) {
+    for (std::size_t i = 0; i < count; ++i) radians[i] = deg_to_rad(degrees[i]);
+}
+
+void library_sines_cosines_portable(const double* angles, std::size_t count, double* sines, double* cosines) {
     // Angles per pass: the series for all of them, noting (without a
     // branch) those the library must answer, then the library's answers
     // for those. Where either value is asked, both come from one call of
@@ -110,6 +118,8 @@ void library_sines_cosines(const double* angles, std::size_t count, double* sine
         }
     }
 }
+
+}  // namespace library_math_detail
 
 // The logarithms.
 //
@@ -365,9 +375,127 @@ POINTFALL_AVX512 std::size_t library_logs_avx512(const double* values, std::size
     return total;
 }
 
+namespace {
+
+// Eight angles as near_pair does them, lane by lane the same operations.
+// Returns the lanes whose sine is sure (low byte) and those whose cosine is
+// (high byte).
+POINTFALL_AVX512 inline unsigned near8(__m512d v, __m512d* sines, __m512d* cosines) {
+    const __m512d magnitude = _mm512_castsi512_pd(_mm512_set1_epi64(0x7fffffffffffffffll));
+    const __m512d exponent = _mm512_castsi512_pd(_mm512_set1_epi64(0x7ff0000000000000ll));
+    const __m512i fraction = _mm512_set1_epi64(0x000fffffffffffffll);
+    const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1.0);
+
+    const __m512d v2 = _mm512_mul_pd(v, v);
+    const __m512d sinRest = _mm512_mul_pd(
+        _mm512_mul_pd(v, v2),
+        _mm512_add_pd(_mm512_set1_pd(-1.0 / 6),
+                      _mm512_mul_pd(v2, _mm512_sub_pd(_mm512_set1_pd(1.0 / 120),
+                                                      _mm512_mul_pd(v2, _mm512_set1_pd(1.0 / 5040))))));
+    const __m512d sinNear = _mm512_add_pd(v, sinRest);
+    const __m512d sinOff = _mm512_sub_pd(sinRest, _mm512_sub_pd(sinNear, v));
+    const __m512d cosRest = _mm512_mul_pd(
+        v2, _mm512_add_pd(_mm512_set1_pd(-0.5),
+                          _mm512_mul_pd(v2, _mm512_sub_pd(_mm512_set1_pd(1.0 / 24),
+                                                          _mm512_mul_pd(v2, _mm512_set1_pd(1.0 / 720))))));
+    const __m512d cosNear = _mm512_add_pd(one, cosRest);
+    const __m512d cosOff = _mm512_sub_pd(cosRest, _mm512_sub_pd(cosNear, one));
+
+    const __mmask8 small = _mm512_cmp_pd_mask(_mm512_and_pd(v, magnitude), _mm512_set1_pd(0x1p-7), _CMP_LE_OQ) &
+                           _mm512_cmp_pd_mask(v, zero, _CMP_NEQ_UQ);
+    const __m512d sineUnit = _mm512_mul_pd(_mm512_and_pd(sinNear, exponent), _mm512_set1_pd(0x1p-52));
+    const __mmask8 powerOfTwo = _mm512_testn_epi64_mask(_mm512_castpd_si512(sinNear), fraction);
+    const unsigned sineSure =
+        small & (_mm512_cmp_pd_mask(sinOff, zero, _CMP_EQ_OQ) |
+                 static_cast<__mmask8>(~powerOfTwo & _mm512_cmp_pd_mask(_mm512_and_pd(sinOff, magnitude),
+                                                                        _mm512_mul_pd(sineUnit, _mm512_set1_pd(0.45)),
+                                                                        _CMP_LE_OQ)));
+    const unsigned cosineSure =
+        small & _mm512_cmp_pd_mask(_mm512_and_pd(cosOff, magnitude), _mm512_set1_pd(0.45 * 0x1p-53), _CMP_LE_OQ);
+    *sines = sinNear;
+    *cosines = cosNear;
+    return sineSure | cosineSure << 8;
+}
+
+}  // namespace
+
+POINTFALL_AVX512 void library_sines_cosines_avx512(const double* angles, std::size_t count, double* sines,
+                                                   double* cosines) {
+    // The sines and the cosines the library must give are asked of it
+    // apart (its sin and cos give the values its sincos gives): mostly
+    // only one of the two is in doubt.
+    constexpr std::size_t kPass = 64;
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    alignas(32) std::uint32_t sineAsked[kPass + 8], cosineAsked[kPass + 8];
+    for (std::size_t begin = 0; begin < count; begin += kPass) {
+        const std::size_t n = count - begin < kPass ? count - begin : kPass;
+        const double* const x = angles + begin;
+        double* const s = sines + begin;
+        double* const c = cosines + begin;
+        std::size_t ks = 0, kc = 0;
+        for (std::size_t i = 0; i < n; i += 8) {
+            const unsigned lanesLeft = n - i >= 8 ? 0xffu : (1u << (n - i)) - 1u;
+            __m512d sine, cosine;
+            const unsigned sure =
+                near8(_mm512_maskz_loadu_pd(static_cast<__mmask8>(lanesLeft), x + i), &sine, &cosine);
+            _mm512_mask_storeu_pd(s + i, static_cast<__mmask8>(lanesLeft), sine);
+            _mm512_mask_storeu_pd(c + i, static_cast<__mmask8>(lanesLeft), cosine);
+            const auto sineAsk = static_cast<__mmask8>(~sure & lanesLeft);
+            const auto cosineAsk = static_cast<__mmask8>(~(sure >> 8) & lanesLeft);
+            const __m256i at = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(i)), lanes);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(sineAsked + ks), _mm256_maskz_compress_epi32(sineAsk, at));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(cosineAsked + kc),
+                                _mm256_maskz_compress_epi32(cosineAsk, at));
+            ks += static_cast<unsigned>(__builtin_popcount(sineAsk));
+            kc += static_cast<unsigned>(__builtin_popcount(cosineAsk));
+        }
+        for (std::size_t j = 0; j < ks; ++j) s[sineAsked[j]] = std::sin(x[sineAsked[j]]);
+        for (std::size_t j = 0; j < kc; ++j) c[cosineAsked[j]] = std::cos(x[cosineAsked[j]]);
+    }
+}
+
+// a / 180 with a multiplication by the nearest double to 1/180 and one
+// correction step: r = a - 180 q is exact (an FMA; q is within a few units
+// of a / 180, so r is a multiple of q's unit and small), and q + r / 180
+// with the same multiplication lands on the nearest double to a / 180
+// (Markstein's step). Each result is checked: it is the quotient
+// correctly rounded when |a / 180 - q| <= half a unit of q, that is
+// |r| <= 90 units (a quotient never lies on a tie), with q not a power of
+// two (where the unit below is half the one above). The lanes that fail
+// the check, and a zero, tiny, huge or not-a-number a, take the division.
+POINTFALL_AVX512 void degrees_to_radians_avx512(const double* degrees, std::size_t count, double* radians) {
+    const __m512d pi = _mm512_set1_pd(kPi), b = _mm512_set1_pd(180.0), y = _mm512_set1_pd(1.0 / 180.0);
+    const __m512d magnitude = _mm512_castsi512_pd(_mm512_set1_epi64(0x7fffffffffffffffll));
+    const __m512d exponent = _mm512_castsi512_pd(_mm512_set1_epi64(0x7ff0000000000000ll));
+    const __m512i fraction = _mm512_set1_epi64(0x000fffffffffffffll);
+    for (std::size_t i = 0; i < count; i += 8) {
+        const auto lanes = static_cast<__mmask8>(count - i >= 8 ? 0xffu : (1u << (count - i)) - 1u);
+        const __m512d a = _mm512_mul_pd(_mm512_maskz_loadu_pd(lanes, degrees + i), pi);
+        __m512d q = _mm512_mul_pd(a, y);
+        q = _mm512_fmadd_pd(_mm512_fnmadd_pd(q, b, a), y, q);
+        const __m512d r = _mm512_fnmadd_pd(q, b, a);
+        const __m512d unit = _mm512_mul_pd(_mm512_and_pd(q, exponent), _mm512_set1_pd(0x1p-52));
+        const __m512d size = _mm512_and_pd(a, magnitude);
+        const __mmask8 sure =
+            _mm512_cmp_pd_mask(_mm512_and_pd(r, magnitude), _mm512_mul_pd(unit, _mm512_set1_pd(90.0)), _CMP_LE_OQ) &
+            _mm512_test_epi64_mask(_mm512_castpd_si512(q), fraction) &
+            _mm512_cmp_pd_mask(size, _mm512_set1_pd(0x1p-900), _CMP_GE_OQ) &
+            _mm512_cmp_pd_mask(size, _mm512_set1_pd(0x1p1000), _CMP_LE_OQ);
+        const auto divide = static_cast<__mmask8>(~sure & lanes);
+        if (divide) q = _mm512_mask_div_pd(q, divide, a, b);
+        _mm512_mask_storeu_pd(radians + i, lanes, q);
+    }
+}
+
 #else
 
 bool logs_avx512_available() { return false; }
+void degrees_to_radians_avx512(const double* degrees, std::size_t count, double* radians) {
+    degrees_to_radians_portable(degrees, count, radians);
+}
+void library_sines_cosines_avx512(const double* angles, std::size_t count, double* sines, double* cosines) {
+    library_sines_cosines_portable(angles, count, sines, cosines);
+}
 std::size_t library_logs_avx512(const double* values, std::size_t count, double* logs) {
     return library_logs_portable(values, count, logs);
 }
@@ -398,4 +526,27 @@ LogsFunction choose_logs_function() {
 std::size_t library_logs(const double* values, std::size_t count, double* logs) {
     static const LogsFunction function = choose_logs_function();
     return function(values, count, logs);
+}
+
+namespace {
+
+using SinesCosinesFunction = void (*)(const double*, std::size_t, double*, double*);
+
+SinesCosinesFunction choose_sines_cosines_function() {
+    return library_math_detail::logs_avx512_available() ? library_math_detail::library_sines_cosines_avx512
+                                                        : library_math_detail::library_sines_cosines_portable;
+}
+
+}  // namespace
+
+void library_sines_cosines(const double* angles, std::size_t count, double* sines, double* cosines) {
+    static const SinesCosinesFunction function = choose_sines_cosines_function();
+    function(angles, count, sines, cosines);
+}
+
+void degrees_to_radians(const double* degrees, std::size_t count, double* radians) {
+    static const auto function = library_math_detail::logs_avx512_available()
+                                     ? library_math_detail::degrees_to_radians_avx512
+                                     : library_math_detail::degrees_to_radians_portable;
+    function(degrees, count, radians);
 }

@@ -17,7 +17,8 @@
 // lies within 0.45 units of that double, the library returns that double
 // too: any other double is at least 0.55 units away. About one value in ten
 // lies closer to the midway point, or the angle is larger, zero or not a
-// number: those are asked of the library.
+// number: those are asked of the library. With AVX-512 the series takes
+// eight angles at a time, elsewhere two.
 void library_sines_cosines(const double* angles, std::size_t count, double* sines, double* cosines);
 
 // The natural logarithms of a run of values, each exactly the double
@@ -37,6 +38,11 @@ void library_sines_cosines(const double* angles, std::size_t count, double* sine
 // asked of the library. Without AVX-512 every value is asked of it.
 std::size_t library_logs(const double* values, std::size_t count, double* logs);
 
+// deg_to_rad of a run of angles (in place too): the same doubles, worked
+// out without a division where the processor has AVX-512 (the random
+// attitude error converts three angles per pulse).
+void degrees_to_radians(const double* degrees, std::size_t count, double* radians);
+
 namespace library_math_detail {
 // The method eight values at a time with AVX-512 (library_logs' way where
 // the processor has it; elsewhere library_logs calls the library for every
@@ -49,4 +55,12 @@ std::size_t library_logs_portable(const double* values, std::size_t count, doubl
 // The table's and series' log x as d + *rest (d the double library_logs
 // gives when it is sure), for a positive normal x.
 double log_and_rest(double x, double* rest);
+// library_sines_cosines eight angles at a time with AVX-512 (where
+// logs_avx512_available) and two at a time anywhere: the same values.
+void library_sines_cosines_avx512(const double* angles, std::size_t count, double* sines, double* cosines);
+void library_sines_cosines_portable(const double* angles, std::size_t count, double* sines, double* cosines);
+// degrees_to_radians eight angles at a time with AVX-512 and one at a time
+// anywhere.
+void degrees_to_radians_avx512(const double* degrees, std::size_t count, double* radians);
+void degrees_to_radians_portable(const double* degrees, std::size_t count, double* radians);
 }  // namespace library_math_detail

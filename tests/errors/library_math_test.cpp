@@ -2,6 +2,8 @@
 // the C library's, bit for bit, whether the series or the library gave it.
 #include "errors/library_math.h"
 
+#include "app/angles.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,21 +21,38 @@ std::uint64_t bits(double v) {
     return b;
 }
 
+using SinesCosinesFunction = void (*)(const double*, std::size_t, double*, double*);
+
+struct SinesCosinesWay {
+    const char* name;
+    SinesCosinesFunction sinesCosines;
+};
+
+std::vector<SinesCosinesWay> sines_cosines_ways() {
+    std::vector<SinesCosinesWay> ways = {{"library_sines_cosines", library_sines_cosines},
+                                         {"portable", library_math_detail::library_sines_cosines_portable}};
+    if (library_math_detail::logs_avx512_available())
+        ways.push_back({"avx512", library_math_detail::library_sines_cosines_avx512});
+    return ways;
+}
+
 // Counts the angles whose sine or cosine differs from the library's in any
-// bit, and reports the first few.
+// bit, for every way the processor offers, and reports the first few.
 int differences(const std::vector<double>& angles) {
-    std::vector<double> sines(angles.size(), -7.0), cosines(angles.size(), -7.0);
-    library_sines_cosines(angles.data(), angles.size(), sines.data(), cosines.data());
     int wrong = 0;
-    for (std::size_t i = 0; i < angles.size(); ++i) {
-        const double x = angles[i];
-        const double s = std::sin(x), c = std::cos(x);
-        const bool sameSine = bits(sines[i]) == bits(s) || (std::isnan(s) && std::isnan(sines[i]));
-        const bool sameCosine = bits(cosines[i]) == bits(c) || (std::isnan(c) && std::isnan(cosines[i]));
-        if (!sameSine || !sameCosine) {
-            if (++wrong <= 5) {
-                ADD_FAILURE() << std::hexfloat << "angle " << x << ": sine " << sines[i] << " (library " << s
-                              << "), cosine " << cosines[i] << " (library " << c << ")";
+    for (const SinesCosinesWay& way : sines_cosines_ways()) {
+        std::vector<double> sines(angles.size(), -7.0), cosines(angles.size(), -7.0);
+        way.sinesCosines(angles.data(), angles.size(), sines.data(), cosines.data());
+        for (std::size_t i = 0; i < angles.size(); ++i) {
+            const double x = angles[i];
+            const double s = std::sin(x), c = std::cos(x);
+            const bool sameSine = bits(sines[i]) == bits(s) || (std::isnan(s) && std::isnan(sines[i]));
+            const bool sameCosine = bits(cosines[i]) == bits(c) || (std::isnan(c) && std::isnan(cosines[i]));
+            if (!sameSine || !sameCosine) {
+                if (++wrong <= 5) {
+                    ADD_FAILURE() << way.name << std::hexfloat << ": angle " << x << ": sine " << sines[i]
+                                  << " (library " << s << "), cosine " << cosines[i] << " (library " << c << ")";
+                }
             }
         }
     }
@@ -78,11 +97,13 @@ TEST(LibrarySinesCosines, EdgesSignsAndAnglesTheLibraryMustAnswer) {
     }
     EXPECT_EQ(differences(angles), 0);
     // The sign of a zero survives.
-    double s, c;
-    const double minusZero = -0.0;
-    library_sines_cosines(&minusZero, 1, &s, &c);
-    EXPECT_TRUE(std::signbit(s));
-    EXPECT_EQ(c, 1.0);
+    for (const SinesCosinesWay& way : sines_cosines_ways()) {
+        double s, c;
+        const double minusZero = -0.0;
+        way.sinesCosines(&minusZero, 1, &s, &c);
+        EXPECT_TRUE(std::signbit(s)) << way.name;
+        EXPECT_EQ(c, 1.0) << way.name;
+    }
 }
 
 TEST(LibrarySinesCosines, EveryRunLengthFillsExactlyItsValues) {
@@ -90,19 +111,20 @@ TEST(LibrarySinesCosines, EveryRunLengthFillsExactlyItsValues) {
     // and nothing beyond the run.
     std::mt19937_64 random(7);
     std::normal_distribution<double> normal(0.0, 1e-4);
-    for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{63}, std::size_t{64},
-                                    std::size_t{65}, std::size_t{129}}) {
-        std::vector<double> angles(count + 1);
-        for (double& a : angles) a = normal(random);
-        std::vector<double> sines(count + 1, -7.0), cosines(count + 1, -7.0);
-        library_sines_cosines(angles.data(), count, sines.data(), cosines.data());
-        for (std::size_t i = 0; i < count; ++i) {
-            EXPECT_EQ(bits(sines[i]), bits(std::sin(angles[i]))) << count << " at " << i;
-            EXPECT_EQ(bits(cosines[i]), bits(std::cos(angles[i]))) << count << " at " << i;
+    const std::vector<std::size_t> counts = {0, 1, 2, 7, 9, 63, 64, 65, 129};
+    for (const SinesCosinesWay& way : sines_cosines_ways())
+        for (const std::size_t count : counts) {
+            std::vector<double> angles(count + 1);
+            for (double& a : angles) a = normal(random);
+            std::vector<double> sines(count + 1, -7.0), cosines(count + 1, -7.0);
+            way.sinesCosines(angles.data(), count, sines.data(), cosines.data());
+            for (std::size_t i = 0; i < count; ++i) {
+                EXPECT_EQ(bits(sines[i]), bits(std::sin(angles[i]))) << way.name << ", " << count << " at " << i;
+                EXPECT_EQ(bits(cosines[i]), bits(std::cos(angles[i]))) << way.name << ", " << count << " at " << i;
+            }
+            EXPECT_EQ(sines[count], -7.0) << way.name << ", " << count;
+            EXPECT_EQ(cosines[count], -7.0) << way.name << ", " << count;
         }
-        EXPECT_EQ(sines[count], -7.0) << count;
-        EXPECT_EQ(cosines[count], -7.0) << count;
-    }
 }
 
 }  // namespace
@@ -264,6 +286,60 @@ TEST(LibraryLogs, TheTableAndSeriesStayWithinTheirBound) {
         worst = std::max(worst, static_cast<double>(std::fabs(error) / unit));
     }
     EXPECT_LT(worst, 0.0045);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DegreesToRadians, EveryWayGivesDegToRadsDoubles) {
+    // The attitude error's angles at every size, whole and short-fraction
+    // degrees, the edges where the check sends a value to the division
+    // (zeros, tiny, subnormal, huge, infinite, not a number) and random bit
+    // patterns, through every way the processor offers, in place and not.
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<double> degrees = {0.0, -0.0, 180.0, -180.0, 90.0, 360.0, 1.0, 1e-300, -1e-300, 0x1p-900,
+                                   std::nextafter(0x1p-900, 0.0), 0x1p1000, std::nextafter(0x1p1000, inf),
+                                   std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::min(),
+                                   std::numeric_limits<double>::max(), inf, -inf,
+                                   std::numeric_limits<double>::quiet_NaN()};
+    std::mt19937_64 random(180);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    for (const double scale : {1e-6, 5e-3, 0.05, 1.0, 30.0, 1e5})
+        for (int i = 0; i < 200000; ++i) degrees.push_back(scale * normal(random));
+    for (int i = -3600; i <= 3600; ++i) degrees.push_back(0.125 * i);
+    for (int i = 0; i < 200000; ++i) {
+        const std::uint64_t b = random();
+        double v;
+        std::memcpy(&v, &b, sizeof v);
+        degrees.push_back(v);
+    }
+    using Function = void (*)(const double*, std::size_t, double*);
+    std::vector<std::pair<const char*, Function>> ways = {{"degrees_to_radians", degrees_to_radians},
+                                                          {"portable", library_math_detail::degrees_to_radians_portable}};
+    if (library_math_detail::logs_avx512_available())
+        ways.push_back({"avx512", library_math_detail::degrees_to_radians_avx512});
+    for (const auto& way : ways) {
+        // Every run length up to two vectors and beyond, then all at once.
+        for (std::size_t count = 0; count <= 19; ++count) {
+            std::vector<double> radians(count + 1, -7.0);
+            way.second(degrees.data() + 3, count, radians.data());
+            for (std::size_t i = 0; i < count; ++i)
+                ASSERT_EQ(bits(radians[i]), bits(deg_to_rad(degrees[3 + i]))) << way.first << ", " << count;
+            ASSERT_EQ(radians[count], -7.0) << way.first << ", " << count;
+        }
+        std::vector<double> radians = degrees;
+        way.second(radians.data(), radians.size(), radians.data());
+        int wrong = 0;
+        for (std::size_t i = 0; i < degrees.size(); ++i) {
+            const double expected = deg_to_rad(degrees[i]);
+            const bool same = bits(radians[i]) == bits(expected) || (std::isnan(expected) && std::isnan(radians[i]));
+            if (!same && ++wrong <= 5)
+                ADD_FAILURE() << way.first << std::hexfloat << ": " << degrees[i] << " degrees gave " << radians[i]
+                              << ", deg_to_rad " << expected;
+        }
+        EXPECT_EQ(wrong, 0) << way.first;
+    }
 }
 
 }  // namespace

@@ -194,3 +194,39 @@ TEST_F(RandomSkip, BulkDrawsOfTheDefaultGeneratorEqualDrawingCallByCall) {
         }
     }
 }
+
+TEST_F(RandomSkip, BulkDrawsOfAnyLengthLeaveTheStreamWhereCallByCallLeavesIt) {
+    // The bulk draws take the tries in groups while enough pairs are
+    // wanted and one by one after: every count of pairs from one to past
+    // three groups (three deviates per laser with overall error, seven
+    // with random error), with and without a deviate cached before.
+    const std::vector<double> random = {0.05, 0.04, 0.03, 0.005, 0.004, 0.003, 0.01};
+    const std::vector<double> overall = {0.2, 0.3, 0.4};
+    SameSequenceSource reference;
+    for (const bool cachedFirst : {false, true}) {
+        for (const std::vector<double>* sigmas : {&overall, &random}) {
+            const bool isOverall = sigmas == &overall;
+            for (std::size_t n = 1; n <= 40; ++n) {
+                auto perturbed = [&](UniformSource* source) {
+                    install_uniform_source(source);
+                    uniform_source().seed(static_cast<std::uint32_t>(1000 + n));
+                    reset_normal_deviate();
+                    if (cachedFirst) normal_deviate(0.0, 1.0);
+                    std::vector<LaserLine> lasers = survey_records(n);
+                    ErrorStep(nullptr, isOverall ? nullptr : sigmas, isOverall ? sigmas : nullptr, 1)
+                        .apply(lasers.data(), lasers.size());
+                    const double next = normal_deviate(0.0, 1.0);
+                    install_uniform_source(nullptr);
+                    return std::make_pair(lasers, next);
+                };
+                const auto expected = perturbed(&reference);
+                const auto bulk = perturbed(nullptr);
+                const std::string where = std::string(isOverall ? "overall" : "random") + ", n " + std::to_string(n) +
+                                          (cachedFirst ? ", cached" : "");
+                ASSERT_EQ(bulk.second, expected.second) << where;
+                for (std::size_t i = 0; i < n; ++i)
+                    ASSERT_TRUE(same_bits(bulk.first[i].hitPoint, expected.first[i].hitPoint)) << where << ", laser " << i;
+            }
+        }
+    }
+}
